@@ -1,0 +1,29 @@
+// Message layout primitives shared by every builder and decoder, and the
+// table of operation codes.
+#pragma once
+#include <map>
+
+#include "ecrbridge.h"
+#include "protocol/status.h"
+
+// Operation code -> three-letter name, filled once at load (logging only).
+extern std::map<int, char*> g_TransactionsMap;
+// Name of an operation code, or "UNKNOWN".
+const char* transaction_name(int op);
+
+// Copy the next field (up to 0x1C or the end of the unread bytes) into out and
+// move the cursor past it.  *out_len (optional) gets the field length when the
+// field ended at a separator.  SE_PARAM for null arguments or nothing left to
+// read.  The exported form bounds the copy at 256 bytes (the ordinary scratch
+// area); a longer field is refused with SE_SIZE and nothing is consumed.
+ECRBRIDGE_API unsigned int cut_next_field(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
+                                          unsigned int* out_len);
+// The same with the size of the output area given.
+unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
+                              unsigned int out_size, unsigned int* out_len);
+// SE_EMPTY when all len bytes are zero (or len is 0), else SE_OK.
+ECRBRIDGE_API unsigned int TestNULL(unsigned char* buf, unsigned int len);
+// Six-character header plus 0x1C (7 bytes) in a zeroed 16384-byte buffer.
+ECRBRIDGE_API unsigned int build_request_header(unsigned char* buf, unsigned int* len, char* header);
+// Accepts "IRT11." (case ignored) of at least 8 bytes.
+ECRBRIDGE_API unsigned int parse_response_interrupt(unsigned char* buf, unsigned int len);

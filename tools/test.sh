@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: the shipped 32-bit library, the x86_64
+# build under AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
+# tests under ThreadSanitizer, and a short run of every fuzz harness.
+# Installs what it needs when it is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v clang++ >/dev/null || need+=(clang)
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+command -v nm >/dev/null || need+=(binutils)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+fi
+
+jobs=${ECR_TEST_JOBS:-16}
+for preset in i386 native; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+echo "=== tsan ==="
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan -j "$jobs"
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "=== fuzz ==="
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-30}"
+fi

@@ -1,0 +1,51 @@
+// The one object through which the library reaches the terminal: settings,
+// open/close and byte-level read/write over a serial line, UDP or TCP.
+#pragma once
+#include <string>
+
+#include "protocol/pos_handle.h"
+#include "transport/udpsocket.h"
+
+enum TransportType { TT_COM = 0, TT_UDP = 1, TT_TCP = 2 };
+
+class CTransport {
+public:
+    CTransport();
+    ~CTransport();
+    CTransport(const CTransport&) = delete;
+    CTransport& operator=(const CTransport&) = delete;
+
+    void SetType(TransportType type);
+    TransportType GetType() const;
+    void SetComPort(int port);
+    void SetComPortName(std::string name);
+    void SetRemoteIP(std::string ip);
+    std::string GetRemoteIP() const;
+    void SetRemotePort(int port);
+    int GetRemotePort() const;
+    void SetBindIP(std::string ip);
+    std::string GetBindIP() const;
+    void SetBindPort(int port);
+
+    // The active protocol handle, null while closed.
+    PosHandle* GetHandle();
+    bool Open();
+    void Close();
+    // Bytes transferred, 0 when nothing was transferred, -1 on error.
+    int Read(unsigned char* buffer, unsigned long count);
+    int Write(const unsigned char* buffer, unsigned long count);
+
+private:
+    TransportType m_type;
+    PosHandle m_embedded;
+    PosHandle* m_handle;
+    int m_comPort;
+    CUDPSocket m_udp;
+    CTCPSocket m_tcp;
+    std::string m_remoteIP;
+    std::string m_bindIP;
+    std::string m_comPortName;
+    int m_remotePort;
+    int m_bindPort;
+    TransportType m_openType;  // the type the handle was opened with
+};
