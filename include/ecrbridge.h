@@ -62,6 +62,8 @@ typedef void (*EcrMsgReceivedCallback)(char const* text);
 /* ==== Lifecycle, connection, state, version, logging ==================== */
 /* ---- section: lifecycle (plain) ---- */
 /* ---- end section: lifecycle (plain) ---- */
+/* ---- section: connection (plain) ---- */
+/* ---- end section: connection (plain) ---- */
 
 /* ==== Asynchronous payments and their controls ========================== */
 /* ---- section: async (plain) ---- */
