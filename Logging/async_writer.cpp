@@ -1,0 +1,179 @@
+// The log file writer task and its open/close protocol.
+#include "Logging/async_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <iostream>
+
+#include "Logging/log_internal.h"
+
+AsyncWriter::~AsyncWriter()
+{
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+bool AsyncWriter::Fopen(const std::string& path)
+{
+    CloseFile();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        std::cout << "Open" << "return false Fopen\n" << std::flush;
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool AsyncWriter::Open(std::string path)
+{
+    std::lock_guard<std::mutex> life(m_lifecycleLock);
+    CloseLocked();
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    if (!Fopen(path))
+        return false;
+    try {
+        m_task = std::async(std::launch::async, &AsyncWriter::WriterTask, this);
+    } catch (...) {
+        CloseFile();
+        throw;
+    }
+    m_stop = false;
+    return true;
+}
+
+void AsyncWriter::Close()
+{
+    std::lock_guard<std::mutex> life(m_lifecycleLock);
+    CloseLocked();
+}
+
+void AsyncWriter::CloseLocked()
+{
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> queue(m_queueLock);
+            m_stop = true;
+        }
+        m_cv.notify_one();
+        if (!m_task.valid()) {
+            CloseFile();
+            return;
+        }
+        // Never wait for the task while holding the queue lock: it needs it
+        // to drain the queue before it can see the stop flag.
+        if (m_task.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready) {
+            try {
+                m_task.get();
+            } catch (...) {
+            }
+            CloseFile();
+            return;
+        }
+    }
+}
+
+void AsyncWriter::CloseFile()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+template <typename Line>
+bool AsyncWriter::Enqueue(Line&& line)
+{
+    try {
+        {
+            std::lock_guard<std::mutex> queue(m_queueLock);
+            if (m_pendingBytes + line.size() > m_queueLimit) {
+                ++m_dropped;
+                return false;
+            }
+            m_pendingBytes += line.size();
+            m_queue.push(std::forward<Line>(line));
+        }
+        m_cv.notify_one();
+        return true;
+    } catch (const std::exception& e) {
+        std::cerr << e.what();
+    } catch (...) {
+    }
+    return false;
+}
+
+bool AsyncWriter::Write(std::string&& line)
+{
+    return Enqueue(std::move(line));
+}
+
+bool AsyncWriter::Write(const std::string& line)
+{
+    return Enqueue(line);
+}
+
+void AsyncWriter::SetQueueLimit(std::size_t bytes)
+{
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    m_queueLimit = bytes;
+}
+
+std::size_t AsyncWriter::DroppedLines() const
+{
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    return m_dropped;
+}
+
+void AsyncWriter::WriterTask()
+{
+    std::string batch;
+    for (;;) {
+        try {
+            batch.clear();
+            {
+                std::unique_lock<std::mutex> queue(m_queueLock);
+                m_cv.wait(queue, [this] { return !m_queue.empty() || m_stop || m_dropped != 0; });
+                if (m_stop && m_queue.empty() && m_dropped == 0)
+                    return;
+                while (!m_queue.empty()) {
+                    batch += m_queue.front();
+                    m_queue.pop();
+                }
+                m_pendingBytes = 0;
+                if (m_dropped != 0) {
+                    // The dropped lines came after everything that was queued.
+                    batch += el::detail::FormatRecordNow(
+                        LOG_ERROR, "[WriterTask:" + std::to_string(__LINE__) + "] log queue full, " +
+                                       std::to_string(m_dropped) + " lines dropped");
+                    m_dropped = 0;
+                }
+            }
+            // One write per pass; a failing disk must never stop the writer.
+            const char* p = batch.data();
+            std::size_t left = batch.size();
+            while (left > 0) {
+                ssize_t n = ::write(m_fd, p, left);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+            if (batch.capacity() > 65536)
+                std::string().swap(batch);  // give back the memory of a large backlog
+        } catch (...) {
+            // Lose this pass, keep the task alive.
+        }
+    }
+}

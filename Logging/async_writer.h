@@ -1,0 +1,57 @@
+// Background file writer of the diagnostic log: producers queue finished
+// lines, one writer task per open file appends them.
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <future>
+#include <mutex>
+#include <queue>
+#include <string>
+
+class AsyncWriter {
+public:
+    // Lines waiting for the writer are limited to this many bytes; lines
+    // beyond it are dropped and counted (the file may stay unopenable for
+    // months on a cash register).
+    static constexpr std::size_t kDefaultQueueLimit = 4u * 1024u * 1024u;
+
+    AsyncWriter() = default;
+    AsyncWriter(const AsyncWriter&) = delete;
+    AsyncWriter& operator=(const AsyncWriter&) = delete;
+    ~AsyncWriter();
+
+    // Opens path for appending (created 0600, close-on-exec).  False, with
+    // "Openreturn false Fopen" on stdout, when it cannot be opened.
+    bool Fopen(const std::string& path);
+    // Closes a running writer first, then opens path and starts its writer task.
+    bool Open(std::string path);
+    // Stops the writer task after it has written everything queued, then
+    // closes the file.  Returns at once when no task runs.
+    void Close();
+    // Queues a finished line; false when it could not be queued.
+    bool Write(std::string&& line);
+    bool Write(const std::string& line);
+
+    void SetQueueLimit(std::size_t bytes);
+    // Lines dropped since the writer last reported a drop.
+    std::size_t DroppedLines() const;
+
+private:
+    template <typename Line>
+    bool Enqueue(Line&& line);
+    void CloseLocked();
+    void CloseFile();
+    void WriterTask();
+
+    int m_fd = -1;                    // the output file
+    mutable std::mutex m_queueLock;   // guards the queue, the counters and m_stop
+    std::future<void> m_task;         // the running writer task, if any
+    std::queue<std::string> m_queue;  // finished lines not yet written
+    bool m_stop = true;
+    std::mutex m_lifecycleLock;       // serialises Open and Close; taken before m_queueLock
+    std::condition_variable m_cv;     // wakes the writer task
+
+    std::size_t m_pendingBytes = 0;
+    std::size_t m_queueLimit = kDefaultQueueLimit;
+    std::size_t m_dropped = 0;
+};

@@ -1,0 +1,20 @@
+// Helpers shared by the parts of the logging module (not part of the
+// logging API that the rest of the library uses).
+#pragma once
+#include <ctime>
+#include <string>
+
+#include "Logging/log.h"
+
+namespace el {
+namespace detail {
+
+// A finished log line: time text, " ", level label, " ", text, "\n".
+std::string FormatRecord(const std::string& time_text, LogType level, const std::string& text);
+// FormatRecord with the current local time.
+std::string FormatRecordNow(LogType level, const std::string& text);
+// "VAR17_QTM YYYY.MM.DD.log" for the given local calendar time.
+std::string LogFileName(const std::tm& local);
+
+}  // namespace detail
+}  // namespace el

@@ -1,0 +1,85 @@
+// One log record being composed, its time text and its level label.
+#include <ctime>
+#include <exception>
+#include <stdexcept>
+#include <iostream>
+
+#include "Logging/log.h"
+#include "Logging/log_internal.h"
+
+std::string WriteObject::m_sDefaultTimeFormat = "%d/%m/%Y %H:%M:%S";
+
+const std::map<int, std::string> WriteObject::LogLevelMap = {
+    {LOG_ERROR, "[LOG_ERROR> ]"},
+    {LOG_INFO, "[LOG_INFO>  ]"},
+    {LOG_TRACE, "[LOG_TRACE> ]"},
+    {LOG_UNKNOW, "[LOG_UNKNOW>]"},
+};
+
+WriteObject::WriteObject(LogType level) : m_level(level), m_time(GetTime(m_sDefaultTimeFormat)) {}
+
+WriteObject::~WriteObject()
+{
+    try {
+        Write(el::detail::FormatRecord(m_time, m_level, m_stream.str()));
+    } catch (...) {
+        // A record that cannot be built is lost; the caller never notices.
+    }
+}
+
+std::string WriteObject::GetTime(const std::string& format)
+{
+    try {
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (localtime_r(&now, &local) == nullptr)
+            throw std::runtime_error("localtime_r failed");
+        char buffer[64];
+        std::size_t n = std::strftime(buffer, sizeof buffer, format.c_str(), &local);
+        return std::string(buffer, n);
+    } catch (const std::exception& e) {
+        std::cerr << "[" << "GetTime" << "] catch [" << e.what() << "]" << std::endl;
+    } catch (...) {
+        std::cerr << "[" << "GetTime" << "] catch [...]" << std::endl;
+    }
+    return "00/00/0000 00:00:00";
+}
+
+std::string WriteObject::MapLogLevel(LogType level)
+{
+    auto it = LogLevelMap.find(level);
+    if (it != LogLevelMap.end())
+        return it->second;
+    std::cerr << "!!!ERROR: cannot map log level";
+    return "[LOG_UNKNOW>]";
+}
+
+WriteObject GetLogObject(LogType level)
+{
+    return WriteObject(level);
+}
+
+namespace el {
+namespace detail {
+
+std::string FormatRecord(const std::string& time_text, LogType level, const std::string& text)
+{
+    std::string label = WriteObject::MapLogLevel(level);
+    std::string line;
+    line.reserve(time_text.size() + label.size() + text.size() + 3);
+    line += time_text;
+    line += ' ';
+    line += label;
+    line += ' ';
+    line += text;
+    line += '\n';
+    return line;
+}
+
+std::string FormatRecordNow(LogType level, const std::string& text)
+{
+    return FormatRecord(WriteObject::GetTime(WriteObject::m_sDefaultTimeFormat), level, text);
+}
+
+}  // namespace detail
+}  // namespace el
