@@ -1,0 +1,131 @@
+// Exported functions of the instance lifecycle, the callbacks, the state word,
+// the version and the logging switches.
+#include <exception>
+#include <mutex>
+
+#include "Logging/log.h"
+#include "VarkoClass2017/VarkoClass2017.h"
+#include "ecrbridge.h"
+#include "ecrbridge/instance.h"
+
+namespace {
+// No exception leaves an exported function: it is logged here and the export
+// returns its failure result.
+void log_exception(const char* function, const std::exception* e)
+{
+    try {
+        if (el::get_logging())
+            GetLogObject(LOG_ERROR) << "[" << function << "] catch [" << (e != nullptr ? e->what() : "...") << "]";
+    } catch (...) {
+    }
+}
+}  // namespace
+
+#define EXPORT_CATCH(result)              \
+    catch (const std::exception& e)       \
+    {                                     \
+        log_exception(__func__, &e);      \
+        return result;                    \
+    }                                     \
+    catch (...)                           \
+    {                                     \
+        log_exception(__func__, nullptr); \
+        return result;                    \
+    }
+
+// ---- mangled ----------------------------------------------------------------
+
+ECRBRIDGE_API CVarkoClass2017* create_object()
+{
+    try {
+        return GetInstanse();
+    }
+    EXPORT_CATCH(nullptr)
+}
+
+ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
+{
+    if (object == nullptr)
+        return;
+    try {
+        ResetInstanse(object);
+        delete object;
+    }
+    EXPORT_CATCH()
+}
+
+ECRBRIDGE_API void OnTrxComplete(EcrTrxCompleteCallback callback)
+{
+    try {
+        CVarkoClass2017* ecr = GetInstanse();
+        std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
+        if (callback != nullptr)
+            ecr->m_OnTrxComplete = callback;
+        else
+            ecr->m_OnTrxComplete = nullptr;
+    }
+    EXPORT_CATCH()
+}
+
+ECRBRIDGE_API void OnMsgReceived(EcrMsgReceivedCallback callback)
+{
+    try {
+        CVarkoClass2017* ecr = GetInstanse();
+        std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
+        if (callback != nullptr)
+            ecr->m_OnMsgReceived = callback;
+        else
+            ecr->m_OnMsgReceived = nullptr;
+    }
+    EXPORT_CATCH()
+}
+
+// ---- plain ------------------------------------------------------------------
+
+extern "C" {
+
+ECRBRIDGE_API int OnTRX()
+{
+    try {
+        return static_cast<int>(GetInstanse()->m_State.load());
+    }
+    EXPORT_CATCH(E_FAIL)
+}
+
+ECRBRIDGE_API int get_DLLVersion(char* pVal)
+{
+    if (pVal == nullptr)
+        return ECR_E_NULL_POINTER;
+    try {
+        return GetInstanse()->get_DLLVersion(pVal);
+    }
+    EXPORT_CATCH(E_FAIL)
+}
+
+ECRBRIDGE_API int put_EcrLogging(unsigned char on)
+{
+    try {
+        return GetInstanse()->put_EcrLogging(on != 0 ? 1 : 0);
+    }
+    EXPORT_CATCH(E_FAIL)
+}
+
+ECRBRIDGE_API int get_EcrLoging(short* pVal)
+{
+    if (pVal == nullptr)
+        return ECR_E_NULL_POINTER;
+    try {
+        return GetInstanse()->get_EcrLoging(pVal);
+    }
+    EXPORT_CATCH(E_FAIL)
+}
+
+ECRBRIDGE_API int put_EcrLogingPath(char const* path)
+{
+    try {
+        return GetInstanse()->put_EcrLogingPath(path);  // 1 for a null path
+    }
+    EXPORT_CATCH(E_FAIL)
+}
+
+}  // extern "C"
