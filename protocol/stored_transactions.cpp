@@ -1,0 +1,233 @@
+// Queries of the terminal's journal: count ("GTC"), one stored transaction by
+// sequence number ("GTS"), the last one ("GTL"), by invoice ("GTI"), and the
+// summary of totals ("GSI").
+#include "protocol/stored_transactions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Logging/log.h"
+#include "protocol/response_decoder.h"
+#include "protocol/service_fields.h"
+
+namespace {
+
+// Write the first width characters of a number's text; the message length is
+// fixed, so a longer text is cut.
+unsigned int put_number(unsigned char* at, const char* text, unsigned int width)
+{
+    const size_t n = strnlen(text, width);
+    std::memcpy(at, text, n);
+    return width;
+}
+
+unsigned int index_only(unsigned char* buffer, unsigned int* length, const char* header, unsigned char index)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, header);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%.2d", static_cast<int>(index));
+    put_number(buffer + 6, text, 2);
+    *length = 8;
+    return SE_OK;
+}
+
+struct QueryArgs {
+    unsigned char index;
+    uint32_t sequence;
+    int32_t invoice;
+};
+
+unsigned int build_count(unsigned char* b, unsigned int* l, const void* c)
+{
+    return ecr_build_get_count_transaction(b, l, static_cast<const QueryArgs*>(c)->index);
+}
+unsigned int build_sequence(unsigned char* b, unsigned int* l, const void* c)
+{
+    const QueryArgs* a = static_cast<const QueryArgs*>(c);
+    return ecr_build_transaction_data_by_sequence_number(b, l, a->index, a->sequence);
+}
+unsigned int build_last(unsigned char* b, unsigned int* l, const void* c)
+{
+    return ecr_build_last_transaction_data(b, l, static_cast<const QueryArgs*>(c)->index);
+}
+unsigned int build_invoice(unsigned char* b, unsigned int* l, const void* c)
+{
+    const QueryArgs* a = static_cast<const QueryArgs*>(c);
+    return ecr_build_transaction_data_by_invoice(b, l, a->index, a->invoice);
+}
+unsigned int build_summary(unsigned char* b, unsigned int* l, const void* c)
+{
+    return ecr_build_get_sammery_transaction_data(b, l, static_cast<const QueryArgs*>(c)->index);
+}
+
+unsigned int decode_count(unsigned char* m, unsigned int l, void* out)
+{
+    return ecr_parse_get_count_transaction_response(m, l, static_cast<uint32_t*>(out));
+}
+unsigned int decode_transaction(unsigned char* m, unsigned int l, void* out)
+{
+    return ecr_parse_response_NP(m, l, static_cast<_ecr_transaction_report*>(out));
+}
+unsigned int decode_summary(unsigned char* m, unsigned int l, void* out)
+{
+    return ecr_parse_get_sammery_transaction_response(m, l, static_cast<_ecr_gsi_report*>(out));
+}
+
+// The common shape of the five queries.
+unsigned int query(void* handle, const char* caller, pos_sx_build_fn build, const QueryArgs& args,
+                   const char* builder_name, bool single_transaction, pos_sx_decode_fn decode, void* out)
+{
+    SingleExchange ex;
+    ex.caller = caller;
+    ex.build = build;
+    ex.build_ctx = &args;
+    ex.builder_name = builder_name;
+    ex.read_attempt_record = "for []";
+    ex.read_fail_records = single_transaction;
+    ex.decode = decode;
+    ex.decode_out = out;
+    return pos_single_exchange(handle, ex);
+}
+
+}  // namespace
+
+unsigned int ecr_build_get_count_transaction(unsigned char* buffer, unsigned int* length, unsigned char index)
+{
+    return index_only(buffer, length, "GTC10.", index);
+}
+
+unsigned int ecr_build_transaction_data_by_sequence_number(unsigned char* buffer, unsigned int* length,
+                                                           unsigned char index, uint32_t sequence)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, "GTS10.");
+    char text[16];
+    std::snprintf(text, sizeof(text), "%.2d", static_cast<int>(index));
+    put_number(buffer + 6, text, 2);
+    buffer[8] = FS;
+    std::snprintf(text, sizeof(text), "%.4u", static_cast<unsigned int>(sequence));
+    put_number(buffer + 9, text, 4);
+    *length = 13;
+    return SE_OK;
+}
+
+unsigned int ecr_build_last_transaction_data(unsigned char* buffer, unsigned int* length, unsigned char index)
+{
+    return index_only(buffer, length, "GTL10.", index);
+}
+
+unsigned int ecr_build_transaction_data_by_invoice(unsigned char* buffer, unsigned int* length,
+                                                   unsigned char index, int32_t invoice)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, "GTI10.");
+    char text[16];
+    std::snprintf(text, sizeof(text), "%.6d", static_cast<int>(invoice));
+    put_number(buffer + 6, text, 6);
+    buffer[12] = FS;
+    std::snprintf(text, sizeof(text), "%.2d", static_cast<int>(index));
+    put_number(buffer + 13, text, 2);
+    *length = 15;
+    return SE_OK;
+}
+
+unsigned int ecr_build_get_sammery_transaction_data(unsigned char* buffer, unsigned int* length,
+                                                    unsigned char index)
+{
+    return index_only(buffer, length, "GSI10.", index);
+}
+
+unsigned int ecr_parse_get_count_transaction_response(unsigned char* message, unsigned int length, uint32_t* count)
+{
+    if (!message || !count)
+        return SE_PARAM;
+    if (length < 8)
+        return SE_SYNTAX;
+    if (!svc_head(message, "GTC", "11."))
+        return SE_SYNTAX;
+    unsigned char* cursor = message + 6;
+    unsigned int remaining = length - 6;
+    unsigned char field[SVC_SCRATCH];
+    unsigned int n = 0;
+    const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
+    if (cut == SE_SIZE)
+        return SE_SIZE;
+    if (cut != SE_OK)
+        return SE_OK;
+    *count = static_cast<uint32_t>(std::atol(reinterpret_cast<char*>(field)));
+    return SE_OK;
+}
+
+unsigned int ecr_parse_get_sammery_transaction_response(unsigned char* message, unsigned int length,
+                                                        _ecr_gsi_report* summary)
+{
+    if (!message || !summary)
+        return SE_PARAM;
+    if (length < 8)
+        return SE_SYNTAX;
+    if (!svc_head(message, "GSI", "11."))
+        return SE_SYNTAX;
+    uint32_t* counts[3] = {&summary->count1, &summary->count2, &summary->count3};
+    double* amounts[3] = {&summary->amount1, &summary->amount2, &summary->amount3};
+    unsigned char* cursor = message + 6;
+    unsigned int remaining = length - 6;
+    unsigned char field[SVC_SCRATCH];
+    for (int i = 0; i < 6; ++i) {
+        unsigned int n = 0;
+        if (svc_cut(&cursor, &remaining, field, &n) != SE_OK)
+            continue;
+        const char* text = reinterpret_cast<char*>(field);
+        if (i % 2 == 0)
+            *counts[i / 2] = static_cast<uint32_t>(std::atol(text));
+        else
+            *amounts[i / 2] = std::atof(text) / 100.0;
+    }
+    return SE_OK;
+}
+
+unsigned int pos_get_count_transaction(void* handle, unsigned char index, uint32_t* count)
+{
+    if (!handle || !count)
+        return SE_PARAM;
+    return query(handle, __func__, build_count, QueryArgs{index, 0, 0}, "ecr_build_get_count_transaction", false,
+                 decode_count, count);
+}
+
+unsigned int pos_get_transaction_data_by_sequence_number(void* handle, unsigned char index, uint32_t sequence,
+                                                         _ecr_transaction_report* report)
+{
+    if (!handle || !report)
+        return SE_PARAM;
+    return query(handle, __func__, build_sequence, QueryArgs{index, sequence, 0},
+                 "ecr_build_transaction_data_by_sequence_number", true, decode_transaction, report);
+}
+
+unsigned int pos_get_last_transaction_data(void* handle, unsigned char index, _ecr_transaction_report* report)
+{
+    if (!handle || !report)
+        return SE_PARAM;
+    return query(handle, __func__, build_last, QueryArgs{index, 0, 0}, "ecr_build_last_transaction_data", true,
+                 decode_transaction, report);
+}
+
+unsigned int pos_get_transaction_data_by_invoice(void* handle, unsigned char index, int32_t invoice,
+                                                 _ecr_transaction_report* report)
+{
+    if (!handle || !report)
+        return SE_PARAM;
+    return query(handle, __func__, build_invoice, QueryArgs{index, 0, invoice},
+                 "ecr_build_transaction_data_by_invoice", true, decode_transaction, report);
+}
+
+unsigned int pos_get_summery_transaction_data(void* handle, unsigned char index, _ecr_gsi_report* summary)
+{
+    if (!handle || !summary)
+        return SE_PARAM;
+    return query(handle, __func__, build_summary, QueryArgs{index, 0, 0}, "ecr_build_get_sammere_transaction_data",
+                 false, decode_summary, summary);
+}

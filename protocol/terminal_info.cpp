@@ -1,0 +1,134 @@
+// Terminal software name / information texts ("GNS", "INF", "INM") and the
+// terminal serial number ("TSN").
+#include "protocol/terminal_info.h"
+
+#include <cstring>
+
+#include "Logging/log.h"
+#include "protocol/service_fields.h"
+
+namespace {
+
+// Room the caller's text buffer has, terminator included.
+constexpr unsigned int kTextRoom = 256;
+
+const char* info_header(tagGetInfoType kind)
+{
+    switch (kind) {
+    case GIT_INF: return "INF10.";
+    case GIT_INM: return "INM10.";
+    default: return "GNS10.";
+    }
+}
+
+// Copy the first field after the header into text (bounded, terminated);
+// nothing is written when the response carries no field.
+unsigned int copy_text_field(unsigned char* message, unsigned int length, char* text)
+{
+    unsigned char* cursor = message + 6;
+    unsigned int remaining = length - 6;
+    unsigned char field[SVC_SCRATCH];
+    unsigned int n = 0;
+    const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
+    if (cut == SE_SIZE)
+        return SE_SIZE;
+    if (cut != SE_OK)
+        return SE_OK;
+    if (n > kTextRoom - 1)
+        n = kTextRoom - 1;
+    std::memcpy(text, field, n);
+    text[n] = '\0';
+    return SE_OK;
+}
+
+unsigned int build_name(unsigned char* buf, unsigned int* len, const void* ctx)
+{
+    return ecr_build_get_name_software(buf, len, *static_cast<const tagGetInfoType*>(ctx));
+}
+
+unsigned int build_serial(unsigned char* buf, unsigned int* len, const void*)
+{
+    return ecr_build_get_serial_number(buf, len);
+}
+
+unsigned int decode_name(unsigned char* msg, unsigned int len, void* out)
+{
+    return ecr_parse_getNameSoftware_response(msg, len, static_cast<char*>(out));
+}
+
+unsigned int decode_serial(unsigned char* msg, unsigned int len, void* out)
+{
+    return ecr_parse_TSN_response(msg, len, static_cast<char*>(out));
+}
+
+}  // namespace
+
+unsigned int ecr_build_get_name_software(unsigned char* buffer, unsigned int* length, tagGetInfoType kind)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, info_header(kind));
+    buffer[6] = FS;
+    *length = 7;
+    return SE_OK;
+}
+
+unsigned int ecr_build_get_serial_number(unsigned char* buffer, unsigned int* length)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, "TSN10.");
+    buffer[6] = FS;
+    *length = 7;
+    return SE_OK;
+}
+
+unsigned int ecr_parse_getNameSoftware_response(unsigned char* message, unsigned int length, char* text)
+{
+    if (!message || !text)
+        return SE_PARAM;
+    if (length < 8)
+        return SE_SYNTAX;
+    if (!svc_head(message, "GNS", "11.") && !svc_head(message, "INF", "11.") && !svc_head(message, "INM", "11."))
+        return SE_SYNTAX;
+    return copy_text_field(message, length, text);
+}
+
+unsigned int ecr_parse_TSN_response(unsigned char* message, unsigned int length, char* text)
+{
+    if (!message || !text)
+        return SE_PARAM;
+    if (length < 8)
+        return SE_SYNTAX;
+    if (!svc_head(message, "TSN", "11."))
+        return SE_SYNTAX;
+    return copy_text_field(message, length, text);
+}
+
+unsigned int pos_get_name_software(void* handle, char* text, tagGetInfoType kind)
+{
+    if (!handle || !text)
+        return SE_PARAM;
+    SingleExchange ex;
+    ex.caller = __func__;
+    ex.build = build_name;
+    ex.build_ctx = &kind;
+    ex.builder_name = "ecr_build_get_name_software";
+    ex.decode = decode_name;
+    ex.decode_out = text;
+    return pos_single_exchange(handle, ex);
+}
+
+unsigned int pos_get_serial_number(void* handle, char* text)
+{
+    if (!handle || !text)
+        return SE_PARAM;
+    SingleExchange ex;
+    ex.caller = __func__;
+    ex.build = build_serial;
+    ex.builder_name = "ecr_build_get_serial_number";
+    ex.read_attempt_record = "for []";
+    ex.decode = decode_serial;
+    ex.decode_out = text;
+    return pos_single_exchange(handle, ex);
+}
