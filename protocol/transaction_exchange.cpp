@@ -1,0 +1,290 @@
+// The long exchange of a payment operation: request, ACK, first answer, then
+// wait notices, text messages and notices until the final response, which
+// the library acknowledges after 100 ms, confirms after 5 s and decodes.
+#include "protocol/transaction_exchange.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "Logging/log.h"
+#include "compat/compat.h"
+#include "protocol/pos_handle.h"
+#include "protocol/request_encoder.h"
+#include "protocol/response_decoder.h"
+#include "protocol/transaction_rules.h"
+#include "transport/transport.h"
+
+// A record of an internal step under the name of the exported function it
+// belongs to (LOGREC would give the helper's own name).
+#define LOGREC_AS(level, name)    \
+    if (!el::get_logging()) {     \
+    } else                        \
+        GetLogObject(level) << "[" << (name) << ":" << __LINE__ << "] "
+
+namespace {
+
+constexpr const char* INIT_NAME = "pos_init_transaction";
+constexpr const char* REPORT_NAME = "pos_read_transaction_report";
+
+// The terminal's last packet; the final response is decoded from it.
+unsigned char data_buf[POS_MAX_MESSAGE];
+unsigned int data_len = 0;
+// The request being sent by pos_init_transaction.
+unsigned char request_buf[POS_MAX_MESSAGE];
+
+// data_buf and request_buf belong to one transaction exchange at a time: each
+// of the two functions holds this lock for its whole run, and a second caller
+// that finds it taken is refused at once with SE_EXEC.
+std::mutex g_exchange_lock;
+
+constexpr unsigned int ACK_PAUSE_MS = 100;
+constexpr unsigned int CONFIRM_PAUSE_MS = 5000;
+
+// Write the single byte ACK and dump it; the transport's result (1 when the
+// byte went out).
+int send_ack(PosHandle* h)
+{
+    if (h->transport == nullptr)
+        return -1;
+    const unsigned char ack = ACK;
+    const int written = h->transport->Write(&ack, 1);
+    LOGDUMP(&ack, 1, "SEND TO TERMINAL");
+    return written;
+}
+
+struct AckWait {
+    unsigned char last = 0;    // last byte read (0 when nothing came)
+    bool interrupted = false;  // the interrupt flag stopped the wait
+};
+
+// Read single bytes until ACK or the deadline; a byte other than ACK is
+// replaced by the next one that comes.  The interrupt flag is looked at after
+// every read and stops the wait.  The caller dumps the last byte.
+AckWait wait_ack(PosHandle* h, uint64_t deadline)
+{
+    AckWait seen;
+    if (h->transport == nullptr)
+        return seen;
+    while (seen.last != ACK && GetTickCount() < deadline) {
+        unsigned char byte = 0;
+        const int got = h->transport->Read(&byte, 1);
+        if (got == 1)
+            seen.last = byte;
+        if (h->interrupt.load() != 0) {
+            seen.interrupted = true;
+            break;
+        }
+        if (got < 1)
+            Sleep(1);  // a closed peer returns at once: do not spin
+    }
+    return seen;
+}
+
+uint64_t response_deadline(PosHandle* h) { return GetTickCount() + static_cast<uint64_t>(h->response_timeout) * 1000u; }
+
+enum class LoopEnd { Accepted, Nothing, Interrupted, AckFailed };
+
+// Read packets into data_buf until a message other than a wait notice comes.
+// Wait notices are acknowledged after 100 ms and move the deadline to their
+// minutes from now.  *last_status gets the last status of pos_read_packet.
+LoopEnd read_response(PosHandle* h, unsigned int* last_status)
+{
+    std::memset(data_buf, 0, sizeof data_buf);
+    data_len = 0;
+    uint64_t deadline = response_deadline(h);
+    while (GetTickCount() < deadline) {
+        std::memset(data_buf, 0, sizeof data_buf);
+        unsigned int len = 0;
+        const unsigned int status = pos_read_packet(h, data_buf, &len);
+        *last_status = status;
+        if (status != SE_OK) {
+            Sleep(1);  // a link that fails at once must not make this loop spin
+            continue;
+        }
+        if (h->interrupt.load() != 0)
+            return LoopEnd::Interrupted;
+        data_len = len < sizeof data_buf ? len : sizeof data_buf;
+        if (!is_wait_notice(data_buf, data_len))
+            return LoopEnd::Accepted;
+
+        Sleep(ACK_PAUSE_MS);
+        const int written = send_ack(h);
+        if (written != 1) {
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << written << "] return SE_WRITE";
+            return LoopEnd::AckFailed;
+        }
+        unsigned int minutes = 0;
+        if (wait_notice_minutes(data_buf, data_len, &minutes))
+            deadline = GetTickCount() + static_cast<uint64_t>(minutes) * 60000u;
+    }
+    return LoopEnd::Nothing;
+}
+
+unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
+{
+    unsigned int len = 0;
+    std::memset(request_buf, 0, sizeof request_buf);
+    unsigned int status = ecr_build_init_transaction(request_buf, &len, request);
+    if (status != SE_OK) {
+        LOGREC_AS(LOG_ERROR, INIT_NAME) << " ecr_build_init_transaction error[" << status << "]";
+        return status;
+    }
+    unsigned char code[3];
+    std::memcpy(code, request_buf, sizeof code);
+
+    status = pos_write_packet(h, request_buf, len);
+    if (status != SE_OK) {
+        LOGREC_AS(LOG_ERROR, INIT_NAME) << " pos_write_packet error[" << status << "]";
+        return status;
+    }
+
+    const AckWait ack = wait_ack(h, response_deadline(h));
+    if (ack.interrupted) {
+        LOGREC_AS(LOG_TRACE, INIT_NAME) << "Interapted! return SE_OK";
+        return SE_OK;
+    }
+    LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
+    if (ack.last != ACK) {
+        LOGREC_AS(LOG_ERROR, INIT_NAME) << "Received ack[" << static_cast<char>(ack.last) << "]";
+        return SE_EXEC;
+    }
+
+    // The first answer is read into the request buffer, which is free now.
+    unsigned char* answer = request_buf;
+    std::memset(answer, 0, sizeof request_buf);
+    unsigned int answer_len = 0;
+    bool got = false;
+    const uint64_t deadline = response_deadline(h);
+    while (GetTickCount() < deadline) {
+        status = pos_read_packet(h, answer, &answer_len);
+        if (h->interrupt.load() != 0)
+            return SE_OK;
+        if (status == SE_OK) {
+            got = true;
+            break;
+        }
+        Sleep(1);
+    }
+    if (!got)
+        return SE_READ;
+
+    const char request_code[4] = {static_cast<char>(code[0]), static_cast<char>(code[1]), static_cast<char>(code[2]), 0};
+    const bool same_code = message_starts_with(answer, answer_len, request_code, 3);
+    const bool first_number = answer_len >= 5 && answer[3] == '1' && (answer[4] == '1' || answer[4] == '3' || answer[4] == '5');
+    if (!same_code || !first_number)
+        return SE_SYNTAX;
+
+    return send_ack(h) == 1 ? SE_OK : SE_WRITE;
+}
+
+unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
+{
+    unsigned int last_status = SE_READ;
+    switch (read_response(h, &last_status)) {
+    case LoopEnd::Interrupted:
+        return SE_OK;
+    case LoopEnd::AckFailed:
+        return SE_WRITE;
+    case LoopEnd::Nothing:
+        return SE_READ;
+    case LoopEnd::Accepted:
+        break;
+    }
+
+    Sleep(ACK_PAUSE_MS);
+    if (send_ack(h) != 1)
+        return SE_WRITE;
+
+    if (is_text_message(data_buf, data_len)) {
+        store_text_message(data_buf, data_len, report);
+        return SE_MESSAGE;
+    }
+
+    if (is_progress_notice(data_buf, data_len)) {
+        // The packet that follows the notice is acknowledged but not decoded.
+        switch (read_response(h, &last_status)) {
+        case LoopEnd::Interrupted:
+            return SE_OK;
+        case LoopEnd::AckFailed:
+            return SE_WRITE;
+        case LoopEnd::Nothing:
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't read packet error[" << last_status << "] return SE_READ";
+            return SE_READ;
+        case LoopEnd::Accepted:
+            break;
+        }
+        Sleep(ACK_PAUSE_MS);
+        const int written = send_ack(h);
+        if (written != 1) {
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << written << "] return SE_WRITE";
+            return SE_WRITE;
+        }
+        return SE_MESSAGE;
+    }
+
+    // Final response: confirm it after 5 s and decode it once the terminal
+    // has acknowledged the confirmation.
+    unsigned char confirmation[6];
+    build_confirmation(data_buf, data_len, confirmation);
+    Sleep(CONFIRM_PAUSE_MS);
+    const unsigned int status = pos_write_packet(h, confirmation, sizeof confirmation);
+    if (status != SE_OK)
+        return status;
+
+    const AckWait ack = wait_ack(h, response_deadline(h));
+    if (ack.interrupted) {
+        LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
+    }
+    LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
+    if (ack.last == ACK) {
+        // The decoder's own status does not change the result.
+        ecr_parse_response(data_buf, data_len, report);
+        return SE_OK;
+    }
+    LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Readed[" << static_cast<char>(ack.last) << "] return SE_EXEC";
+    return SE_EXEC;
+}
+
+}  // namespace
+
+extern "C" {
+
+unsigned int pos_init_transaction(void* handle, _init_transaction_request* request)
+{
+    try {
+        if (handle == nullptr || request == nullptr) {
+            LOGREC(LOG_ERROR) << (handle == nullptr ? " NULL pos_handle " : "")
+                              << (request == nullptr ? " NULL ecr_init_request " : "");
+            return SE_PARAM;
+        }
+        std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            LOGREC(LOG_ERROR) << " transaction exchange busy, return SE_EXEC";
+            return SE_EXEC;
+        }
+        return init_transaction(static_cast<PosHandle*>(handle), request);
+    } catch (...) {
+        return SE_FAIL;
+    }
+}
+
+unsigned int pos_read_transaction_report(void* handle, _ecr_transaction_report* report)
+{
+    try {
+        if (handle == nullptr || report == nullptr) {
+            LOGREC(LOG_ERROR) << (handle == nullptr ? " NULL pos_handle " : "")
+                              << (report == nullptr ? " NULL ecr_init_request " : "");
+            return SE_PARAM;
+        }
+        std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            LOGREC(LOG_ERROR) << " transaction exchange busy, return SE_EXEC";
+            return SE_EXEC;
+        }
+        return read_transaction_report(static_cast<PosHandle*>(handle), report);
+    } catch (...) {
+        return SE_FAIL;
+    }
+}
+
+}  // extern "C"
