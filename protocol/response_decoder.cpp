@@ -1,0 +1,461 @@
+// Decoders of the final transaction response and of the stored-transaction
+// answers.  Both read exactly the payload length they are given: every field
+// is cut into a bounded, zero-terminated scratch copy before it is converted.
+#include "protocol/response_decoder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "Logging/log.h"
+#include "protocol/message.h"
+
+// A record under the name of the exported decoder it belongs to.
+#define DECODER_LOG_ALWAYS(level, name) GetLogObject(level) << "[" << (name) << ":" << __LINE__ << "] "
+#define DECODER_LOG(level, name)  \
+    if (!el::get_logging()) {     \
+    } else                        \
+        DECODER_LOG_ALWAYS(level, name)
+
+namespace {
+
+const unsigned char kFS = 0x1C;
+const unsigned int kMinResponse = 8;
+
+// Scratch sizes of the fields.
+const unsigned int kOrdinaryField = 256;
+const unsigned int kAdditionalDataField = 999;
+const unsigned int kReceiptField = 2048;
+const unsigned int kLogoField = 8192;
+
+struct CodeEntry {
+    char code[4];
+    uint16_t op;
+};
+
+const CodeEntry kResponseCodes[] = {
+    {"PUR", 1},  {"REF", 2},  {"DSC", 5},  {"PPD", 6},  {"STL", 7},  {"VOD", 8},  {"RDC", 9},  {"CTR", 10},
+    {"AUH", 11}, {"AHF", 12}, {"PCC", 14}, {"SLR", 15}, {"SEP", 16}, {"SRC", 42}, {"AFC", 17}, {"PIR", 18},
+    {"RFI", 19}, {"PVD", 20}, {"OFN", 21}, {"LRW", 22}, {"LRD", 23}, {"LWV", 24}, {"LDV", 25}, {"LWR", 26},
+    {"LDR", 27}, {"LGO", 28}, {"CID", 30}, {"RFC", 31}, {"XRP", 32}, {"CSH", 35}, {"CRC", 36}, {"BAL", 37},
+    {"ECH", 39}, {"SLO", 38}, {"IFC", 40}, {"IFN", 41}, {"PNG", 43}, {"PST", 45}, {"ACC", 46}, {"VID", 47},
+};
+
+bool same_letters(const unsigned char* got, const char* want, unsigned int n)
+{
+    for (unsigned int i = 0; i < n; ++i) {
+        if (std::toupper(got[i]) != static_cast<unsigned char>(want[i]))
+            return false;
+    }
+    return true;
+}
+
+uint16_t operation_of(const unsigned char* code)
+{
+    for (const CodeEntry& e : kResponseCodes) {
+        if (same_letters(code, e.code, 3))
+            return e.op;
+    }
+    return 0;
+}
+
+// Leading-decimal conversion (optional blanks and sign, digits, stop at the
+// first other character, 0 if none); saturates instead of overflowing.
+long to_int(const char* text)
+{
+    return std::strtol(text, nullptr, 10);
+}
+
+double to_amount(const char* text)
+{
+    return std::strtod(text, nullptr) / 100.0;
+}
+
+// Cursor over the unread payload, with one scratch area for the fields.
+class FieldReader {
+public:
+    FieldReader(unsigned char* pos, unsigned int remaining) : m_pos(pos), m_remaining(remaining) {}
+
+    // Cuts the next field into the scratch area (size bytes plus a zero).
+    // SE_OK, SE_PARAM when the payload has ended, SE_SIZE when it is too long.
+    unsigned int next(unsigned int size)
+    {
+        std::memset(m_scratch, 0, size + 1);
+        m_raw_len = 0;
+        return cut_next_field_n(&m_pos, &m_remaining, reinterpret_cast<unsigned char*>(m_scratch), size, &m_raw_len);
+    }
+
+    const char* text() const { return m_scratch; }
+    const char* text_at(unsigned int pos) const { return m_scratch + pos; }
+    // Characters of the field up to its first zero byte.
+    size_t text_len(unsigned int size) const { return strnlen(m_scratch, size); }
+    // Length of a field that ended at a separator; 0 for the last field.
+    unsigned int raw_len() const { return m_raw_len; }
+
+    // n characters from position pos, converted as a number.
+    long sub(unsigned int pos, unsigned int n) const
+    {
+        char tmp[8] = {};
+        std::memcpy(tmp, m_scratch + pos, n);
+        return to_int(tmp);
+    }
+
+    unsigned char* position() const { return m_pos; }
+    void set_remaining(unsigned int remaining) { m_remaining = remaining; }
+
+private:
+    unsigned char* m_pos;
+    unsigned int m_remaining;
+    unsigned int m_raw_len = 0;
+    char m_scratch[kLogoField + 1];
+};
+
+// Copy the field (from character `from`) into dest when it has at most max
+// characters; SE_SIZE otherwise.
+unsigned int take_text(const FieldReader& r, unsigned int scratch_size, unsigned int from, char* dest,
+                       unsigned int max)
+{
+    size_t n = strnlen(r.text_at(from), scratch_size - from);
+    if (n > max)
+        return SE_SIZE;
+    std::memcpy(dest, r.text_at(from), n);
+    return SE_OK;
+}
+
+
+struct Decoder {
+    FieldReader reader;
+    _ecr_transaction_report* report;
+    const char* name;
+    bool np;
+    unsigned int status = SE_OK;
+
+    // Cut a field; Next+cut when it is there, Next without cut when the payload
+    // has ended, Stop on an over-long field.
+    bool cut(unsigned int size, bool* stop)
+    {
+        unsigned int st = reader.next(size);
+        *stop = false;
+        if (st == SE_OK)
+            return true;
+        if (st == SE_SIZE) {
+            status = SE_SIZE;
+            *stop = true;
+        }
+        return false;
+    }
+};
+
+// Reads the field with the given scratch size; `convert` runs when it was cut
+// and may fail with a status.  Absent fields are skipped.
+template <typename F>
+bool field(Decoder& d, unsigned int size, F convert)
+{
+    bool stop = false;
+    if (d.cut(size, &stop)) {
+        unsigned int st = convert(d.reader);
+        if (st != SE_OK) {
+            d.status = st;
+            return false;
+        }
+        return true;
+    }
+    return !stop;
+}
+
+template <typename T>
+bool int_field(Decoder& d, T* dest)
+{
+    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
+        *dest = static_cast<T>(to_int(r.text()));
+        return static_cast<unsigned int>(SE_OK);
+    });
+}
+
+bool amount_field(Decoder& d, double* dest, bool divide = true)
+{
+    return field(d, kOrdinaryField, [dest, divide](const FieldReader& r) {
+        *dest = divide ? to_amount(r.text()) : std::strtod(r.text(), nullptr);
+        return static_cast<unsigned int>(SE_OK);
+    });
+}
+
+bool text_field(Decoder& d, char* dest, unsigned int max, unsigned int size = kOrdinaryField)
+{
+    return field(d, size, [dest, max, size](const FieldReader& r) { return take_text(r, size, 0, dest, max); });
+}
+
+// A logo: its size is known only when a separator follows it.
+bool logo_field(Decoder& d, uint8_t* dest, uint32_t* dest_size)
+{
+    return field(d, kLogoField, [dest, dest_size](const FieldReader& r) {
+        *dest_size = r.raw_len();
+        if (*dest_size > kLogoField)
+            return static_cast<unsigned int>(SE_SIZE);
+        std::memcpy(dest, r.text(), *dest_size);
+        return static_cast<unsigned int>(SE_OK);
+    });
+}
+
+// Fields 1-3 of the standard sequence (field 3 skipped when with_amount is false).
+bool head_fields(Decoder& d, bool with_amount)
+{
+    _ecr_transaction_report* rep = d.report;
+    if (!int_field(d, &rep->EcrNum) || !int_field(d, &rep->EcrReceiptNum))
+        return false;
+    if (!with_amount)
+        return true;
+    // A balance enquiry reports the amount as it is; the stored-transaction
+    // answers always carry minor units.
+    return amount_field(d, &rep->Amount, d.np || rep->TrxType != 37);
+}
+
+unsigned int standard_sequence(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
+    if (!head_fields(d, true))
+        return d.status;
+
+    // 5: card number, cut to 19 characters.
+    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+            std::memcpy(rep->PAN, r.text(), std::min<size_t>(r.text_len(kOrdinaryField), sizeof rep->PAN - 1));
+            return static_cast<unsigned int>(SE_OK);
+        }))
+        return d.status;
+    // 6: expiry MMYY and a text.
+    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+            rep->CardExpireMonth = static_cast<uint8_t>(r.sub(0, 2));
+            rep->CardExpireYear = static_cast<uint8_t>(r.sub(2, 2));
+            return take_text(r, kOrdinaryField, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
+        }))
+        return d.status;
+    // 7: text.
+    if (!text_field(d, rep->CardText, sizeof rep->CardText - 1))
+        return d.status;
+    // 8: invoice, approval code, DDMMhhmm, issuer.
+    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+            rep->InvoceNumber = static_cast<uint32_t>(r.sub(0, 6));
+            std::memcpy(rep->ApprovalCode, r.text_at(6), 6);
+            rep->TransactionDateDay = static_cast<uint8_t>(r.sub(12, 2));
+            rep->TransactionDateMonth = static_cast<uint8_t>(r.sub(14, 2));
+            rep->TransactionTimeHours = static_cast<uint8_t>(r.sub(16, 2));
+            rep->TransactionTimeMinutes = static_cast<uint8_t>(r.sub(18, 2));
+            return take_text(r, kOrdinaryField, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
+        }))
+        return d.status;
+    // 9: merchant identifier.
+    if (!text_field(d, rep->MerchantId, sizeof rep->MerchantId - 1))
+        return d.status;
+    // 10: processing data.
+    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+            rep->ProcessingCode = static_cast<uint32_t>(r.sub(0, 6));
+            rep->PosEntryMode = static_cast<uint16_t>(r.sub(6, 3));
+            rep->PosConditionCode = static_cast<uint16_t>(r.sub(9, 2));
+            rep->CaptureReference = static_cast<uint16_t>(r.sub(11, 4));
+            return static_cast<unsigned int>(SE_OK);
+        }))
+        return d.status;
+    // 11-13: RRN, card name, terminal identifier.
+    if (!text_field(d, rep->RRN, sizeof rep->RRN - 1) || !text_field(d, rep->CardName, sizeof rep->CardName - 1) ||
+        !text_field(d, rep->TerminalID, sizeof rep->TerminalID - 1))
+        return d.status;
+    // 14-17: settlement totals (settlement with report and X receipt only).
+    if (!d.np && (rep->TrxType == 15 || rep->TrxType == 32)) {
+        if (!amount_field(d, &rep->TotalAmount) || !int_field(d, &rep->SalesCount) ||
+            !int_field(d, &rep->RefundsCount) || !int_field(d, &rep->TotalTrxCount))
+            return d.status;
+    }
+    // 18: additional data, up to the full width of the record field.
+    if (!text_field(d, rep->Fld63Sf89, sizeof rep->Fld63Sf89, kAdditionalDataField))
+        return d.status;
+    // 19: bank name.
+    if (d.np) {
+        DECODER_LOG(LOG_INFO, d.name) << "NameBank []";
+    }
+    if (!text_field(d, rep->NameBank, sizeof rep->NameBank)) {
+        if (d.np) {
+            DECODER_LOG(LOG_INFO, d.name) << "NameBank error";
+        }
+        return d.status;
+    }
+    // 20: receipt.
+    if (d.np) {
+        DECODER_LOG(LOG_INFO, d.name) << "Receipt start []";
+        bool stop = false;
+        if (d.cut(kReceiptField, &stop)) {
+            if (take_text(d.reader, kReceiptField, 0, rep->Receipt, sizeof rep->Receipt) != SE_OK) {
+                DECODER_LOG(LOG_INFO, d.name) << "Receipt error []";
+                return SE_SIZE;
+            }
+            LOGDUMP(rep->Receipt, static_cast<unsigned int>(strnlen(rep->Receipt, sizeof rep->Receipt)), "Receipt");
+        } else {
+            DECODER_LOG(LOG_INFO, d.name) << "Receipt error []";
+            if (stop)
+                return d.status;
+        }
+    } else if (!text_field(d, rep->Receipt, sizeof rep->Receipt, kReceiptField)) {
+        return d.status;
+    }
+    // 21-22: bank logo and signature image.
+    if (!logo_field(d, rep->BankLogo, &rep->BankLogoSize))
+        return d.status;
+    if (!logo_field(d, rep->SignatureLogo, &rep->SignatureLogoSize))
+        return d.status;
+    return SE_OK;
+}
+
+unsigned int cid_prefix(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
+    if (!text_field(d, rep->PAN, sizeof rep->PAN - 1) || !text_field(d, rep->RNK, sizeof rep->RNK) ||
+        !text_field(d, rep->ProductCode, sizeof rep->ProductCode))
+        return d.status;
+    return standard_sequence(d);
+}
+
+unsigned int loyalty_sequence(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
+    const uint16_t op = rep->TrxType;
+    if (!head_fields(d, op != 28))
+        return d.status;
+    if (!int_field(d, &rep->InvoceNumber) || !int_field(d, &rep->BatchId) ||
+        !text_field(d, rep->PAN, sizeof rep->PAN - 1))
+        return d.status;
+    if (op == 22 || op == 23) {
+        if (!text_field(d, rep->LoyalOperDate, sizeof rep->LoyalOperDate - 1))
+            return d.status;
+        if (op == 23 && (!amount_field(d, &rep->AddAmount) || !amount_field(d, &rep->TotalAmount)))
+            return d.status;
+    } else if (op == 28) {
+        if (!text_field(d, rep->LoyalGiftCode, sizeof rep->LoyalGiftCode - 1) ||
+            !int_field(d, &rep->LoyalGiftCount))
+            return d.status;
+    }
+    return SE_OK;
+}
+
+// Multi-currency settlement: batch number and six blocks of eleven fields.
+// The result is that of the last cut: SE_PARAM when the payload ended early.
+unsigned int multi_currency_sequence(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
+    unsigned int last = SE_OK;
+    auto take = [&d, &last](auto convert) {
+        unsigned int st = d.reader.next(kOrdinaryField);
+        last = st;
+        if (st == SE_OK)
+            convert(d.reader.text());
+        return st != SE_SIZE;
+    };
+    auto amount_to = [](double* dest) { return [dest](const char* t) { *dest = to_amount(t); }; };
+    auto count_to = [](uint16_t* dest) {
+        return [dest](const char* t) { *dest = static_cast<uint16_t>(to_int(t)); };
+    };
+    if (!take([rep](const char* t) { rep->BatchId = static_cast<uint32_t>(to_int(t)); }))
+        return SE_SIZE;
+    for (CurrencyReport& c : rep->CurrencyReports) {
+        bool ok = take(count_to(&c.CurrencyCode)) && take(amount_to(&c.Amount)) &&
+                  take(amount_to(&c.DebitsCommissionAmount)) && take(amount_to(&c.DebitsAmount)) &&
+                  take(amount_to(&c.AddAmount)) && take(amount_to(&c.CreditsCommissionAmount)) &&
+                  take(amount_to(&c.CreditsAmount)) && take(amount_to(&c.TotalAmount)) &&
+                  take(count_to(&c.SalesCount)) && take(count_to(&c.RefundsCount)) &&
+                  take(count_to(&c.TotalTrxCount));
+        if (!ok)
+            return SE_SIZE;
+    }
+    return last;
+}
+
+// Everything after the prologue, shared by both decoders.
+unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_report* report, bool np,
+                    const char* name)
+{
+    std::memset(report, 0, sizeof *report);
+
+    if (np) {
+        std::memcpy(report->OpTag, buf, 3);
+        if (!same_letters(buf + 3, "11.", 3)) {
+            LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
+            return SE_SYNTAX;
+        }
+    } else {
+        uint16_t op = operation_of(buf);
+        if (op == 0) {
+            LOGDUMP(buf, 3, "UNCKNOWN MSG TYPE");
+            return SE_SYNTAX;
+        }
+        report->TrxType = op;
+        std::memcpy(report->OpTag, buf, 3);
+        if (!same_letters(buf + 3, "12.", 3) && !same_letters(buf + 3, "15.", 3) &&
+            !same_letters(buf + 3, "16.", 3) && !same_letters(buf + 3, "14.", 3)) {
+            LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
+            return SE_SYNTAX;
+        }
+    }
+
+    // The response code must end at a separator within the next five bytes.
+    Decoder d{FieldReader(buf + 6, std::min(5u, len - 6)), report, name, np};
+    if (d.reader.next(kOrdinaryField) == SE_OK) {
+        const char* code = d.reader.text();
+        report->ResponseCode = static_cast<uint16_t>(std::isdigit(static_cast<unsigned char>(code[0])) ? to_int(code) : 20);
+        if (*(d.reader.position() - 1) != kFS) {
+            DECODER_LOG_ALWAYS(LOG_ERROR, name) << "Cannot find field separator";
+            return SE_FAIL;
+        }
+    }
+    d.reader.set_remaining(len - static_cast<unsigned int>(d.reader.position() - buf));
+
+    if (np)
+        return standard_sequence(d);
+    switch (report->TrxType) {
+    case 30:
+        return cid_prefix(d);
+    case 22: case 23: case 24: case 25: case 26: case 27: case 28:
+        return loyalty_sequence(d);
+    case 38:
+        return multi_currency_sequence(d);
+    default:
+        return standard_sequence(d);
+    }
+}
+
+}  // namespace
+
+unsigned int ecr_parse_response(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
+{
+    try {
+        if (buf == nullptr || report == nullptr) {
+            LOGREC(LOG_ERROR) << (buf == nullptr ? " NULL response_buf " : "")
+                              << (report == nullptr ? " NULL report_ctx " : "");
+            return SE_PARAM;
+        }
+        if (len < kMinResponse) {
+            LOGREC(LOG_ERROR) << " Buffer size less than " << kMinResponse;
+            return SE_SYNTAX;
+        }
+        return decode(buf, len, report, false, __func__);
+    } catch (...) {
+        // Only the composition of a log record can throw (out of memory).
+        return SE_FAIL;
+    }
+}
+
+unsigned int ecr_parse_response_NP(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
+{
+    try {
+        if (buf == nullptr || report == nullptr) {
+            LOGREC(LOG_ERROR) << (buf == nullptr ? " NULL response_buf " : "")
+                              << (report == nullptr ? " NULL report_ctx " : "");
+            return SE_PARAM;
+        }
+        if (len < kMinResponse) {
+            LOGREC(LOG_ERROR) << " Buffer size less than " << kMinResponse;
+            return SE_SYNTAX;
+        }
+        return decode(buf, len, report, true, __func__);
+    } catch (...) {
+        return SE_FAIL;
+    }
+}
