@@ -84,10 +84,114 @@ ECRBRIDGE_API int put_EcrLogingPath(char const* path);
 
 /* ==== Asynchronous payments and their controls ========================== */
 /* ---- section: async (plain) ---- */
+/* Asynchronous payments.  Each starts its operation on a thread of its own
+   and returns at once; the outcome arrives through the transaction-complete
+   callback, which runs on that thread (OnTRX reports 1 meanwhile).  One
+   operation runs at a time: a call made while the previous one still runs
+   waits until it has finished and its callback has returned.  The callback
+   runs while the library holds its callback lock: it may read the result
+   accessors, but must not start operations or register callbacks.  Without a
+   connection nothing is sent, no callback runs and OnTRX stays 1.  Amounts
+   are currency units (12.34), sent as minor units.  An unsigned long* given
+   to an operation must stay valid until the callback has run. */
+/* Purchase; a negative amount runs a refund of its absolute value with
+   additional amount 0. */
+ECRBRIDGE_API void PosPurchase(double amount, double addAmount);
+/* Cash (CSH), payment (CRC) and balance (BAL). */
+ECRBRIDGE_API void PosCash(double amount, double addAmount, unsigned long* pResult);
+ECRBRIDGE_API void PosPayment(double amount, double addAmount, unsigned long* pResult);
+ECRBRIDGE_API void PosBalance(double amount, double addAmount, unsigned long* pResult);
+/* Void of the transaction with that invoice number (0..999999; 0 sends none).
+   A number outside that range starts nothing. */
+ECRBRIDGE_API void PosVoid(long invoice);
+/* Partial void: invoice number as PosVoid, amount to take back. */
+ECRBRIDGE_API void PosPartVoid(long invoice, double amount);
+/* Settlement, and settlement with report. */
+ECRBRIDGE_API void PosSettle(unsigned long* pResult);
+ECRBRIDGE_API void PosSettleReported(void);
+/* Ping: the terminal's acknowledgement is the whole answer; no callback. */
+ECRBRIDGE_API void PosPing(unsigned long* pResult);
+/* Interrupt a running interruptible operation (PosPurchaseInterrupt, its
+   refund form, or a cash-back): sends the interrupt request on the caller's
+   thread.  0, or E_FAIL for another operation, no connection or no answer. */
+ECRBRIDGE_API int PosInterruptTrx(void);
 /* ---- end section: async (plain) ---- */
 
 /* ==== Operations on the caller's thread ================================= */
 /* ---- section: operations (plain) ---- */
+/* These run the whole transaction on the caller's thread and return after the
+   transaction-complete callback has run (on this thread).  0 once the
+   transaction ran (its outcome is in the callback), E_FAIL without a
+   connection or for a refused argument or state. */
+/* Response budget of a transaction, 40..420 s (E_INVALIDARG otherwise); also
+   the time-out of each read on the open connection.  Before PosOpen it returns
+   E_FAIL but the budget is kept (the reads then wait 40 s). */
+ECRBRIDGE_API int SetPurchTimeout(unsigned short seconds);
+/* Payment with a card read earlier (PosDiscountInit, PosGetGroup...): E_FAIL
+   when no card read waits or the amount is negative.  The read stays usable
+   for further completions. */
+ECRBRIDGE_API int PosDiscountCompletion(double amount, double addAmount, unsigned long* pResult);
+/* Interruptible purchase (PosInterruptTrx can stop it from another thread); a
+   negative amount runs an interruptible refund (pResult must not be null). */
+ECRBRIDGE_API int PosPurchaseInterrupt(double amount, double addAmount, unsigned long* pResult);
+/* Interruptible void; invoice number 0..999999 (else E_INVALIDARG). */
+ECRBRIDGE_API int PosVoidInterrupt(long invoice, unsigned long* pResult);
+/* Account funding; a negative amount gives E_FAIL. */
+ECRBRIDGE_API int PosAccFund(double amount, unsigned long* pResult);
+/* Echo test of the terminal. */
+ECRBRIDGE_API int EchoTest(unsigned long* pResult);
+/* Service operations.  Each runs one exchange with the terminal on the
+   caller's thread and blocks until it ends (the terminal's answer, or the
+   response time-out of the connection, 40 s unless SetPurchTimeout changed
+   it).  No completion callback runs and OnTRX is not changed.  Results: 0,
+   1 for a null output pointer (nothing is sent), E_FAIL when the connection
+   is not open or the exchange failed, E_INVALIDARG for an argument out of
+   range.  Pointers handed out through char** point into the library's own
+   storage: read-only, not to be freed, valid until the same kind of request
+   runs again. */
+/* Reads a card; copies its track 2 (at most 100 characters) and a terminator
+   into track, which needs 101 bytes. */
+ECRBRIDGE_API int PosMagneticRead(char* track);
+/* Reads a discount card, waiting up to `wait` seconds (1..99, else
+   E_INVALIDARG); *track receives track 2 (at most 100 characters). */
+ECRBRIDGE_API int PosDiscountMagneticRead(unsigned char wait, char** track);
+/* Reads a discount card for a two-step payment (completed by
+   PosDiscountCompletion); *id receives the card's hash text (at most 100
+   characters) or, when the terminal sent none, its track 2. */
+ECRBRIDGE_API int PosDiscountInit(char** id);
+/* Audit, one record per call.  The first call sends the selection text (1 to
+   15 characters) and writes the first record, 78 bytes without terminator:
+   byte 0 is '1' while further records follow and '0' for the last; bytes
+   1-4 the record number, 5-8 the last number, 9-77 the terminal's items.
+   Every following call writes the next record; the call after the last
+   record writes the end marker "0" and its terminator (2 bytes), and the
+   call after that starts a new audit.  After an audit of a single record the
+   next call starts a new audit at once.  record needs 78 bytes.  Any number
+   of records (the terminal sends at most 10000) is paged to its end. */
+ECRBRIDGE_API int PosAudit(char* selection, char* record);
+/* Name of the terminal's software, at most 255 characters and a terminator:
+   name needs 256 bytes.  -1 for a null buffer. */
+ECRBRIDGE_API int PosGetNameSoftware(char* name);
+/* Serial number of the terminal, at most 255 characters and a terminator:
+   serial needs 256 bytes. */
+ECRBRIDGE_API int PosTSN(char* serial);
+/* Number of transactions stored for merchant `index` (0..99; larger asks for
+   merchant 0). */
+ECRBRIDGE_API int PosGTC(unsigned char index, unsigned long* count);
+/* Stored transaction number `sequence` (0..9999) of merchant `index`; it
+   becomes the last transaction that the result accessors read. */
+ECRBRIDGE_API int PosGTS(unsigned char index, unsigned long sequence);
+/* The last stored transaction of merchant `index`, for the result accessors. */
+ECRBRIDGE_API int PosGTL(unsigned char index);
+/* The stored transaction with the given invoice number (0..999999) of
+   merchant `index`, for the result accessors. */
+ECRBRIDGE_API int PosGTI(unsigned char index, long invoice);
+/* Summary of the stored transactions of merchant `index` (0..99, other values
+   ask for merchant 0); read it with CountPurchaseTransaction and the other
+   five counters. */
+ECRBRIDGE_API int PosGSI(int index);
+/* Asks the terminal to print its X report. */
+ECRBRIDGE_API int PosPrintXReport(void);
 /* ---- end section: operations (plain) ---- */
 
 /* ==== Property accessors ================================================= */
@@ -148,6 +252,78 @@ ECRBRIDGE_API int put_UnixTTY(char* newVal);
 
 /* ==== Last-transaction result accessors ================================== */
 /* ---- section: results (plain) ---- */
+/* Result accessors: the last transaction that ended with a final report (or
+   the stored transaction that PosGTS, PosGTL or PosGTI fetched), until the
+   next transaction starts.  Every one returns -1 for a null pointer (nothing
+   else happens) and 0 otherwise; after no transaction or a failed one they
+   deliver zeros and empty texts (a failed one: response code 20).  Read them
+   after the completion callback, from any thread or inside the callback. */
+ECRBRIDGE_API int get_LastTrxAmount(double* pVal);
+ECRBRIDGE_API int get_LastTrxAddAmount(double* pVal);
+/* Settlement total. */
+ECRBRIDGE_API int get_LastTrxTotalAmount(double* pVal);
+/* Card expiry, two digits each. */
+ECRBRIDGE_API int get_LastTrxCardExpireYear(long* pVal);
+ECRBRIDGE_API int get_LastTrxCardExpireMonth(long* pVal);
+ECRBRIDGE_API int get_LastTrxEcrNum(long* pVal);
+ECRBRIDGE_API int get_LastTrxEcrReceiptNum(long* pVal);
+ECRBRIDGE_API int get_LastTrxInvoceNumber(long* pVal);
+ECRBRIDGE_API int get_LastTrxTransactionDateDay(long* pVal);
+ECRBRIDGE_API int get_LastTrxTransactionDateMonth(long* pVal);
+ECRBRIDGE_API int get_LastTrxTransactionTimeHours(long* pVal);
+ECRBRIDGE_API int get_LastTrxTransactionTimeMinutes(long* pVal);
+ECRBRIDGE_API int get_LastTrxProcessingCode(long* pVal);
+ECRBRIDGE_API int get_LastTrxPosEntryMode(long* pVal);
+ECRBRIDGE_API int get_LastTrxPosConditionCode(long* pVal);
+ECRBRIDGE_API int get_LastTrxCaptureReference(long* pVal);
+/* Settlement counts. */
+ECRBRIDGE_API int get_LastTrxSalesCount(unsigned short* pVal);
+ECRBRIDGE_API int get_LastTrxRefundsCount(unsigned short* pVal);
+ECRBRIDGE_API int get_LastTrxTotalTrxCount(unsigned short* pVal);
+/* Text accessors copy a fixed number of bytes, the field's full width,
+   whatever the text's length; the buffer must hold at least that many.
+   Texts are zero-terminated within that width except where noted. */
+/* 13 bytes: the retrieval reference number, up to 12 characters. */
+ECRBRIDGE_API int get_LastTrxRRN(char* pVal);
+/* 20 bytes: the masked card number, up to 19 characters. */
+ECRBRIDGE_API int get_LastTrxPAN(char* pVal);
+/* 7 bytes: the approval code, 6 characters. */
+ECRBRIDGE_API int get_LastTrxApprovalCode(char* pVal);
+/* 9 bytes: the issuer name, up to 8 characters. */
+ECRBRIDGE_API int get_LastTrxIssuerName(char* pVal);
+/* 16 bytes: the merchant identifier, up to 15 characters. */
+ECRBRIDGE_API int get_LastTrxMerchantId(char* pVal);
+/* 27 bytes: the card name, up to 26 characters. */
+ECRBRIDGE_API int get_LastTrxCardName(char* pVal);
+/* 9 bytes: the terminal identifier, up to 8 characters. */
+ECRBRIDGE_API int get_LastTrxTerminalID(char* pVal);
+/* 999 bytes: additional data, up to 999 characters; a text of 999
+   characters has no terminator. */
+ECRBRIDGE_API int get_LastTrxFld63Sf89(char* pVal);
+/* 109 bytes: track 3, up to 108 characters. */
+ECRBRIDGE_API int get_LastTrxTrack3(char* pVal);
+/* Exactly 3 bytes, no terminator: the three letters of the terminal's
+   message code ("PUR"); the buffer's fourth byte is left untouched. */
+ECRBRIDGE_API int get_LastTrxOpTag(char* pVal);
+/* 8192 bytes each: the bank logo and the signature image, raw bytes. */
+ECRBRIDGE_API int get_LastTrxBankLogo(char* pVal);
+ECRBRIDGE_API int get_LastTrxSignatureLogo(char* pVal);
+/* The receipt (up to 2048 characters) as zero-terminated UTF-8: the buffer
+   needs 6145 bytes (three per character and a terminator).  At most 2048
+   bytes of the terminal's text are converted, and no more than the converted
+   text and its terminator is written beyond them.  A text that cannot be
+   converted is left in the terminal's code page (CP1251), terminated;
+   the result is 0 either way. */
+ECRBRIDGE_API int get_LastTrxReceipt(char* pVal);
+/* The bank name (up to 20 characters) as zero-terminated UTF-8, converted as
+   the receipt: the buffer needs 61 bytes. */
+ECRBRIDGE_API int get_LastTrxNameBank(char* pVal);
+/* Summary counters of the last PosGSI: count of purchases, refunds and voids.
+   E_FAIL for a null pointer.  The totals are TotolAmoundPurchaseTransaction
+   and its two siblings below (C++ names). */
+ECRBRIDGE_API int CountPurchaseTransaction(int* pVal);
+ECRBRIDGE_API int CountRefundTransaction(int* pVal);
+ECRBRIDGE_API int CountVoidTransaction(int* pVal);
 /* ---- end section: results (plain) ---- */
 
 #ifdef __cplusplus
@@ -171,6 +347,33 @@ ECRBRIDGE_API void OnTrxComplete(EcrTrxCompleteCallback callback);
 /* Register the intermediate-message callback (text at most 49 characters);
    as OnTrxComplete. */
 ECRBRIDGE_API void OnMsgReceived(EcrMsgReceivedCallback callback);
+/* Asynchronous payments (see "async" above for threads and callbacks). */
+ECRBRIDGE_API void PosCashBack(double amount, double cashBackAmount);
+ECRBRIDGE_API void Auth(double amount, double addAmount);
+ECRBRIDGE_API void PosAuthFin(double amount, double addAmount);
+/* Purchase with card check: the callback reports 33 when the terminal has
+   told whose card it is, then the cash register decides with
+   PurchaseCheckCardCompleteTran.  Writes 20 to *pResult (from the operation's
+   thread) before the request is sent; it must stay valid until the callback. */
+ECRBRIDGE_API void PurchaseCheckCard(double amount, double addAmount, unsigned long* pResult);
+/* Print a text of at most 1000 characters on the terminal; the text is copied
+   before the call returns.  A null or longer text starts nothing. */
+ECRBRIDGE_API void PosPrintMessage(char* text);
+/* Cancel the running operation from any thread: it ends with callback result
+   0.  Also drops the pending completions of card reads, discounts and card
+   checks.  Returns 0. */
+ECRBRIDGE_API int CancelTransaction();
+/* Second step of PurchaseCheckCard, on the caller's thread: true completes
+   the purchase and reads the terminal's final response, false cancels it;
+   the callback then reports the result (0 when not completed).  E_FAIL
+   without a connection, without a pending card check or when the terminal
+   does not confirm the decision. */
+ECRBRIDGE_API int PurchaseCheckCardCompleteTran(bool complete, unsigned long* pResult);
+/* Summary totals of the last PosGSI (currency units): purchases, refunds,
+   voids.  E_FAIL for a null pointer, else 0. */
+ECRBRIDGE_API int TotolAmoundPurchaseTransaction(double* pVal);
+ECRBRIDGE_API int TotolAmoundRefundTransaction(double* pVal);
+ECRBRIDGE_API int TotolAmoundVoidTransaction(double* pVal);
 /* ---- end section: mangled ---- */
 #endif
 
