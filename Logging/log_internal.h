@@ -15,6 +15,8 @@ std::string FormatRecord(const std::string& time_text, LogType level, const std:
 std::string FormatRecordNow(LogType level, const std::string& text);
 // "VAR17_QTM YYYY.MM.DD.log" for the given local calendar time.
 std::string LogFileName(const std::tm& local);
+// True once the process logger has been closed at process exit.
+bool LoggingShutDown();
 
 }  // namespace detail
 }  // namespace el

@@ -1,4 +1,5 @@
 // The process-wide logger and the free functions of the logging module.
+#include <atomic>
 #include <ctime>
 #include <new>
 
@@ -7,7 +8,21 @@
 #include "Logging/log_internal.h"
 #include "Logging/logger.h"
 
+// The level labels and the time format live here, ahead of the process
+// logger, so that within this file they are built before it and destroyed
+// after it has been closed.
+std::string WriteObject::m_sDefaultTimeFormat = "%d/%m/%Y %H:%M:%S";
+
+const std::map<int, std::string> WriteObject::LogLevelMap = {
+    {LOG_ERROR, "[LOG_ERROR> ]"},
+    {LOG_INFO, "[LOG_INFO>  ]"},
+    {LOG_TRACE, "[LOG_TRACE> ]"},
+    {LOG_UNKNOW, "[LOG_UNKNOW>]"},
+};
+
 namespace {
+
+std::atomic<bool> g_shutDown{false};
 
 using ProcessLoggerType = Logger<AsyncWriter>;
 
@@ -18,7 +33,14 @@ alignas(ProcessLoggerType) unsigned char g_loggerStorage[sizeof(ProcessLoggerTyp
 
 struct LoggerCloser {
     explicit LoggerCloser(ProcessLoggerType& logger) : m_logger(logger) {}
-    ~LoggerCloser() { m_logger.Close(); }
+    // At exit: stop taking lines, drain what is queued, close the file.
+    // Threads still logging afterwards find a valid logger that drops.
+    ~LoggerCloser()
+    {
+        g_shutDown.store(true);
+        m_logger.set_logging(false);
+        m_logger.Close();
+    }
     ProcessLoggerType& m_logger;
 };
 
@@ -84,6 +106,11 @@ std::string getCurrentTimeString()
 }
 
 namespace detail {
+
+bool LoggingShutDown()
+{
+    return g_shutDown.load(std::memory_order_relaxed);
+}
 
 std::string LogFileName(const std::tm& local)
 {

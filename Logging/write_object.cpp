@@ -7,16 +7,34 @@
 #include "Logging/log.h"
 #include "Logging/log_internal.h"
 
-std::string WriteObject::m_sDefaultTimeFormat = "%d/%m/%Y %H:%M:%S";
+namespace {
 
-const std::map<int, std::string> WriteObject::LogLevelMap = {
-    {LOG_ERROR, "[LOG_ERROR> ]"},
-    {LOG_INFO, "[LOG_INFO>  ]"},
-    {LOG_TRACE, "[LOG_TRACE> ]"},
-    {LOG_UNKNOW, "[LOG_UNKNOW>]"},
-};
+// Used once the process logger has been closed at exit, when the static
+// tables above may already be gone while another thread still logs.
+const char kShutdownTimeFormat[] = "%d/%m/%Y %H:%M:%S";
 
-WriteObject::WriteObject(LogType level) : m_level(level), m_time(GetTime(m_sDefaultTimeFormat)) {}
+const char* ShutdownLabel(LogType level)
+{
+    switch (level) {
+    case LOG_ERROR: return "[LOG_ERROR> ]";
+    case LOG_INFO: return "[LOG_INFO>  ]";
+    case LOG_TRACE: return "[LOG_TRACE> ]";
+    default: return "[LOG_UNKNOW>]";
+    }
+}
+
+std::string CurrentTimeFormat()
+{
+    return el::detail::LoggingShutDown() ? std::string(kShutdownTimeFormat) : WriteObject::m_sDefaultTimeFormat;
+}
+
+}  // namespace
+
+WriteObject::WriteObject(LogType level)
+    : m_level(level),
+      m_time(GetTime(CurrentTimeFormat()))
+{
+}
 
 WriteObject::~WriteObject()
 {
@@ -47,6 +65,8 @@ std::string WriteObject::GetTime(const std::string& format)
 
 std::string WriteObject::MapLogLevel(LogType level)
 {
+    if (el::detail::LoggingShutDown())
+        return ShutdownLabel(level);
     auto it = LogLevelMap.find(level);
     if (it != LogLevelMap.end())
         return it->second;
@@ -78,7 +98,7 @@ std::string FormatRecord(const std::string& time_text, LogType level, const std:
 
 std::string FormatRecordNow(LogType level, const std::string& text)
 {
-    return FormatRecord(WriteObject::GetTime(WriteObject::m_sDefaultTimeFormat), level, text);
+    return FormatRecord(WriteObject::GetTime(CurrentTimeFormat()), level, text);
 }
 
 }  // namespace detail
