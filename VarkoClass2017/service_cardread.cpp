@@ -1,0 +1,276 @@
+// Service operations that read a card or a PIN, prepare a two-step payment
+// (discount and card-group requests) or identify a card, and the accessors
+// of the discount information.
+//
+// Each member calls one exchange on the caller's thread, keeps the answer in
+// an ECR object record and hands the caller a value or a pointer into that
+// record (valid until the record is next written; never to be freed).  No
+// completion callback runs, except for the card identification, which is a
+// payment-style transaction.
+#include <cstring>
+
+#include "Logging/log.h"
+#include "VarkoClass2017/VarkoClass2017.h"
+#include "protocol/card_group.h"
+#include "protocol/card_read.h"
+#include "protocol/discount.h"
+
+namespace {
+
+// Card read kinds of pos_magnetic_read.
+constexpr unsigned char kReadPlain = 0;
+constexpr unsigned char kReadDiscount = 1;
+constexpr unsigned char kReadFuelCard = 2;
+
+// The card identification transaction ("CID").
+constexpr uint16_t kCardIdent = 30;
+
+}  // namespace
+
+HRESULT CVarkoClass2017::PosMagneticRead(char* track)
+{
+    LOGREC(LOG_INFO);
+    if (track == nullptr)
+        return 1;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
+    if (pos_magnetic_read(handle, &m_MReadReport, kReadPlain, 0) != SE_OK)
+        return E_FAIL;
+
+    // track2 may be filled to its last byte without a terminator.
+    const std::size_t n = strnlen(m_MReadReport.track2, sizeof(m_MReadReport.track2));
+    std::memcpy(track, m_MReadReport.track2, n);
+    track[n] = '\0';
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosDiscountMagneticRead(unsigned char wait, char** track)
+{
+    LOGREC(LOG_INFO);
+    if (wait < 1 || wait > 99)
+        return E_INVALIDARG;
+    if (track == nullptr)
+        return 1;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
+    if (pos_magnetic_read(handle, &m_MReadReport, kReadDiscount, wait) != SE_OK)
+        return E_FAIL;
+    *track = m_MReadReport.track2;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosAZSCardRead()
+{
+    LOGREC(LOG_INFO);
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
+    if (pos_magnetic_read(handle, &m_MReadReport, kReadFuelCard, 0) != SE_OK)
+        return E_FAIL;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosAZSPinRead(unsigned char parameter, char** pin)
+{
+    LOGREC(LOG_INFO);
+    if (pin == nullptr)
+        return 1;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_LastReport, 0, sizeof(m_LastReport));
+    if (pos_pin_read(handle, &m_LastReport, parameter, m_PurchTimeout) != SE_OK)
+        return E_FAIL;
+    // Six characters at most; the caller reads no more than that.
+    *pin = m_LastReport.PinResult;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosCardIdent()
+{
+    LOGREC(LOG_INFO);
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr) {
+        LOGREC(LOG_ERROR) << "Can't get handle! return E_FAIL";
+        return E_FAIL;
+    }
+
+    ClearBuffers();
+    m_Param.trx_type = kCardIdent;
+    // A flag left raised by an earlier cancel must not stop this transaction
+    // before it starts; Transaction lowers it again when it ends.
+    handle->interrupt = 0;
+    Transaction();
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosDiscountInit(char** id)
+{
+    LOGREC(LOG_INFO);
+    if (id == nullptr)
+        return 1;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
+    if (pos_discount_init(handle, &m_MReadReport) != SE_OK)
+        return E_FAIL;
+    *id = m_MReadReport.sha1hash[0] != '\0' ? m_MReadReport.sha1hash : m_MReadReport.track2;
+    m_CardReadPending = true;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::PosDiscountInitEx()
+{
+    LOGREC(LOG_INFO);
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&m_DiscountInfo, 0, sizeof(m_DiscountInfo));
+    if (pos_discount_init_ex(handle, &m_DiscountInfo) != SE_OK)
+        return E_FAIL;
+    m_CardReadPending = true;
+    return 0;
+}
+
+namespace {
+
+// The account-identifier card reads differ only in the mode letter and in
+// the field they hand out.
+HRESULT account_card_read(CVarkoClass2017& ecr, char* account, char** out, unsigned char mode, bool track1)
+{
+    if (account == nullptr || out == nullptr)
+        return 1;
+    PosHandle* handle = ecr.m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&ecr.m_MReadReport, 0, sizeof(ecr.m_MReadReport));
+    if (pos_discount_init_accid(handle, &ecr.m_MReadReport, account, mode) != SE_OK)
+        return E_FAIL;
+    ecr.m_AccountType = mode;
+    *out = track1 ? ecr.m_MReadReport.track1 : ecr.m_MReadReport.track2;
+    ecr.m_CardReadPending = true;
+    return 0;
+}
+
+}  // namespace
+
+HRESULT CVarkoClass2017::PosDiscountInitAccIdSale(char* account, char** track)
+{
+    LOGREC(LOG_INFO);
+    return account_card_read(*this, account, track, 'S', false);
+}
+
+HRESULT CVarkoClass2017::PosDiscountInitAccIdCash(char* account, char** track)
+{
+    LOGREC(LOG_INFO);
+    return account_card_read(*this, account, track, 'C', false);
+}
+
+HRESULT CVarkoClass2017::PosRefundCardreadedMer(char* account, char** track)
+{
+    LOGREC(LOG_INFO);
+    return account_card_read(*this, account, track, 'R', true);
+}
+
+namespace {
+
+HRESULT group_card_read(CVarkoClass2017& ecr, char** name, const char* code)
+{
+    if (name == nullptr)
+        return 1;
+    PosHandle* handle = ecr.m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&ecr.m_MReadReport, 0, sizeof(ecr.m_MReadReport));
+    if (pos_get_group(handle, &ecr.m_MReadReport, code) != SE_OK)
+        return E_FAIL;
+    // A 64-character name fills nameGroup without a terminator; the zeroed
+    // hash field behind it ends the text.
+    *name = ecr.m_MReadReport.nameGroup;
+    ecr.m_CardReadPending = true;
+    return 0;
+}
+
+}  // namespace
+
+HRESULT CVarkoClass2017::PosGetGroup(char** name)
+{
+    LOGREC(LOG_INFO);
+    return group_card_read(*this, name, "GGP");
+}
+
+HRESULT CVarkoClass2017::PosRefundCardreaded(char** name)
+{
+    LOGREC(LOG_INFO);
+    return group_card_read(*this, name, "GRC");
+}
+
+HRESULT CVarkoClass2017::PosCancelGetGroupCompletion()
+{
+    LOGREC(LOG_INFO);
+    if (!m_CardReadPending)
+        return E_FAIL;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    if (pos_cancel_get_group_completion(handle) != SE_OK)
+        return E_FAIL;
+    // The flag stays raised until the next transaction starts.
+    handle->interrupt = 1;
+    m_CardReadPending = false;
+    m_DiscountPending = false;
+    return 0;
+}
+
+// ---- discount information (PosDiscountInitEx) ----------------------------
+
+HRESULT CVarkoClass2017::get_DiscountMerchantID(unsigned char* pVal)
+{
+    LOGREC(LOG_INFO);
+    if (pVal == nullptr)
+        return 0;
+    *pVal = m_DiscountInfo.merchant_id;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::get_DiscountMerchantName(char** pVal)
+{
+    LOGREC(LOG_INFO);
+    if (pVal == nullptr)
+        return 1;
+    *pVal = m_DiscountInfo.merchant_name;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::get_DiscountInfo(char** pVal)
+{
+    LOGREC(LOG_INFO);
+    if (pVal == nullptr)
+        return 1;
+    *pVal = m_DiscountInfo.info;
+    return 0;
+}
+
+HRESULT CVarkoClass2017::get_DiscountRate(double* pVal)
+{
+    LOGREC(LOG_INFO);
+    if (pVal == nullptr)
+        return 1;
+    *pVal = m_DiscountInfo.rate;
+    return 0;
+}
