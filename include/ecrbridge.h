@@ -80,6 +80,17 @@ ECRBRIDGE_API int get_EcrLoging(short* pVal);
 ECRBRIDGE_API int put_EcrLogingPath(char const* path);
 /* ---- end section: lifecycle (plain) ---- */
 /* ---- section: connection (plain) ---- */
+/* Opens the link of the transport type set with put_TransportType (serial
+   device of put_UnixTTY, or TCP/UDP to put_PosIP:put_PosPort); port is kept
+   as the com port number only.  0 when the link is open, 1 when it failed. */
+ECRBRIDGE_API int PosOpen(int port);
+/* Closes the link (harmless when closed).  Returns 0. */
+ECRBRIDGE_API int PosClose(void);
+/* Sets the terminal address and port (0 means 2000) and the TCP transport,
+   then opens as PosOpen does: 0 open, 1 failed, -1 for a null address. */
+ECRBRIDGE_API int CommOpenTCP(char* address, short port);
+/* As PosClose.  Returns 0. */
+ECRBRIDGE_API int CommClose(void);
 /* ---- end section: connection (plain) ---- */
 
 /* ==== Asynchronous payments and their controls ========================== */

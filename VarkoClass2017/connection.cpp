@@ -1,0 +1,42 @@
+// Connection members of the ECR object: open and close the terminal link.
+#include "Logging/log.h"
+#include "VarkoClass2017/VarkoClass2017.h"
+
+HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
+{
+    m_Transport.SetComPort(port);
+    m_Transport.SetComPortName(m_UnixTTY);
+    if (m_Transport.Open()) {
+        LOGREC(LOG_TRACE) << " Successful connection!";
+        if (pVal != nullptr) {
+            LOGREC(LOG_TRACE) << " pVal != NULL";
+            *pVal = 0;
+        }
+        return 0;
+    }
+    LOGREC(LOG_ERROR) << " Fail connection!";
+    if (pVal != nullptr) {
+        LOGREC(LOG_TRACE) << " pVal != NULL";
+        *pVal = 1;
+    }
+    return 1;
+}
+
+HRESULT CVarkoClass2017::PosClose()
+{
+    m_Transport.Close();
+    return 0;
+}
+
+HRESULT CVarkoClass2017::CommOpenTCP(char* address, short port)
+{
+    put_PosIP(address);
+    put_PosPort(static_cast<unsigned short>(port));
+    put_TransportType(2);
+    return PosOpen(0, nullptr);
+}
+
+HRESULT CVarkoClass2017::CommClose()
+{
+    return PosClose();
+}

@@ -1,0 +1,159 @@
+// The transport facade: settings, open/close and byte-level read/write.
+#include "transport/transport.h"
+
+#include <climits>
+
+#include "Logging/log.h"
+#include "protocol/pos_handle.h"
+#include "transport/comport.h"
+
+namespace {
+// The serial line settings are fixed: 115200 baud, 7 data bits, even parity,
+// one stop bit.
+constexpr int kSerialBaud = 115200;
+constexpr unsigned char kSerialDataBits = 7;
+constexpr unsigned char kSerialParityEven = 2;
+constexpr unsigned char kSerialOneStopBit = 0;
+constexpr unsigned short kPacketTimeoutS = 5;
+constexpr unsigned short kResponseTimeoutS = 40;
+
+int clamp_count(unsigned long count)
+{
+    return count > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(count);
+}
+}  // namespace
+
+CTransport::CTransport()
+    : m_type(TT_COM),
+      m_handle(nullptr),
+      m_comPort(1),
+      m_remotePort(2000),
+      m_bindPort(2000),
+      m_openType(TT_COM)
+{
+}
+
+CTransport::~CTransport() = default;
+
+void CTransport::SetType(TransportType type) { m_type = type; }
+TransportType CTransport::GetType() const { return m_type; }
+void CTransport::SetComPort(int port) { m_comPort = port; }
+void CTransport::SetComPortName(std::string name) { m_comPortName = std::move(name); }
+void CTransport::SetRemoteIP(std::string ip) { m_remoteIP = std::move(ip); }
+std::string CTransport::GetRemoteIP() const { return m_remoteIP; }
+void CTransport::SetRemotePort(int port) { m_remotePort = port; }
+int CTransport::GetRemotePort() const { return m_remotePort; }
+void CTransport::SetBindIP(std::string ip) { m_bindIP = std::move(ip); }
+std::string CTransport::GetBindIP() const { return m_bindIP; }
+void CTransport::SetBindPort(int port) { m_bindPort = port; }
+PosHandle* CTransport::GetHandle() { return m_handle; }
+
+bool CTransport::Open()
+{
+    LOGREC(LOG_TRACE) << "Try connect to terminal...";
+    if (m_type == TT_COM) {
+        LOGREC(LOG_TRACE) << "Connecting via COM-port!";
+        _comport_context settings;
+        if (!settings.SetDevice(m_comPortName)) {
+            LOGREC(LOG_ERROR) << "Serial device path longer than " << _comport_context::kMaxDevice
+                              << " characters [" << m_comPortName.size() << "]";
+            return false;
+        }
+        settings.baud_rate = kSerialBaud;
+        settings.data_bits = kSerialDataBits;
+        settings.parity = kSerialParityEven;
+        settings.stop_bits = kSerialOneStopBit;
+        if (m_handle != nullptr)
+            Close();
+        PosHandle* handle = nullptr;
+        if (pos_open(&handle, &settings) != SE_OK)
+            return false;
+        m_handle = handle;
+        m_openType = TT_COM;
+        if (pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS) != SE_OK ||
+            pos_clear_port(m_handle) != SE_OK) {
+            Close();
+            return false;
+        }
+        m_handle->transport = this;
+        return true;
+    }
+    if (m_type == TT_UDP || m_type == TT_TCP) {
+        LOGREC(LOG_TRACE) << (m_type == TT_UDP ? "Connecting via UDP-socket!" : "Connecting via TCP-socket!");
+        // A handle of another kind (or the other socket) is released first, so
+        // that Close, Read and Write never reach a channel that was not opened.
+        if (m_handle != nullptr && m_openType != m_type)
+            Close();
+        m_embedded.transport = this;
+        m_handle = &m_embedded;
+        m_openType = m_type;
+        pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS);
+        if (m_type == TT_TCP) {
+            LOGREC(LOG_TRACE) << "Try connect to [" << m_remoteIP << ":" << m_remotePort << "]";
+            m_tcp.SetRemoteAddress(m_remoteIP.c_str(), m_remotePort);
+            m_tcp.SetLocalAddress(m_bindIP.c_str(), m_bindPort);
+            return m_tcp.Open();
+        }
+        m_udp.SetRemoteAddress(m_remoteIP.c_str(), m_remotePort);
+        m_udp.SetLocalAddress(m_bindIP.c_str(), m_bindPort);
+        return m_udp.Open();
+    }
+    LOGREC(LOG_ERROR) << "Uncknown connection type!";
+    return false;
+}
+
+void CTransport::Close()
+{
+    if (m_handle != nullptr) {
+        switch (m_openType) {
+        case TT_COM:
+            // Only a record that pos_open allocated is released.
+            if (m_handle != &m_embedded)
+                pos_close(m_handle);
+            break;
+        case TT_UDP:
+            m_udp.Close();
+            break;
+        case TT_TCP:
+            m_tcp.Close();
+            break;
+        }
+    }
+    m_handle = nullptr;
+}
+
+int CTransport::Read(unsigned char* buffer, unsigned long count)
+{
+    if (m_type != TT_COM && m_type != TT_UDP && m_type != TT_TCP)
+        return 0;
+    if (m_handle == nullptr)
+        return m_type == TT_COM ? -1 : 0;
+    // The channel that was opened, even if the type was changed since.
+    switch (m_openType) {
+    case TT_COM:
+        return comport_read(m_handle->serial, buffer, count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count));
+    case TT_UDP:
+        return m_udp.ReceiveFrom(buffer, clamp_count(count));
+    case TT_TCP:
+        return m_tcp.Receive(buffer, clamp_count(count));
+    }
+    return 0;
+}
+
+int CTransport::Write(const unsigned char* buffer, unsigned long count)
+{
+    if (m_type != TT_COM && m_type != TT_UDP && m_type != TT_TCP)
+        return 0;
+    if (m_handle == nullptr)
+        return m_type == TT_COM ? -1 : 0;
+    // The channel that was opened, even if the type was changed since.
+    switch (m_openType) {
+    case TT_COM:
+        return comport_write(m_handle->serial, buffer, count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count));
+    case TT_UDP:
+        return m_udp.SendTo(const_cast<unsigned char*>(buffer), clamp_count(count));
+    case TT_TCP:
+        return m_tcp.Send(const_cast<unsigned char*>(buffer), clamp_count(count));
+    }
+    return 0;
+}
