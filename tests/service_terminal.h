@@ -1,0 +1,130 @@
+// Helpers of the service-operation and result-accessor tests: the ECR
+// object connected to a scripted terminal over loopback TCP, the terminal's
+// side of the single-response and audit exchanges, and the reference
+// CP1251 -> UTF-8 bytes the tests expect.
+#pragma once
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Logging/log.h"
+#include "VarkoClass2017/VarkoClass2017.h"
+#include "ecrbridge.h"
+#include "sim/terminal.h"
+
+namespace svctest {
+
+const std::string FS(1, '\x1c');
+
+// Message text with FS between the parts.
+inline std::string msg(const std::vector<std::string>& parts) { return sim::join_fields(parts); }
+
+// The ECR object, with its connection opened to the terminal (TCP, loopback).
+inline CVarkoClass2017* connect(sim::Terminal& t)
+{
+    CVarkoClass2017* ecr = create_object();
+    ecr->put_TransportType(ECR_TRANSPORT_TCP);
+    char ip[] = "127.0.0.1";
+    ecr->put_PosIP(ip);
+    ecr->put_PosPort(t.port());
+    unsigned long opened = 1;
+    ecr->PosOpen(0, &opened);
+    return opened == 0 ? ecr : nullptr;
+}
+
+// The terminal's side of a single-response exchange: the exact request is
+// acknowledged, the response sent, and the library's ACK expected.
+inline void answer(sim::Terminal& t, const std::string& request, const std::string& response)
+{
+    t.expect_frame(request, 10000).send_ack().send_frame(response).expect_ack(10000);
+}
+
+// One audit record as the terminal sends it (84 bytes): status character,
+// record number and last number (4 digits each) and 69 bytes of items.
+inline std::string audit_packet(unsigned number, unsigned last, char status = '1')
+{
+    char head[16];
+    std::snprintf(head, sizeof head, "%04u%04u", number, last);
+    std::string items;
+    for (int i = 0; i < 69; ++i)
+        items += static_cast<char>('A' + (number + i) % 26);
+    return "AUD11." + std::string(1, status) + head + items;
+}
+
+// The terminal's side of an audit: request, then every record, each
+// confirmed by the library with ACK and the frame "AUD12.".
+inline void audit(sim::Terminal& t, const std::string& selection, unsigned count)
+{
+    t.expect_frame("AUD10." + selection + FS, 10000).send_ack();
+    for (unsigned n = 1; n <= count; ++n)
+        t.send_frame(audit_packet(n, count)).expect_ack(10000).expect_frame("AUD12.", 10000);
+}
+
+// Reference conversion of the few CP1251 bytes the tests use.
+inline std::string utf8_of(const std::string& cp1251)
+{
+    std::string out;
+    for (unsigned char c : cp1251) {
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c == 0x88)
+            out += "\xE2\x82\xAC";  // euro sign
+        else if (c >= 0xC0 && c <= 0xEF) {  // А..п
+            const unsigned cp = 0x410 + (c - 0xC0);
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (c >= 0xF0) {  // р..я
+            const unsigned cp = 0x440 + (c - 0xF0);
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += "?";  // not used by the tests
+        }
+    }
+    return out;
+}
+
+// A directory under /tmp for a log file, removed with its files.
+class LogDir {
+public:
+    LogDir()
+    {
+        char tmpl[] = "/tmp/ecr_service_log_XXXXXX";
+        const char* made = mkdtemp(tmpl);
+        m_path = made ? made : "";
+    }
+    ~LogDir()
+    {
+        if (DIR* d = opendir(m_path.c_str())) {
+            while (dirent* e = readdir(d)) {
+                const std::string name = e->d_name;
+                if (name != "." && name != "..")
+                    unlink((m_path + "/" + name).c_str());
+            }
+            closedir(d);
+        }
+        rmdir(m_path.c_str());
+    }
+    const std::string& path() const { return m_path; }
+    // Everything written to today's log file so far (the writer is drained
+    // by closing the log first).
+    std::string drained_log() const
+    {
+        CloseLog();
+        std::ifstream in(m_path + "/" + el::getCurrentTimeString(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace svctest
