@@ -214,7 +214,7 @@ bool head_fields(Decoder& d, bool with_amount)
 unsigned int standard_sequence(Decoder& d)
 {
     _ecr_transaction_report* rep = d.report;
-    if (!head_fields(d, true))
+    if (!head_fields(d, true) || !amount_field(d, &rep->AddAmount))
         return d.status;
 
     // 5: card number, cut to 19 characters.
