@@ -5,7 +5,8 @@
 #include <sstream>
 #include <string>
 
-enum LogType { LOG_UNKNOW = -1, LOG_ERROR = 0, LOG_INFO = 1, LOG_TRACE = 2 };
+// Fixed underlying type: any int (an unknown level such as 5) is a valid value.
+enum LogType : int { LOG_UNKNOW = -1, LOG_ERROR = 0, LOG_INFO = 1, LOG_TRACE = 2 };
 
 // One record being composed; the finished line is queued when it is destroyed:
 // time text, " ", level label, " ", message, "\n".

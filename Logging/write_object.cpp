@@ -9,18 +9,19 @@
 
 namespace {
 
-// Used once the process logger has been closed at exit, when the static
-// tables above may already be gone while another thread still logs.
+// Used once the process logger has been closed at exit, when the time format
+// may already be gone while another thread still logs.
 const char kShutdownTimeFormat[] = "%d/%m/%Y %H:%M:%S";
 
-const char* ShutdownLabel(LogType level)
+const char* KnownLabel(LogType level)
 {
     switch (level) {
     case LOG_ERROR: return "[LOG_ERROR> ]";
     case LOG_INFO: return "[LOG_INFO>  ]";
     case LOG_TRACE: return "[LOG_TRACE> ]";
-    default: return "[LOG_UNKNOW>]";
+    case LOG_UNKNOW: return "[LOG_UNKNOW>]";
     }
+    return nullptr;
 }
 
 std::string CurrentTimeFormat()
@@ -65,13 +66,12 @@ std::string WriteObject::GetTime(const std::string& format)
 
 std::string WriteObject::MapLogLevel(LogType level)
 {
-    if (el::detail::LoggingShutDown())
-        return ShutdownLabel(level);
-    auto it = LogLevelMap.find(level);
-    if (it != LogLevelMap.end())
-        return it->second;
+    // The labels of LogLevelMap, read from constant storage so that a thread
+    // still logging while the process exits never reads a destroyed table.
+    if (const char* label = KnownLabel(level))
+        return label;
     std::cerr << "!!!ERROR: cannot map log level";
-    return "[LOG_UNKNOW>]";
+    return KnownLabel(LOG_UNKNOW);
 }
 
 WriteObject GetLogObject(LogType level)

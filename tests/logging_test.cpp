@@ -69,6 +69,9 @@ TEST_F(ProcessLog, EveryLevelPrintsItsLabel)
     EXPECT_EQ(WriteObject::MapLogLevel(LOG_TRACE), "[LOG_TRACE> ]");
     EXPECT_EQ(WriteObject::MapLogLevel(LOG_UNKNOW), "[LOG_UNKNOW>]");
     EXPECT_EQ(WriteObject::m_sDefaultTimeFormat, "%d/%m/%Y %H:%M:%S");
+    ASSERT_EQ(WriteObject::LogLevelMap.size(), 4u);
+    for (const auto& entry : WriteObject::LogLevelMap)
+        EXPECT_EQ(WriteObject::MapLogLevel(static_cast<LogType>(entry.first)), entry.second);
 
     const std::string path = dir.file("levels.log");
     ASSERT_TRUE(ConfigureFile(path));
