@@ -10,6 +10,12 @@
 #include "protocol/service_fields.h"
 #include "transport/transport.h"
 
+// Records of the audit carry the exported function's name.
+#define AUDIT_REC(level)         \
+    if (!el::get_logging()) {    \
+    } else                       \
+        GetLogObject(level) << "[pos_audit_request:" << __LINE__ << "] "
+
 namespace {
 
 constexpr size_t kSelectionMax = 15;
@@ -44,19 +50,19 @@ unsigned int run_audit(PosHandle* h, std::vector<_ecr_audit_report>* records, ch
     unsigned int request_len = 0;
     const unsigned int built = ecr_build_audit_request(request, &request_len, parameter);
     if (built != SE_OK) {
-        LOGREC(LOG_ERROR) << " ecr_build_audit_request fail, code[" << built << "]";
+        AUDIT_REC(LOG_ERROR) << " ecr_build_audit_request fail, code[" << built << "]";
         return built;
     }
     char expected[3];
     std::memcpy(expected, request, 3);
     const unsigned int sent = pos_write_packet(h, request, request_len);
     if (sent != SE_OK) {
-        LOGREC(LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";
+        AUDIT_REC(LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";
         return sent;
     }
     unsigned char last = 0;
     if (pos_sx_wait_ack(h, 5000, &last) != SE_OK) {
-        LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
+        AUDIT_REC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
         return SE_EXEC;
     }
 
@@ -68,12 +74,12 @@ unsigned int run_audit(PosHandle* h, std::vector<_ecr_audit_report>* records, ch
         const uint64_t wait_ms = static_cast<uint64_t>(h->response_timeout) * 1000u;
         const unsigned int read = pos_sx_read_response(h, packet, &len, wait_ms, __func__, nullptr);
         if (read != SE_OK) {
-            LOGREC(LOG_ERROR) << " pos_read_packet fail, code[" << read << "]";
+            AUDIT_REC(LOG_ERROR) << " pos_read_packet fail, code[" << read << "]";
             return SE_READ;
         }
         if (len < 5 || !pos_sx_same(packet, expected, 3) ||
             !(pos_sx_same(packet + 3, "11", 2) || pos_sx_same(packet + 3, "12", 2))) {
-            LOGREC(LOG_ERROR) << " Uncorrect message! return SE_SYNTAX";
+            AUDIT_REC(LOG_ERROR) << " Uncorrect message! return SE_SYNTAX";
             return SE_SYNTAX;
         }
         if (!write_confirmation(h))
