@@ -143,6 +143,28 @@ TEST_F(EcrLifecycle, CallbacksRegisterReplaceAndClear)
     EXPECT_FALSE(ecr->m_OnMsgReceived);
 }
 
+TEST_F(EcrLifecycle, CompletionReachesTheRegisteredCallback)
+{
+    CVarkoClass2017* ecr = create_object();
+    g_trxCalls = 0;
+    OnTrxComplete(on_trx_a);
+    EXPECT_EQ(ecr->Fire_OnTrxComplete(33), 0);
+    EXPECT_EQ(g_lastResult, 33u);
+    EXPECT_EQ(OnTRX(), 33);
+    OnMsgReceived(on_msg);
+    EXPECT_EQ(ecr->Fire_OnMsgReceived("PIN OK"), 0);
+    EXPECT_EQ(g_lastText, "PIN OK");
+
+    // With the slots cleared the completion still sets the state word.
+    OnTrxComplete(nullptr);
+    OnMsgReceived(nullptr);
+    EXPECT_EQ(ecr->Fire_OnTrxComplete(20), 1);
+    EXPECT_EQ(ecr->Fire_OnMsgReceived("X"), 1);
+    EXPECT_EQ(OnTRX(), 20);
+    EXPECT_EQ(g_trxCalls, 1);
+    EXPECT_EQ(g_lastText, "PIN OK");
+}
+
 TEST_F(EcrLifecycle, StateWord)
 {
     CVarkoClass2017* ecr = create_object();
