@@ -61,10 +61,11 @@ void dbdump(const void* data, unsigned int size, std::string label);
 // LOGREC composes only while logging is on; LOGREC_ALWAYS composes in any case
 // (the writer drops it while logging is off).
 #define LOGREC_ALWAYS(level) GetLogObject(level) << "[" << __func__ << ":" << __LINE__ << "] "
-#define LOGREC(level)        \
-    if (!el::get_logging()) { \
-    } else                    \
-        LOGREC_ALWAYS(level)
+// (A one-pass loop rather than if/else, so that "if (x) LOGREC(...) << ...;"
+// draws no dangling-else warning.)
+#define LOGREC(level) \
+    for (bool ecr_log_record_once = el::get_logging(); ecr_log_record_once; ecr_log_record_once = false) \
+    LOGREC_ALWAYS(level)
 // Dump a buffer only while logging is on.
 #define LOGDUMP(data, size, label)               \
     do {                                         \
