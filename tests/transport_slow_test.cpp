@@ -20,6 +20,7 @@ struct SerialRig {
     CTransport tr;
     std::vector<unsigned char> buf = std::vector<unsigned char>(POS_MAX_MESSAGE);
     unsigned int len = 4242;
+    ~SerialRig() { tr.Close(); }
     bool open() { return rig::open_to(tr, term); }
     unsigned int read() { return pos_read_packet(tr.GetHandle(), buf.data(), &len); }
 };

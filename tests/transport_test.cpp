@@ -356,7 +356,7 @@ TEST(Facade, Defaults)
     EXPECT_EQ(tr.Read(&b, 1), -1);  // no serial line open
     tr.SetType(TT_TCP);
     EXPECT_EQ(tr.Read(&b, 1), 0);
-    tr.SetType(static_cast<TransportType>(7));
+    tr.SetType(static_cast<TransportType>(3));
     EXPECT_EQ(tr.Read(&b, 1), 0);
     EXPECT_EQ(tr.Write(&b, 1), 0);
     tr.Close();
@@ -453,4 +453,20 @@ TEST(Facade, TypeChangedWhileOpenActsOnOpenedChannel)
     tr.Close();
 }
 
+}  // namespace
+
+namespace {
+TEST(Facade, DestructorReleasesOpenSerialLine)
+{
+    sim::Terminal term(sim::Link::Pty);
+    int before = -1;
+    {
+        CTransport tr;
+        tr.SetComPortName(term.tty_path());
+        ASSERT_TRUE(tr.Open());
+        before = tr.GetHandle()->serial->fd;
+    }
+    // The descriptor of the line was closed with the facade.
+    EXPECT_EQ(fcntl(before, F_GETFD), -1);
+}
 }  // namespace

@@ -33,7 +33,12 @@ CTransport::CTransport()
 {
 }
 
-CTransport::~CTransport() = default;
+// The owner closes the transport first; closing here as well keeps a forgotten
+// serial handle and its descriptor from leaking.
+CTransport::~CTransport()
+{
+    Close();
+}
 
 void CTransport::SetType(TransportType type) { m_type = type; }
 TransportType CTransport::GetType() const { return m_type; }
