@@ -386,15 +386,7 @@ TEST_F(ResultAccessors, DiscountAccessors)
 
 // ---- receipt and bank name in UTF-8 ---------------------------------------
 
-// A CP1251 text of exactly n bytes: Cyrillic letters, ASCII and the euro sign.
-std::string cp1251_text(std::size_t n)
-{
-    static const char pattern[] = "\xD7\xE5\xEA \x88 12.34\n\xC0\xE1\xE2\xFF";
-    std::string s;
-    while (s.size() < n)
-        s += pattern[s.size() % (sizeof(pattern) - 1)];
-    return s;
-}
+using svctest::cp1251_text;
 
 TEST_F(ResultAccessors, FullReceiptWithoutTerminatorIsConvertedInFull)
 {

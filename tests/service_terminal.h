@@ -20,7 +20,7 @@
 
 namespace svctest {
 
-const std::string FS(1, '\x1c');
+const std::string kFS(1, '\x1c');
 
 // Message text with FS between the parts.
 inline std::string msg(const std::vector<std::string>& parts) { return sim::join_fields(parts); }
@@ -61,9 +61,15 @@ inline std::string audit_packet(unsigned number, unsigned last, char status = '1
 // confirmed by the library with ACK and the frame "AUD12.".
 inline void audit(sim::Terminal& t, const std::string& selection, unsigned count)
 {
-    t.expect_frame("AUD10." + selection + FS, 10000).send_ack();
+    t.expect_frame("AUD10." + selection + kFS, 10000).send_ack();
     for (unsigned n = 1; n <= count; ++n)
         t.send_frame(audit_packet(n, count)).expect_ack(10000).expect_frame("AUD12.", 10000);
+}
+
+// One audit record as PosAudit hands it out: the more flag and the 77 bytes.
+inline std::string handed(unsigned number, unsigned last, char more)
+{
+    return std::string(1, more) + audit_packet(number, last).substr(7);
 }
 
 // Reference conversion of the few CP1251 bytes the tests use.
@@ -88,6 +94,56 @@ inline std::string utf8_of(const std::string& cp1251)
         }
     }
     return out;
+}
+
+// A CP1251 text of exactly n bytes: Cyrillic letters, ASCII and the euro sign.
+inline std::string cp1251_text(std::size_t n)
+{
+    static const char pattern[] = "\xD7\xE5\xEA \x88 12.34\n\xC0\xE1\xE2\xFF";
+    std::string s;
+    while (s.size() < n)
+        s += pattern[s.size() % (sizeof(pattern) - 1)];
+    return s;
+}
+
+// Bank name in CP1251 ("Банк Тест") as the terminal sends it.
+const std::string kBankName = "\xC1\xE0\xED\xEA \xD2\xE5\xF1\xF2";
+
+// The fields of a complete transaction answer after its response code, in
+// the order of the standard sequence (no settlement totals).  Every value is
+// distinct so that a field landing in the wrong place is seen.
+inline std::vector<std::string> full_fields(const std::string& receipt)
+{
+    return {
+        "07",                            // cash register number
+        "123456",                        // receipt number
+        "000000001234",                  // amount 12.34
+        "000000000050",                  // additional amount 0.50
+        "41111111111111112345",          // card number, 20 characters: cut to 19
+        "1227JOHN",                      // expiry MMYY and text
+        "CARDTEXT",                      // text
+        "000321A1B2C305031445VISAISS",   // invoice, approval, DDMMhhmm, issuer
+        "MERCHANT0000001",               // merchant identifier
+        "123456051070042",               // processing code, entry mode, condition, capture ref.
+        "123456789012",                  // RRN
+        "VISA CLASSIC",                  // card name
+        "TERM0001",                      // terminal identifier
+        "ADDITIONAL DATA",               // additional data
+        kBankName,                       // bank name
+        receipt,                         // receipt
+        "LOGO",                          // bank logo
+        "SIGN",                          // signature
+        "",                              // (the signature ends with kFS)
+    };
+}
+
+// A whole answer: header, response code, the full fields.
+inline std::string full_answer(const std::string& header, const std::string& code, const std::string& receipt)
+{
+    std::vector<std::string> parts{header + code};
+    for (auto& f : full_fields(receipt))
+        parts.push_back(f);
+    return msg(parts);
 }
 
 // A directory under /tmp for a log file, removed with its files.
