@@ -417,10 +417,10 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
         }
     }
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
-    Fire_OnTrxComplete(result);
     handle = m_Transport.GetHandle();
     if (handle != nullptr)
         handle->interrupt.store(0);
     m_CheckCardPending = false;
+    Fire_OnTrxComplete(result);  // last: the application may act at once
     return 0;
 }

@@ -93,10 +93,11 @@ HRESULT CVarkoClass2017::Transaction()
     LOGREC(LOG_TRACE) << "End pos_init_transport err_code=[" << status << "]";
 
     if (status != SE_OK) {
-        m_LastReport.ResponseCode = static_cast<uint16_t>(kNoReport);
-        Fire_OnTrxComplete(kNoReport);
+        // Nothing of this transaction stays: the records are cleared before
+        // the application is told, so that no write follows its callback.
         clear_interrupt(m_Transport.GetHandle());
         ClearBuffers();
+        Fire_OnTrxComplete(kNoReport);
         return 0;
     }
 
@@ -138,8 +139,10 @@ HRESULT CVarkoClass2017::Transaction()
     }
 
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
-    Fire_OnTrxComplete(result);
+    // The flag is lowered before the application is told: once its callback
+    // has run, the application may close the connection from another thread.
     clear_interrupt(m_Transport.GetHandle());
+    Fire_OnTrxComplete(result);
     return 0;
 }
 

@@ -55,11 +55,11 @@ void log_launch_failure(const char* text)
 
 // Runs the member on the operation's thread; nothing escapes the thread.
 template <typename Member>
-unsigned long run_operation(Member&& member)
+unsigned long run_operation(CVarkoClass2017* ecr, Member&& member)
 {
     t_onOperationThread = true;
     try {
-        return member(*GetInstanse());
+        return member(*ecr);
     } catch (const std::exception& e) {
         try {
             LOGREC(LOG_ERROR) << "Start transaction fail! [" << e.what() << "]";
@@ -82,13 +82,16 @@ void launch(Member member)
     }
     try {
         std::lock_guard<std::mutex> lock(g_launchLock);
-        GetInstanse();  // the log and the object exist before the drain below
+        // The object is taken here, on the caller's thread: the operation's
+        // thread never creates an instance of its own.  It also makes sure the
+        // log and the object exist before the drain below is created.
+        CVarkoClass2017* ecr = GetInstanse();
         static OperationDrain drain;
         (void)drain;
         if (m_ThreadResult.valid())
             m_ThreadResult.wait();
         m_ThreadResult = std::async(std::launch::async,
-                                    [member]() mutable { return run_operation(member); });
+                                    [ecr, member]() mutable { return run_operation(ecr, member); });
     } catch (const std::exception& e) {
         log_launch_failure(e.what());
     } catch (...) {
