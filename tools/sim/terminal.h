@@ -35,8 +35,7 @@ struct Event {
 
 // STX, message, ETX, LRC (XOR of message and ETX).
 std::string frame(const std::string& message);
-// Message text with 0x1C between the given fields: fields("PUR12.", {"00", "1"}) -> "PUR12.00<FS>1".
-// (The first element is appended as is; each later one is preceded by FS.)
+// The parts joined with 0x1C between them: join_fields({"PUR12.00", "1"}) -> "PUR12.00<FS>1".
 std::string join_fields(const std::vector<std::string>& parts);
 
 class Terminal {
