@@ -1,0 +1,915 @@
+#include "ecrsim/engine.h"
+
+#include "compat/compat.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+
+namespace ecrsim {
+
+namespace {
+
+constexpr char kStx = 0x02;
+constexpr char kEtx = 0x03;
+constexpr char kAck = 0x06;
+constexpr char kFs = 0x1C;
+constexpr size_t kMaxFrame = 20000;  // longer than any frame of the protocol
+constexpr unsigned kGapMs = 40;      // pause before each frame the terminal sends
+
+const char* const kPan = "4111********1111";
+const char* const kTerminalId = "SIM00001";
+const char* const kMerchantId = "SIMMERCHANT0001";
+const char* const kSerial = "SIM00001234";
+
+std::string upper3(const std::string& s)
+{
+    std::string out = s.substr(0, 3);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<std::string> split_fields(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : text) {
+        if (c == kFs) {
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out.push_back(cur);
+    return out;
+}
+
+std::string field(const std::vector<std::string>& f, size_t i) { return i < f.size() ? f[i] : std::string(); }
+
+long long minor_units(const std::string& text) { return std::atoll(text.c_str()); }
+
+std::string amount12(long long minor)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%012lld", minor < 0 ? 0 : minor);
+    return buf;
+}
+
+std::string digits(unsigned long long v, int width)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*llu", width, v);
+    return buf;
+}
+
+std::string money(long long minor)
+{
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", minor < 0 ? "-" : "", (minor < 0 ? -minor : minor) / 100,
+                  (minor < 0 ? -minor : minor) % 100);
+    return buf;
+}
+
+std::string pad(std::string s, size_t width)
+{
+    s.resize(width, ' ');
+    return s;
+}
+
+struct Clock {
+    std::string when;   // DDMMhhmm
+    std::string date6;  // DDMMYY
+};
+
+Clock now_clock()
+{
+    time_t t = time(nullptr);
+    tm lt{};
+    localtime_r(&t, &lt);
+    char a[16], b[16];
+    strftime(a, sizeof a, "%d%m%H%M", &lt);
+    strftime(b, sizeof b, "%d%m%y", &lt);
+    return Clock{a, b};
+}
+
+bool is_sale(const std::string& op)
+{
+    static const char* const kSales[] = {"PUR", "PIR", "CSH", "CRC", "ACC", "AHF", "AFC", "OFN", "DSC", "PCC"};
+    for (const char* s : kSales)
+        if (op == s)
+            return true;
+    return false;
+}
+bool is_refund(const std::string& op) { return op == "REF" || op == "RFI" || op == "RFC"; }
+bool is_void(const std::string& op) { return op == "VOD" || op == "PVD" || op == "VID"; }
+bool is_settlement(const std::string& op) { return op == "STL" || op == "SLR" || op == "SLO"; }
+
+// Message codes that start a payment (the request numbered 10, or 12/14 for
+// the completions).
+bool is_transaction_request(const std::string& code, const std::string& msg)
+{
+    static const char* const kCodes[] = {"PUR", "REF", "PPD", "STL", "VOD", "RDC", "AUH", "AHF", "PCC", "SLR",
+                                         "SEP", "AFC", "PIR", "RFI", "PVD", "OFN", "LRW", "LRD", "LWV", "LDV",
+                                         "LWR", "LDR", "LGO", "CID", "XRP", "CSH", "CRC", "BAL", "SLO", "ECH",
+                                         "IFC", "IFN", "SRC", "PST", "ACC", "VID", "RFC", "DSC"};
+    const std::string num = msg.substr(3, 3);
+    if (code == "DSC" || code == "RFC")  // completions of an earlier card read
+        return num == "12." && msg.size() > 7;
+    if (code == "RDC")
+        return num == "10." || num == "14.";
+    if (num != "10.")
+        return false;
+    for (const char* c : kCodes)
+        if (code == c)
+            return true;
+    return false;
+}
+
+const char* op_title(const std::string& op)
+{
+    if (is_sale(op))
+        return "ОПЛАТА";
+    if (is_refund(op))
+        return "ВОЗВРАТ";
+    if (is_void(op))
+        return "ОТМЕНА";
+    if (is_settlement(op))
+        return "СВЕРКА ИТОГОВ";
+    if (op == "AUH")
+        return "ПРЕДАВТОРИЗАЦИЯ";
+    if (op == "XRP")
+        return "X-ОТЧЁТ";
+    return "ОПЕРАЦИЯ";
+}
+
+}  // namespace
+
+bool parse_fault(const std::string& name, Fault* out)
+{
+    if (name == "bad-lrc")
+        *out = Fault::BadLrc;
+    else if (name == "drop-ack")
+        *out = Fault::DropAck;
+    else if (name == "silence")
+        *out = Fault::Silence;
+    else if (name == "close")
+        *out = Fault::Close;
+    else if (name == "none")
+        *out = Fault::None;
+    else
+        return false;
+    return true;
+}
+
+std::string to_cp1251(const std::string& utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        unsigned cp = 0;
+        size_t len = 0;
+        if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            len = 3;
+        } else {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (i + len > utf8.size()) {
+            out += '?';
+            break;
+        }
+        for (size_t k = 1; k < len; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += len;
+        if (cp >= 0x410 && cp <= 0x44F)
+            out += static_cast<char>(0xC0 + (cp - 0x410));
+        else if (cp == 0x401)
+            out += static_cast<char>(0xA8);
+        else if (cp == 0x451)
+            out += static_cast<char>(0xB8);
+        else if (cp == 0x2116)
+            out += static_cast<char>(0xB9);
+        else
+            out += '?';
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+
+struct Engine::Session {
+    struct Item {
+        enum Kind { Frame, Ack, BadFrame } kind;
+        std::string data;
+    };
+    enum class Got { Ack, Frame, Timeout, Gone };
+
+    Engine& e;
+    ByteLink& link;
+    const std::atomic<bool>* stop;
+    enum class P { Idle, Body, Lrc } ps = P::Idle;
+    std::string partial;
+    std::deque<Item> items;
+    bool gone = false;
+    bool stopped = false;
+    uint64_t last_activity = GetTickCount();
+
+    Session(Engine& engine, ByteLink& l, const std::atomic<bool>* s) : e(engine), link(l), stop(s) {}
+
+    const Options& opt() const { return e.m_opt; }
+
+    void parse(const char* p, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const char c = p[i];
+            switch (ps) {
+            case P::Idle:
+                if (c == kStx) {
+                    partial.assign(1, c);
+                    ps = P::Body;
+                } else if (c == kAck) {
+                    items.push_back(Item{Item::Ack, std::string(1, c)});
+                }
+                break;
+            case P::Body:
+                partial += c;
+                if (c == kEtx) {
+                    ps = P::Lrc;
+                } else if (partial.size() >= kMaxFrame) {
+                    items.push_back(Item{Item::BadFrame, partial});
+                    partial.clear();
+                    ps = P::Idle;
+                }
+                break;
+            case P::Lrc: {
+                partial += c;
+                char x = 0;
+                for (size_t k = 1; k < partial.size(); ++k)
+                    x ^= partial[k];
+                if (x == 0)
+                    items.push_back(Item{Item::Frame, partial.substr(1, partial.size() - 3)});
+                else
+                    items.push_back(Item{Item::BadFrame, partial});
+                partial.clear();
+                ps = P::Idle;
+                break;
+            }
+            }
+        }
+    }
+
+    // One read of at most wait_ms; false once the peer is gone or a stop is asked.
+    bool pump(int wait_ms)
+    {
+        if (stop != nullptr && stop->load()) {
+            stopped = true;
+            return false;
+        }
+        if (gone)
+            return false;
+        char buf[4096];
+        const int n = link.read_some(buf, sizeof buf, wait_ms);
+        if (n < 0) {
+            gone = true;
+            return false;
+        }
+        if (n > 0) {
+            last_activity = GetTickCount();
+            parse(buf, static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    bool next(Item* out, uint64_t deadline)
+    {
+        for (;;) {
+            if (!items.empty()) {
+                *out = items.front();
+                items.pop_front();
+                return true;
+            }
+            const uint64_t now = GetTickCount();
+            if (now >= deadline)
+                return false;
+            const uint64_t left = deadline - now;
+            if (!pump(left > 100 ? 100 : static_cast<int>(left)))
+                return false;
+        }
+    }
+
+    // Waits ms milliseconds, keeping whatever arrives for later.
+    bool pause(unsigned ms)
+    {
+        const uint64_t deadline = GetTickCount() + ms;
+        for (;;) {
+            const uint64_t now = GetTickCount();
+            if (now >= deadline)
+                return true;
+            const uint64_t left = deadline - now;
+            if (!pump(left > 100 ? 100 : static_cast<int>(left)))
+                return false;
+        }
+    }
+
+    bool send_raw(const std::string& bytes)
+    {
+        if (opt().fault == Fault::Silence)
+            return true;
+        return link.write_bytes(bytes);
+    }
+
+    bool send_frame(const std::string& msg)
+    {
+        std::string f;
+        f.reserve(msg.size() + 3);
+        f += kStx;
+        f += msg;
+        f += kEtx;
+        char lrc = kEtx;
+        for (char c : msg)
+            lrc ^= c;
+        if (opt().fault == Fault::BadLrc)
+            lrc ^= 0x55;
+        f += lrc;
+        return send_raw(f);
+    }
+
+    bool send_ack()
+    {
+        if (opt().fault == Fault::DropAck)
+            return true;
+        return send_raw(std::string(1, kAck));
+    }
+
+    // Waits for the next ACK or frame (bad frames are skipped).
+    Got wait_item(unsigned timeout_ms, std::string* frame)
+    {
+        const uint64_t deadline = GetTickCount() + timeout_ms;
+        Item it;
+        for (;;) {
+            if (!next(&it, deadline))
+                return gone || stopped ? Got::Gone : Got::Timeout;
+            if (it.kind == Item::Ack)
+                return Got::Ack;
+            if (it.kind == Item::Frame) {
+                if (frame != nullptr)
+                    *frame = it.data;
+                return Got::Frame;
+            }
+            e.trace("frame with a bad check byte ignored");
+        }
+    }
+
+    // The cash register's ACK of the frame just sent.  A frame that comes
+    // instead (an abort, an interrupt, a new request) is put back for the
+    // main loop and ends the current exchange.
+    bool await_ack(const char* what)
+    {
+        std::string frame;
+        switch (wait_item(opt().ack_timeout_ms, &frame)) {
+        case Got::Ack:
+            return true;
+        case Got::Frame:
+            items.push_front(Item{Item::Frame, frame});
+            e.trace(std::string("no ACK for ") + what + ": a new frame came");
+            return false;
+        case Got::Timeout:
+            e.trace(std::string("no ACK for ") + what);
+            return false;
+        case Got::Gone:
+            break;
+        }
+        return false;
+    }
+
+    // Sends one answer after the usual gap and waits for its ACK.
+    bool answer(const std::string& msg, const char* what)
+    {
+        if (!pause(kGapMs))
+            return false;
+        if (!send_frame(msg))
+            return false;
+        return await_ack(what);
+    }
+
+    // ---- journal helpers (under the engine's lock) ----
+
+    std::string receipt_text(const JournalEntry& en, const Totals* tot, bool approved)
+    {
+        std::string r;
+        r += "      ТЕСТОВЫЙ БАНК\n";
+        r += "Терминал: " + std::string(kTerminalId) + "\n";
+        r += "Торговец: " + std::string(kMerchantId) + "\n";
+        r += std::string(op_title(en.op)) + "\n";
+        if (tot != nullptr) {
+            r += "Продажи: " + std::to_string(tot->sales) + " на " + money(tot->sales_amount) + "\n";
+            r += "Возвраты: " + std::to_string(tot->refunds) + " на " + money(tot->refunds_amount) + "\n";
+            r += "Отмены: " + std::to_string(tot->voids) + " на " + money(tot->voids_amount) + "\n";
+            r += "Итого: " + money(tot->net()) + "\n";
+        } else {
+            r += "Карта: " + en.pan + "\n";
+            r += "Сумма: " + money(en.amount) + "\n";
+            if (en.add_amount != 0)
+                r += "Доп. сумма: " + money(en.add_amount) + "\n";
+            r += "Код авторизации: " + en.approval + "\n";
+            r += "RRN: " + en.rrn + "\n";
+            r += "Чек № " + digits(en.invoice, 6) + "  " + en.when.substr(0, 2) + "." + en.when.substr(2, 2) + " " +
+                 en.when.substr(4, 2) + ":" + en.when.substr(6, 2) + "\n";
+        }
+        r += approved ? "ОДОБРЕНО\n" : "ОТКАЗ (" + en.response + ")\n";
+        r += "Спасибо!";
+        return to_cp1251(r);
+    }
+
+    // Response code, then the standard field sequence (SLR/XRP totals when
+    // tot is given and with_totals is set).
+    std::string standard_fields(const JournalEntry& en, const Totals* tot, bool with_totals)
+    {
+        const bool approved = en.response == "00";
+        std::vector<std::string> f;
+        f.push_back(en.response);
+        f.push_back(digits(en.ecr_num, 2));
+        f.push_back(std::to_string(en.receipt_num));
+        f.push_back(amount12(en.amount));
+        f.push_back(amount12(en.add_amount));
+        f.push_back(en.pan);
+        f.push_back(en.pan.empty() ? std::string() : "1227TEST/CARDHOLDER");
+        f.push_back(en.pan.empty() ? std::string() : "CHIP");
+        f.push_back(digits(en.invoice, 6) + pad(en.approval, 6) + en.when + "SIMBANK");
+        f.push_back(kMerchantId);
+        f.push_back("000000051000001");
+        f.push_back(en.rrn);
+        f.push_back(en.pan.empty() ? std::string() : "VISA");
+        f.push_back(kTerminalId);
+        if (with_totals && tot != nullptr) {
+            f.push_back(amount12(tot->net()));
+            f.push_back(std::to_string(tot->sales));
+            f.push_back(std::to_string(tot->refunds));
+            f.push_back(std::to_string(tot->all()));
+        }
+        f.push_back("SIM");
+        f.push_back(to_cp1251("Тестовый Банк"));
+        f.push_back(receipt_text(en, with_totals ? tot : nullptr, approved));
+        f.push_back("");  // bank logo
+        f.push_back("");  // signature
+        std::string out;
+        for (const std::string& s : f) {
+            out += s;
+            out += kFs;
+        }
+        return out;
+    }
+
+    // ---- transactions ----
+
+    void transaction(const std::string& req)
+    {
+        const std::string code = upper3(req);
+        const std::vector<std::string> f = split_fields(req.substr(req.size() > 6 ? 6 : req.size()));
+        if (!answer(code + "11.", "the first answer"))
+            return;
+        if (code == "PCC") {
+            // Card belonging notice: the card is one of ours.
+            if (!pause(kGapMs) || !send_frame(std::string("PCC12.33") + kFs + "1") || !await_ack("the card notice"))
+                return;
+            std::string reply;
+            if (wait_item(opt().ack_timeout_ms, &reply) != Got::Frame || upper3(reply) != "PCC") {
+                e.trace("no reply to the card notice");
+                return;
+            }
+            send_ack();
+        }
+        if (opt().wait_notice_min >= 0 &&
+            !answer(code + "00." + digits(static_cast<unsigned>(opt().wait_notice_min) % 100, 2), "the wait notice"))
+            return;
+        if (!opt().sms.empty() && !answer(std::string("SMS10.") + opt().sms + kFs + "0", "the text message"))
+            return;
+        if (opt().delay_ms > 0) {
+            // Requests that come meanwhile (abort, interrupt) end this payment.
+            const uint64_t deadline = GetTickCount() + opt().delay_ms;
+            for (;;) {
+                if (!items.empty() && items.front().kind == Item::Frame) {
+                    e.trace(code + ": payment given up for " + items.front().data.substr(0, 6));
+                    return;
+                }
+                if (!items.empty()) {
+                    items.pop_front();
+                    continue;
+                }
+                const uint64_t now = GetTickCount();
+                if (now >= deadline)
+                    break;
+                if (!pump(deadline - now > 100 ? 100 : static_cast<int>(deadline - now)))
+                    return;
+            }
+        }
+
+        // Decide the outcome against the journal.
+        JournalEntry en;
+        en.op = code;
+        const Clock clk = now_clock();
+        en.when = clk.when;
+        Totals tot;
+        bool settlement = is_settlement(code) || code == "XRP";
+        unsigned target = 0;
+        {
+            std::lock_guard<std::mutex> lk(e.m_mu);
+            if (code == "VOD" || code == "PVD") {
+                target = static_cast<unsigned>(std::atoi(req.substr(6, 6).c_str()));
+                en.voids_invoice = target;
+                const JournalEntry* orig = nullptr;
+                for (const JournalEntry& j : e.m_journal)
+                    if (j.invoice == target && is_sale(j.op) && !j.voided)
+                        orig = &j;
+                if (orig == nullptr) {
+                    en.response = "25";  // no such transaction
+                } else {
+                    en.response = opt().code;
+                    en.pan = orig->pan;
+                    en.amount = code == "PVD" ? minor_units(field(f, 1)) : orig->amount;
+                    if (en.amount > orig->amount)
+                        en.response = "13";  // more than was paid
+                }
+            } else if (settlement) {
+                en.response = "00";
+                tot = e.totals_locked();
+                en.amount = tot.net();
+            } else if (code == "BAL") {
+                en.response = opt().code;
+                en.pan = kPan;
+                en.amount = 123456;  // the balance, in minor units
+            } else if (code == "RDC" && req.substr(3, 3) == "14.") {
+                en.response = opt().code;
+                en.pan = kPan;
+                en.amount = minor_units(field(f, 1));
+            } else if (is_sale(code) || is_refund(code) || code == "AUH" || code == "VID") {
+                en.response = opt().code;
+                en.pan = kPan;
+                en.ecr_num = static_cast<unsigned>(std::atoi(field(f, 0).c_str()));
+                en.receipt_num = std::strtoull(field(f, 1).c_str(), nullptr, 10);
+                en.amount = minor_units(field(f, 2));
+                en.add_amount = minor_units(field(f, 3));
+            } else {
+                en.response = "00";
+            }
+            en.invoice = e.m_next_invoice;
+            const bool approved = en.response == "00";
+            char appr[8];
+            std::snprintf(appr, sizeof appr, "A%05u", (en.invoice * 7919u + e.m_batch * 31u) % 100000u);
+            en.approval = approved ? appr : "";
+            en.rrn = digits(700000000000ULL + e.m_batch * 10000ULL + en.invoice, 12);
+        }
+
+        std::string final;
+        if (code == "SLO") {
+            final = code + "12." + en.response + kFs + std::to_string(e.m_batch) + kFs;
+            for (int block = 0; block < 6; ++block) {
+                const bool first = block == 0;
+                const long long t = first ? tot.net() : 0;
+                const std::string fields[11] = {first ? "980" : "000", amount12(t), amount12(0),
+                                                amount12(first ? tot.sales_amount : 0), amount12(0), amount12(0),
+                                                amount12(first ? tot.refunds_amount : 0), amount12(t),
+                                                std::to_string(first ? tot.sales : 0),
+                                                std::to_string(first ? tot.refunds : 0),
+                                                std::to_string(first ? tot.all() : 0)};
+                for (const std::string& s : fields)
+                    final += s + kFs;
+            }
+        } else {
+            const bool totals_in_message = code == "SLR" || code == "XRP";
+            final = code + (code == "PCC" ? "14." : "12.") + standard_fields(en, settlement ? &tot : nullptr,
+                                                                              totals_in_message);
+        }
+        if (!answer(final, "the final response"))
+            return;
+        std::string conf;
+        if (wait_item(opt().confirm_timeout_ms, &conf) != Got::Frame) {
+            e.trace(code + ": the final response was not confirmed");
+            return;
+        }
+        if (upper3(conf) != code) {
+            items.push_front(Item{Item::Frame, conf});
+            e.trace(code + ": another frame came instead of the confirmation");
+            return;
+        }
+        send_ack();
+
+        std::lock_guard<std::mutex> lk(e.m_mu);
+        ++e.m_next_invoice;
+        if (settlement) {
+            if (code != "XRP") {
+                e.m_journal.clear();
+                ++e.m_batch;
+            }
+            return;
+        }
+        if (en.response != "00" || en.pan.empty() || code == "BAL")
+            return;  // declined and non-financial operations are not stored
+        if (code == "VOD" || code == "PVD") {
+            for (JournalEntry& j : e.m_journal) {
+                if (j.invoice == target && is_sale(j.op) && !j.voided) {
+                    if (code == "VOD" || en.amount >= j.amount)
+                        j.voided = true;
+                    else
+                        j.amount -= en.amount;
+                }
+            }
+        }
+        e.m_journal.push_back(en);
+    }
+
+    void abort_request()
+    {
+        if (!answer("PUR12.", "the abort answer"))
+            return;
+        std::string conf;
+        if (wait_item(opt().ack_timeout_ms, &conf) == Got::Frame && conf.compare(0, 6, "PUR13.") == 0)
+            send_ack();
+        else
+            e.trace("the abort was not confirmed");
+    }
+
+    // ---- service requests: one answer each ----
+
+    std::string stored(const std::string& code, const JournalEntry* en)
+    {
+        if (en == nullptr)
+            return code + "11." + "25" + kFs;
+        // The stored layout carries no settlement totals.
+        return code + "11." + standard_fields(*en, nullptr, false);
+    }
+
+    void audit()
+    {
+        std::vector<JournalEntry> j;
+        {
+            std::lock_guard<std::mutex> lk(e.m_mu);
+            j = e.m_journal;
+        }
+        const Clock clk = now_clock();
+        if (j.empty()) {
+            std::string rec = "AUD11.2" + std::string(77, '0');
+            answer_audit(rec);
+            return;
+        }
+        const size_t n = j.size() > 9999 ? 9999 : j.size();
+        for (size_t i = 0; i < n; ++i) {
+            const JournalEntry& en = j[i];
+            std::string rec = "AUD11.";
+            rec += i + 1 < n ? '1' : '0';
+            rec += digits(i + 1, 4);
+            rec += digits(n, 4);
+            rec += digits(en.invoice, 6);
+            rec += pad(en.op + " " + en.pan, 20);
+            rec += pad(en.approval, 6);
+            rec += amount12(en.amount);
+            rec += pad(en.rrn, 12);
+            rec += en.voided ? 'V' : 'A';
+            rec += pad(en.response, 2);
+            rec += en.when.substr(4, 4);
+            rec += en.when.substr(0, 4) + clk.date6.substr(4, 2);
+            if (!answer_audit(rec))
+                return;
+        }
+    }
+
+    // One audit record, then the register's ACK followed by its AUD12. frame.
+    bool answer_audit(const std::string& rec)
+    {
+        if (!pause(kGapMs) || !send_frame(rec))
+            return false;
+        if (!await_ack("an audit record"))
+            return false;
+        std::string conf;
+        if (wait_item(opt().ack_timeout_ms, &conf) != Got::Frame || conf.compare(0, 6, "AUD12.") != 0) {
+            e.trace("audit record not confirmed");
+            return false;
+        }
+        return true;
+    }
+
+    void service(const std::string& req, const std::string& code)
+    {
+        const std::string num = req.substr(3, 3);
+        const std::string body = req.substr(req.size() > 6 ? 6 : req.size());
+        const std::string track1 = "B4111111111111111^TEST/CARDHOLDER^2712101";
+        const std::string track2 = "4111111111111111=27121011234567890";
+        const std::string disc2 = "7770001234567890=30121";
+        const std::string hash = "A94A8FE5CCB19BA61C4C0873D391E987982FBBD3";
+        if (code == "CRD" || code == "ACR") {
+            answer(code + "11." + track1 + kFs + track2 + kFs + kFs, "the card read");
+        } else if (code == "DCR") {
+            answer(code + "11." + kFs + disc2 + kFs + kFs, "the card read");
+        } else if (code == "APP") {
+            answer("APP11.1234", "the PIN read");
+        } else if (code == "DSC" && num == "10.") {
+            if (body.size() > 1 && body[0] == '3' && body[1] == kFs)  // account "3": unknown account
+                answer(std::string("DSC11.3") + kFs, "the account read");
+            else
+                answer(std::string("DSC11.") + kFs + disc2 + kFs + kFs + hash, "the discount card");
+        } else if (code == "DSC" && num == "12.") {
+            // Cancel of a discount card request: the ACK was the answer.
+        } else if ((code == "GGP" || code == "GRC") && num == "10.") {
+            if (code == "GRC" && body.size() > 1)  // refund by account identifier
+                answer(std::string("GRC11.") + kFs + disc2 + kFs + kFs + hash, "the account read");
+            else
+                answer(code + "11." + "SIM GROUP 1" + kFs, "the card group");
+        } else if (code == "CNL") {
+            answer(std::string("CNL11.") + kFs, "the cancel answer");
+        } else if (code == "DIN") {
+            answer("DIN11.07SIM SHOP0500", "the discount information");
+        } else if (code == "GNS") {
+            answer(std::string("GNS11.ECRSIM TERMINAL 1.0") + kFs, "the software name");
+        } else if (code == "INF") {
+            answer(std::string("INF11.SIMULATED TERMINAL") + kFs, "the information");
+        } else if (code == "INM") {
+            answer(std::string("INM11.SIM MODEL 1") + kFs, "the information");
+        } else if (code == "TSN") {
+            answer(std::string("TSN11.") + kSerial + kFs, "the serial number");
+        } else {
+            e.trace("no answer for " + req.substr(0, 6));
+        }
+    }
+
+    void handle(const std::string& req)
+    {
+        {
+            std::lock_guard<std::mutex> lk(e.m_mu);
+            ++e.m_handled;
+        }
+        e.trace("request " + req.substr(0, req.size() < 6 ? req.size() : 6));
+        if (opt().fault == Fault::Close) {
+            link.hang_up();
+            gone = true;
+            return;
+        }
+        if (opt().fault == Fault::Silence)
+            return;
+        send_ack();
+        if (req.size() < 6)
+            return;
+        const std::string code = upper3(req);
+        const std::string num = req.substr(3, 3);
+        if (code == "PNG")
+            return;  // the ACK is the whole answer
+        if (is_transaction_request(code, req)) {
+            transaction(req);
+            return;
+        }
+        if (code == "PUR" && num == "11.") {
+            abort_request();
+            return;
+        }
+        if (code == "IRT") {
+            answer(std::string("IRT11.") + kFs + "0", "the interrupt answer");
+            return;
+        }
+        if (code == "PCC" && num == "14.") {
+            answer(std::string("PCC15.") + kFs, "the completion answer");
+            return;
+        }
+        if (code == "AUD") {
+            audit();
+            return;
+        }
+        if (code == "NDX") {
+            answer(std::string("NDX11.") + kFs + "0", "the X report");
+            return;
+        }
+        if (code == "GTC" || code == "GSI" || code == "GTS" || code == "GTL" || code == "GTI") {
+            stored_query(req, code);
+            return;
+        }
+        service(req, code);
+    }
+
+    void stored_query(const std::string& req, const std::string& code)
+    {
+        std::string msg;
+        {
+            std::lock_guard<std::mutex> lk(e.m_mu);
+            const std::vector<JournalEntry>& j = e.m_journal;
+            if (code == "GTC") {
+                msg = "GTC11." + digits(j.size(), 4);
+            } else if (code == "GSI") {
+                const Totals t = e.totals_locked();
+                msg = "GSI11." + std::to_string(t.sales) + kFs + std::to_string(t.sales_amount) + kFs +
+                      std::to_string(t.refunds) + kFs + std::to_string(t.refunds_amount) + kFs +
+                      std::to_string(t.voids) + kFs + std::to_string(t.voids_amount);
+            } else if (code == "GTL") {
+                msg = stored(code, j.empty() ? nullptr : &j.back());
+            } else if (code == "GTS") {
+                const size_t seq = static_cast<size_t>(std::atoi(req.size() > 9 ? req.substr(9, 4).c_str() : "0"));
+                msg = stored(code, seq >= 1 && seq <= j.size() ? &j[seq - 1] : nullptr);
+            } else {
+                const unsigned inv = static_cast<unsigned>(std::atoi(req.size() > 6 ? req.substr(6, 6).c_str() : "0"));
+                const JournalEntry* hit = nullptr;
+                for (const JournalEntry& en : j)
+                    if (en.invoice == inv)
+                        hit = &en;
+                msg = stored(code, hit);
+            }
+        }
+        answer(msg, "the stored-transaction answer");
+    }
+};
+
+// ---------------------------------------------------------------------------
+
+Engine::Engine(Options options) : m_opt(std::move(options)) {}
+
+void Engine::set_trace(std::function<void(const std::string&)> trace)
+{
+    std::lock_guard<std::mutex> lk(m_mu);
+    m_trace = std::move(trace);
+}
+
+void Engine::trace(const std::string& line)
+{
+    std::function<void(const std::string&)> t;
+    {
+        std::lock_guard<std::mutex> lk(m_mu);
+        t = m_trace;
+    }
+    if (t)
+        t(line);
+}
+
+std::vector<JournalEntry> Engine::journal() const
+{
+    std::lock_guard<std::mutex> lk(m_mu);
+    return m_journal;
+}
+
+unsigned Engine::requests_handled() const
+{
+    std::lock_guard<std::mutex> lk(m_mu);
+    return m_handled;
+}
+
+Totals Engine::totals() const
+{
+    std::lock_guard<std::mutex> lk(m_mu);
+    return totals_locked();
+}
+
+Totals Engine::totals_locked() const
+{
+    Totals t;
+    for (const JournalEntry& en : m_journal) {
+        if (is_sale(en.op) && !en.voided) {
+            ++t.sales;
+            t.sales_amount += en.amount;
+        } else if (is_refund(en.op)) {
+            ++t.refunds;
+            t.refunds_amount += en.amount;
+        } else if (is_void(en.op)) {
+            ++t.voids;
+            t.voids_amount += en.amount;
+        }
+    }
+    return t;
+}
+
+Engine::End Engine::serve(ByteLink& link, const std::atomic<bool>* stop, unsigned idle_exit_ms)
+{
+    Session s(*this, link, stop);
+    const unsigned handled_before = requests_handled();
+    for (;;) {
+        Session::Item it;
+        if (!s.next(&it, GetTickCount() + 200)) {
+            if (s.stopped)
+                return End::Stopped;
+            if (s.gone)
+                return End::PeerGone;
+            if (idle_exit_ms > 0 && requests_handled() > handled_before &&
+                GetTickCount() - s.last_activity >= idle_exit_ms)
+                return End::Idle;
+            continue;
+        }
+        if (it.kind == Session::Item::Frame)
+            s.handle(it.data);
+        else if (it.kind == Session::Item::BadFrame)
+            trace("frame with a bad check byte ignored");
+        if (s.gone)
+            return End::PeerGone;
+        if (s.stopped)
+            return End::Stopped;
+    }
+}
+
+}  // namespace ecrsim
