@@ -129,8 +129,9 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
         LOGREC_AS(LOG_ERROR, INIT_NAME) << " ecr_build_init_transaction error[" << status << "]";
         return status;
     }
-    unsigned char code[3];
-    std::memcpy(code, request_buf, sizeof code);
+    // The request's message code; the first answer must carry the same.
+    char code[4] = {0};
+    std::memcpy(code, request_buf, 3);
 
     status = pos_write_packet(h, request_buf, len);
     if (status != SE_OK) {
@@ -168,9 +169,9 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     if (!got)
         return SE_READ;
 
-    const char request_code[4] = {static_cast<char>(code[0]), static_cast<char>(code[1]), static_cast<char>(code[2]), 0};
-    const bool same_code = message_starts_with(answer, answer_len, request_code, 3);
-    const bool first_number = answer_len >= 5 && answer[3] == '1' && (answer[4] == '1' || answer[4] == '3' || answer[4] == '5');
+    const bool same_code = message_starts_with(answer, answer_len, code, 3);
+    const bool first_number =
+        answer_len >= 5 && answer[3] == '1' && (answer[4] == '1' || answer[4] == '3' || answer[4] == '5');
     if (!same_code || !first_number)
         return SE_SYNTAX;
 

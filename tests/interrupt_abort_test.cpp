@@ -52,7 +52,8 @@ TEST_P(Control, AbortAnsweredByTwelveRunsTheWholeSequence)
 TEST_P(Control, AbortAnsweredByTextMessage)
 {
     ASSERT_TRUE(lib.open());
-    t.expect_frame("PUR11.", 10000).send_ack().pause(ACK_ALONE_MS).send_frame(sim::join_fields({"SMS11.CARD IN USE", "1"}));
+    t.expect_frame("PUR11.", 10000).send_ack().pause(ACK_ALONE_MS);
+    t.send_frame(sim::join_fields({"SMS11.CARD IN USE", "1"}));
     t.expect_ack(10000).pause(500);
     t.start();
     EXPECT_EQ(send_receive_abort(lib.handle(), &report), SE_MESSAGE);
