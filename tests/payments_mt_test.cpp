@@ -382,4 +382,95 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
     EXPECT_EQ(t.frames_received().size(), 2u);
 }
 
+TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    paytest::script_request(t, "PCC10.", "PCC11.");
+    t.send_frame(msg({"PCC12.33", "2"})).expect_ack().expect_frame("PCC13.").send_ack();
+    paytest::script_request(t, "PCC10.", "PCC11.");
+    t.send_frame(msg({"PCC12.34", "1"})).expect_ack().expect_frame("PCC13.").send_ack();
+    connect(t);
+
+    auto prepare = [this] {
+        std::memset(&ecr->m_Param, 0, sizeof(ecr->m_Param));
+        ecr->m_Param.trx_type = 14;
+        ecr->m_Param.amount = 5.0;
+        ecr->m_Param.currency_code = 980;
+        ecr->ApplyProperties();
+    };
+    prepare();
+    EXPECT_EQ(ThreadFunc2(ecr), 0u);
+    ASSERT_EQ(rec.completions().size(), 1u);
+    EXPECT_EQ(rec.completions()[0].result, 33u);
+    unsigned short belong = 9;
+    EXPECT_EQ(ecr->get_CardBelong(&belong), 0);
+    EXPECT_EQ(belong, 2);
+    EXPECT_STREQ(ecr->m_LastReport.OpTag, "PCC");
+    EXPECT_EQ(ecr->get_CardBelong(nullptr), 1);
+
+    // No valid answer ("34" instead of "33"): the flow ends with 20.
+    prepare();
+    EXPECT_EQ(ThreadFunc2(ecr), 0u);
+    ASSERT_EQ(rec.completions().size(), 2u);
+    EXPECT_EQ(rec.completions()[1].result, 20u);
+    EXPECT_EQ(ecr->get_CardBelong(&belong), 0);
+    EXPECT_EQ(belong, 5);
+    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+}
+
+TEST_F(Payments, AbortAfterAPurchaseRunsTheAbortDialogue)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    paytest::script_cancelled(t, "PUR10.", "PUR11.");
+    t.expect_frame("PUR11.").send_ack().pause(400).send_frame("PUR12.00").expect_ack().expect_frame("PUR13.").send_ack();
+    connect(t);
+    PosPurchase(4.0, 0);
+    ASSERT_TRUE(rec.wait_for(1, 10000));
+    paytest::drain();
+    EXPECT_EQ(ecr->PosAbortTrx(), 0);
+    EXPECT_EQ(ecr->m_Param.trx_type, 0);  // cleared after the abort
+    EXPECT_EQ(ecr->PosAbortTrx(), E_FAIL);
+    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    std::vector<std::string> f = t.frames_received();
+    ASSERT_EQ(f.size(), 3u);
+    EXPECT_EQ(f[1], "PUR11.\x1c");
+    EXPECT_EQ(f[2], "PUR13.\x1c");
+}
+
+TEST_F(Payments, AbortIsRefusedAfterAFlaggedTextMessage)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    paytest::script_request(t, "PUR10.", "PUR11.");
+    t.send_frame(msg({"SMS10.DO NOT REMOVE CARD", "1"})).expect_ack();
+    t.pause(200).step([](sim::Terminal&) { CancelTransaction(); });
+    t.send_frame(msg({"SMS10.PLEASE WAIT", "0"}));
+    connect(t);
+    PosPurchase(4.0, 0);
+    ASSERT_TRUE(rec.wait_for(1, 10000));
+    paytest::drain();
+    EXPECT_EQ(rec.completions()[0].result, 0u);
+    EXPECT_EQ(ecr->m_Report.MsgFlag, 1);
+    EXPECT_EQ(ecr->PosAbortTrx(), E_FAIL);
+    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_EQ(t.frames_received().size(), 1u);  // no abort request went out
+}
+
+TEST_F(Payments, CallbacksWithoutARegisteredFunction)
+{
+    OnTrxComplete(nullptr);
+    OnMsgReceived(nullptr);
+    EXPECT_EQ(ecr->Fire_OnTrxComplete(17), 1);
+    EXPECT_EQ(OnTRX(), 17);
+    EXPECT_EQ(ecr->get_State(), 17u);
+    EXPECT_EQ(ecr->Fire_OnMsgReceived("HELLO"), 1);
+    rec.install();
+    EXPECT_EQ(ecr->Fire_OnTrxComplete(3), 0);
+    EXPECT_EQ(ecr->Fire_OnMsgReceived("HELLO"), 0);
+    ASSERT_EQ(rec.completions().size(), 1u);
+    EXPECT_EQ(rec.completions()[0].state_inside, 3);
+    EXPECT_EQ(rec.messages(), std::vector<std::string>{"HELLO"});
+}
+
 }  // namespace
