@@ -196,12 +196,14 @@ HRESULT CVarkoClass2017::SetPurchTimeout(unsigned short seconds)
 HRESULT CVarkoClass2017::CancelPurch()
 {
     LOGREC(LOG_INFO) << "Start interapt all write/read operation";
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle != nullptr)
-        handle->interrupt.store(1);
+    // The pending completions are dropped before the flag is raised: the
+    // running transaction that sees the flag also sees them dropped.
     m_CardReadPending = false;
     m_DiscountPending = false;
     m_CheckCardPending = false;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle != nullptr)
+        handle->interrupt.store(1);
     return 0;
 }
 
