@@ -4,34 +4,13 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
+#include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
 
 namespace {
-// No exception leaves an exported function: it is logged and the export
-// returns its failure result.
-void log_exception(const char* function, const std::exception* e)
-{
-    try {
-        if (el::get_logging())
-            GetLogObject(LOG_ERROR) << "[" << function << "] catch [" << (e != nullptr ? e->what() : "...") << "]";
-    } catch (...) {
-    }
-}
 // The result of an open that did not take place.
 constexpr int kOpenFailed = 1;
 }  // namespace
-
-#define CONNECTION_CATCH(result)          \
-    catch (const std::exception& e)       \
-    {                                     \
-        log_exception(__func__, &e);      \
-        return result;                    \
-    }                                     \
-    catch (...)                           \
-    {                                     \
-        log_exception(__func__, nullptr); \
-        return result;                    \
-    }
 
 extern "C" {
 
@@ -45,7 +24,7 @@ ECRBRIDGE_API int PosOpen(int port)
         LOGREC_ALWAYS(LOG_TRACE) << "v2==[" << result << "][var==[" << value << "}\n";
         return static_cast<int>(value);
     }
-    CONNECTION_CATCH(kOpenFailed)
+    EXPORT_CATCH(kOpenFailed)
 }
 
 ECRBRIDGE_API int PosClose(void)
@@ -53,7 +32,7 @@ ECRBRIDGE_API int PosClose(void)
     try {
         return GetInstanse()->PosClose();
     }
-    CONNECTION_CATCH(0)
+    EXPORT_CATCH(0)
 }
 
 ECRBRIDGE_API int CommOpenTCP(char* address, short port)
@@ -63,7 +42,7 @@ ECRBRIDGE_API int CommOpenTCP(char* address, short port)
     try {
         return GetInstanse()->CommOpenTCP(address, port);
     }
-    CONNECTION_CATCH(kOpenFailed)
+    EXPORT_CATCH(kOpenFailed)
 }
 
 ECRBRIDGE_API int CommClose(void)
@@ -71,7 +50,7 @@ ECRBRIDGE_API int CommClose(void)
     try {
         return GetInstanse()->CommClose();
     }
-    CONNECTION_CATCH(0)
+    EXPORT_CATCH(0)
 }
 
 }  // extern "C"

@@ -6,32 +6,8 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
+#include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
-
-namespace {
-// No exception leaves an exported function: it is logged here and the export
-// returns its failure result.
-void log_exception(const char* function, const std::exception* e)
-{
-    try {
-        if (el::get_logging())
-            GetLogObject(LOG_ERROR) << "[" << function << "] catch [" << (e != nullptr ? e->what() : "...") << "]";
-    } catch (...) {
-    }
-}
-}  // namespace
-
-#define EXPORT_CATCH(result)              \
-    catch (const std::exception& e)       \
-    {                                     \
-        log_exception(__func__, &e);      \
-        return result;                    \
-    }                                     \
-    catch (...)                           \
-    {                                     \
-        log_exception(__func__, nullptr); \
-        return result;                    \
-    }
 
 // ---- mangled ----------------------------------------------------------------
 

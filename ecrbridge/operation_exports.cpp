@@ -5,29 +5,8 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
+#include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
-
-namespace {
-// No exception leaves an export: it is logged and the export fails.
-void log_exception(const char* function, const char* text)
-{
-    try {
-        LOGREC(LOG_ERROR) << function << " catch [" << text << "]";
-    } catch (...) {
-    }
-}
-}  // namespace
-
-#define OPERATION_CATCH                      \
-    catch (const std::exception& e)          \
-    {                                        \
-        log_exception(__func__, e.what());   \
-    }                                        \
-    catch (...)                              \
-    {                                        \
-        log_exception(__func__, "...");      \
-    }                                        \
-    return E_FAIL;
 
 extern "C" {
 
@@ -36,7 +15,7 @@ ECRBRIDGE_API int SetPurchTimeout(unsigned short seconds)
     try {
         return GetInstanse()->SetPurchTimeout(seconds);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 ECRBRIDGE_API int PosDiscountCompletion(double amount, double addAmount, unsigned long* pResult)
@@ -44,7 +23,7 @@ ECRBRIDGE_API int PosDiscountCompletion(double amount, double addAmount, unsigne
     try {
         return GetInstanse()->PosDiscountCompletion(amount, addAmount, pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 ECRBRIDGE_API int PosPurchaseInterrupt(double amount, double addAmount, unsigned long* pResult)
@@ -52,7 +31,7 @@ ECRBRIDGE_API int PosPurchaseInterrupt(double amount, double addAmount, unsigned
     try {
         return GetInstanse()->PosPurchaseInterrupt(amount, addAmount, pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 ECRBRIDGE_API int PosVoidInterrupt(long invoice, unsigned long* pResult)
@@ -60,7 +39,7 @@ ECRBRIDGE_API int PosVoidInterrupt(long invoice, unsigned long* pResult)
     try {
         return GetInstanse()->PosVoidInterrupt(invoice, pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 ECRBRIDGE_API int PosAccFund(double amount, unsigned long* pResult)
@@ -68,7 +47,7 @@ ECRBRIDGE_API int PosAccFund(double amount, unsigned long* pResult)
     try {
         return GetInstanse()->PosAccFund(amount, pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 ECRBRIDGE_API int EchoTest(unsigned long* pResult)
@@ -76,7 +55,7 @@ ECRBRIDGE_API int EchoTest(unsigned long* pResult)
     try {
         return GetInstanse()->EchoTest(pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }
 
 }  // extern "C"
@@ -86,5 +65,5 @@ ECRBRIDGE_API int PurchaseCheckCardCompleteTran(bool complete, unsigned long* pR
     try {
         return GetInstanse()->PosPurchaseCheckCardCompleteTran(complete ? 1 : 0, pResult);
     }
-    OPERATION_CATCH
+    EXPORT_CATCH(E_FAIL)
 }

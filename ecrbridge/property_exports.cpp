@@ -5,32 +5,8 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
+#include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
-
-namespace {
-void log_exception(const char* function, const char* what)
-{
-    try {
-        if (el::get_logging())
-            GetLogObject(LOG_ERROR) << "[" << function << "] catch [" << what << "]";
-    } catch (...) {
-    }
-}
-
-// Run one forwarder; an exception is logged and answered with E_FAIL.
-template <typename F>
-int guarded(const char* function, F&& call)
-{
-    try {
-        return call(GetInstanse());
-    } catch (const std::exception& e) {
-        log_exception(function, e.what());
-    } catch (...) {
-        log_exception(function, "...");
-    }
-    return E_FAIL;
-}
-}  // namespace
 
 // A getter or text setter: -1 for a null pointer without touching the object.
 #define FORWARD_PTR(member, arg)                                                           \

@@ -7,33 +7,13 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
+#include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
 #include "encoding/iconv.h"
 
 namespace {
 
-void log_exception(const char* function, const char* what)
-{
-    try {
-        if (el::get_logging())
-            GetLogObject(LOG_ERROR) << "[" << function << "] catch [" << what << "]";
-    } catch (...) {
-    }
-}
 
-// Run one forwarder; an exception is logged and answered with E_FAIL.
-template <typename F>
-int guarded(const char* function, F&& call)
-{
-    try {
-        return call(GetInstanse());
-    } catch (const std::exception& e) {
-        log_exception(function, e.what());
-    } catch (...) {
-        log_exception(function, "...");
-    }
-    return E_FAIL;
-}
 
 // Convert the first `copied` bytes of the caller's buffer (the CP1251 text
 // the member copied there, possibly without a terminator) to UTF-8 and write
@@ -54,9 +34,9 @@ void convert_in_place(const char* function, char* buffer)
         const std::size_t n = strnlen(work, kRoom - 1);
         std::memcpy(buffer, work, n + 1);
     } catch (const std::exception& e) {
-        log_exception(function, e.what());
+        log_export_exception(function, e.what());
     } catch (...) {
-        log_exception(function, "...");
+        log_export_exception(function, "...");
     }
 }
 
