@@ -764,8 +764,12 @@ struct Engine::Session {
             return;
         const std::string code = upper3(req);
         const std::string num = req.substr(3, 3);
-        if (code == "PNG")
-            return;  // the ACK is the whole answer
+        if (code == "PNG") {
+            // The library reads the first answer of every payment request, the
+            // ping's included; no final response follows.
+            answer("PNG11.", "the ping answer");
+            return;
+        }
         if (is_transaction_request(code, req)) {
             transaction(req);
             return;

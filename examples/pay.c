@@ -1,0 +1,96 @@
+/* A minimal cash-register program: pays an amount through the library and
+   prints the outcome.
+
+     pay HOST PORT AMOUNT
+
+   It registers the transaction-complete callback, opens TCP, starts the
+   purchase, waits for the callback and reads the result.  The library is
+   linked normally; the callback registration is one of the functions
+   exported under its C++ name, so it is looked up by that name. */
+#include "ecrbridge.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+typedef void (*register_fn)(EcrTrxCompleteCallback callback);
+
+static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t done_cond = PTHREAD_COND_INITIALIZER;
+static int done;
+static unsigned long result;
+
+/* Runs on the library's operation thread. */
+static void on_complete(unsigned long code)
+{
+    pthread_mutex_lock(&lock);
+    result = code;
+    done = 1;
+    pthread_cond_signal(&done_cond);
+    pthread_mutex_unlock(&lock);
+}
+
+int main(int argc, char** argv)
+{
+    char address[64];
+    char text[256];
+    static char receipt[8192];
+    double amount;
+    long invoice = 0;
+    int port;
+    struct timespec until;
+    register_fn on_trx_complete;
+
+    if (argc != 4) {
+        fprintf(stderr, "usage: pay HOST PORT AMOUNT\n");
+        return 2;
+    }
+    snprintf(address, sizeof address, "%s", argv[1]);
+    port = atoi(argv[2]);
+    amount = atof(argv[3]);
+
+    on_trx_complete = (register_fn)dlsym(RTLD_DEFAULT, "_Z13OnTrxCompletePFvmE");
+    if (on_trx_complete == NULL) {
+        fprintf(stderr, "pay: the library exports no OnTrxComplete\n");
+        return 3;
+    }
+    on_trx_complete(on_complete);
+
+    if (CommOpenTCP(address, (short)port) != 0) {
+        fprintf(stderr, "pay: cannot reach the terminal at %s:%d\n", address, port);
+        return 3;
+    }
+
+    PosPurchase(amount, 0.0);
+
+    /* A purchase lasts a few seconds; give up after two minutes. */
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += 120;
+    pthread_mutex_lock(&lock);
+    while (!done) {
+        if (pthread_cond_timedwait(&done_cond, &lock, &until) != 0)
+            break;
+    }
+    pthread_mutex_unlock(&lock);
+    if (!done) {
+        fprintf(stderr, "pay: no answer from the library\n");
+        return 1;
+    }
+
+    printf("response code: %02lu\n", result);
+    if (get_LastTrxRRN(text) == 0)
+        printf("RRN: %s\n", text);
+    if (get_LastTrxApprovalCode(text) == 0)
+        printf("approval code: %s\n", text);
+    if (get_LastTrxPAN(text) == 0)
+        printf("card: %s\n", text);
+    if (get_LastTrxInvoceNumber(&invoice) == 0)
+        printf("invoice: %ld\n", invoice);
+    if (get_LastTrxReceipt(receipt) == 0)
+        printf("receipt:\n%s\n", receipt);
+    PosClose();
+    return result == 0 ? 0 : 1;
+}
