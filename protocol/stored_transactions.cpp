@@ -152,7 +152,9 @@ unsigned int ecr_parse_get_count_transaction_response(unsigned char* message, un
         return SE_SYNTAX;
     unsigned char* cursor = message + 6;
     unsigned int remaining = length - 6;
-    unsigned char field[SVC_SCRATCH];
+    // One byte beyond the scratch area stays zero, so the conversion ends
+    // there even when the field fills the whole area.
+    unsigned char field[SVC_SCRATCH + 1] = {};
     unsigned int n = 0;
     const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
     if (cut == SE_SIZE)
@@ -176,7 +178,7 @@ unsigned int ecr_parse_get_sammery_transaction_response(unsigned char* message, 
     double* amounts[3] = {&summary->amount1, &summary->amount2, &summary->amount3};
     unsigned char* cursor = message + 6;
     unsigned int remaining = length - 6;
-    unsigned char field[SVC_SCRATCH];
+    unsigned char field[SVC_SCRATCH + 1] = {};  // the last byte stays zero: conversions end there
     for (int i = 0; i < 6; ++i) {
         unsigned int n = 0;
         if (svc_cut(&cursor, &remaining, field, &n) != SE_OK)

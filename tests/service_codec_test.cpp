@@ -297,6 +297,26 @@ TEST(StoredTransactionCodec, SummaryPairs)
     EXPECT_EQ(ecr_parse_get_sammery_transaction_response(other.data(), other.size(), &s), SE_SYNTAX);
 }
 
+// A number field that fills the whole 256-byte scratch area has no terminator
+// there; its conversion must still stop at the end of the field.
+TEST(StoredTransactionCodec, NumbersFillingTheScratchAreaEndThere)
+{
+    uint32_t count = 99;
+    Exact full("GTC11." + std::string(255, ' ') + "4");
+    ASSERT_EQ(ecr_parse_get_count_transaction_response(full.data(), full.size(), &count), SE_OK);
+    EXPECT_EQ(count, 4u);
+    Exact too_long("GTC11." + std::string(256, ' ') + "4");
+    EXPECT_EQ(ecr_parse_get_count_transaction_response(too_long.data(), too_long.size(), &count), SE_SIZE);
+    EXPECT_EQ(count, 4u);
+
+    _ecr_gsi_report s{};
+    Exact pair("GSI11." + std::string(255, ' ') + "7" + kFS + std::string(252, ' ') + "1250");
+    ASSERT_EQ(ecr_parse_get_sammery_transaction_response(pair.data(), pair.size(), &s), SE_OK);
+    EXPECT_EQ(s.count1, 7u);
+    EXPECT_DOUBLE_EQ(s.amount1, 12.5);
+    EXPECT_EQ(s.count2, 0u);
+}
+
 // ---------------------------------------------------------------- audit and X report
 
 TEST(AuditCodec, SelectionText)
