@@ -180,6 +180,16 @@ TEST(EcrsimEngine, BadLrcDrillCorruptsTheCheckByteOnly)
     EXPECT_NE(got.back(), good.back());
 }
 
+TEST(EcrsimEngine, DropAckDrillAnswersWithoutAcknowledging)
+{
+    ecrsim::Options opt;
+    opt.fault = ecrsim::Fault::DropAck;
+    EngineRig rig(opt);
+    rig.send(frame("TSN10.") + std::string(1, kFs));
+    const std::string answer = frame(std::string("TSN11.SIM00001234") + kFs);
+    EXPECT_EQ(rig.read_n(answer.size()), answer);  // no ACK in front of it
+}
+
 TEST(EcrsimEngine, SilenceDrillSendsNothing)
 {
     ecrsim::Options opt;
