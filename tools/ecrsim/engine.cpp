@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <stdexcept>
 
 namespace ecrsim {
 
@@ -905,8 +906,13 @@ Engine::End Engine::serve(ByteLink& link, const std::atomic<bool>* stop, unsigne
                 return End::Idle;
             continue;
         }
-        if (it.kind == Session::Item::Frame)
-            s.handle(it.data);
+        if (it.kind == Session::Item::Frame) {
+            try {
+                s.handle(it.data);
+            } catch (const std::exception& ex) {
+                trace(std::string("request dropped: ") + ex.what());
+            }
+        }
         else if (it.kind == Session::Item::BadFrame)
             trace("frame with a bad check byte ignored");
         if (s.gone)
