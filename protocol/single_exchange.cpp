@@ -5,6 +5,7 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
+#include "transport/read_deadline.h"
 #include "transport/transport.h"
 
 // A record of the exchange, named after the exchange that runs it; composed
@@ -41,6 +42,7 @@ unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* 
         return SE_PARAM;
     unsigned char byte = 0;
     const uint64_t deadline = GetTickCount() + wait_ms;
+    const ReadDeadline bounded(h, deadline);
     while (byte != ACK && GetTickCount() < deadline) {
         if (h->transport->Read(&byte, 1) < 1)
             Sleep(kIdleRestMs);
@@ -70,6 +72,7 @@ unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int
     *len = 0;
     unsigned int status = SE_READ;
     const uint64_t deadline = GetTickCount() + timeout_ms;
+    const ReadDeadline bounded(h, deadline);
     while (GetTickCount() < deadline) {
         if (attempt_record)
             SXREC_ALWAYS(caller) << attempt_record;

@@ -12,6 +12,7 @@
 #include "protocol/request_encoder.h"
 #include "protocol/response_decoder.h"
 #include "protocol/transaction_rules.h"
+#include "transport/read_deadline.h"
 #include "transport/transport.h"
 
 // A record of an internal step under the name of the exported function it
@@ -65,6 +66,7 @@ AckWait wait_ack(PosHandle* h, uint64_t deadline)
     AckWait seen;
     if (h->transport == nullptr)
         return seen;
+    const ReadDeadline bounded(h, deadline);
     while (seen.last != ACK && GetTickCount() < deadline) {
         unsigned char byte = 0;
         const int got = h->transport->Read(&byte, 1);
@@ -92,6 +94,7 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
     std::memset(data_buf, 0, sizeof data_buf);
     data_len = 0;
     uint64_t deadline = response_deadline(h);
+    ReadDeadline bounded(h, deadline);
     while (GetTickCount() < deadline) {
         std::memset(data_buf, 0, sizeof data_buf);
         unsigned int len = 0;
@@ -114,8 +117,10 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
             return LoopEnd::AckFailed;
         }
         unsigned int minutes = 0;
-        if (wait_notice_minutes(data_buf, data_len, &minutes))
+        if (wait_notice_minutes(data_buf, data_len, &minutes)) {
             deadline = GetTickCount() + static_cast<uint64_t>(minutes) * 60000u;
+            bounded.Move(deadline);
+        }
     }
     return LoopEnd::Nothing;
 }
@@ -156,6 +161,7 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     unsigned int answer_len = 0;
     bool got = false;
     const uint64_t deadline = response_deadline(h);
+    const ReadDeadline bounded(h, deadline);
     while (GetTickCount() < deadline) {
         status = pos_read_packet(h, answer, &answer_len);
         if (h->interrupt.load() != 0)

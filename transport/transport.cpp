@@ -1,11 +1,15 @@
 // The transport facade: settings, open/close and byte-level read/write.
 #include "transport/transport.h"
 
+#include <cerrno>
 #include <climits>
+#include <poll.h>
 
 #include "Logging/log.h"
+#include "compat/compat.h"
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
+#include "transport/read_deadline.h"
 
 namespace {
 // The serial line settings are fixed: 115200 baud, 7 data bits, even parity,
@@ -17,9 +21,41 @@ constexpr unsigned char kSerialOneStopBit = 0;
 constexpr unsigned short kPacketTimeoutS = 5;
 constexpr unsigned short kResponseTimeoutS = 40;
 
+// The receive time-out of the socket channels: no single read waits longer.
+constexpr uint64_t kSocketReceiveTimeoutMs = 30000;
+
 int clamp_count(unsigned long count)
 {
     return count > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(count);
+}
+
+// Before a socket receive: when the calling loop has a deadline, wait for
+// the socket to become readable for the time left (at most the receive
+// time-out; not at all once the deadline has passed).  False when nothing
+// came; the read then ends as on the channel's receive time-out.  A closed
+// channel (descriptor -1) is left to the receive, which answers 0 at once.
+bool readable_before_deadline(const CTransport* transport, int fd)
+{
+    uint64_t deadline = 0;
+    if (fd < 0 || !ReadDeadline::Current(transport, &deadline))
+        return true;
+    for (;;) {
+        const uint64_t now = GetTickCount();
+        uint64_t wait_ms = deadline > now ? deadline - now : 0;
+        if (wait_ms > kSocketReceiveTimeoutMs)
+            wait_ms = kSocketReceiveTimeoutMs;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(wait_ms));
+        if (ready > 0)
+            return true;  // data, end of stream or an error: the receive reports it
+        if (ready == 0)
+            return false;
+        if (errno != EINTR) {
+            const int err = errno;
+            LOGREC(LOG_ERROR) << "ERRROR make select[" << err << "]";
+            return false;
+        }
+    }
 }
 }  // namespace
 
@@ -138,8 +174,12 @@ int CTransport::Read(unsigned char* buffer, unsigned long count)
     case TT_COM:
         return comport_read(m_handle->serial, buffer, count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count));
     case TT_UDP:
+        if (!readable_before_deadline(this, m_udp.GetDescriptor()))
+            return -1;
         return m_udp.ReceiveFrom(buffer, clamp_count(count));
     case TT_TCP:
+        if (!readable_before_deadline(this, m_tcp.GetDescriptor()))
+            return -1;
         return m_tcp.Receive(buffer, clamp_count(count));
     }
     return 0;
