@@ -113,6 +113,7 @@ HRESULT CVarkoClass2017::Transaction()
             break;
         }
         LOGREC(LOG_TRACE) << "Start pos_read_transaction_report";
+        m_Report.MsgText[0] = '\0';  // a text message of this read shows up here
         status = pos_read_transaction_report(handle, &m_Report);
         LOGREC(LOG_TRACE) << "End pos_read_transaction_report err_code=[" << status << "]";
         handle = m_Transport.GetHandle();
@@ -120,8 +121,13 @@ HRESULT CVarkoClass2017::Transaction()
             result = 0;
             break;
         }
-        if (status == SE_MESSAGE)
-            continue;  // intermediate messages cost nothing
+        if (status == SE_MESSAGE) {
+            // The terminal's text for the cash desk ("INSERT CARD", ...) goes to
+            // the application; intermediate messages cost nothing of the budget.
+            if (m_Report.MsgText[0] != '\0')
+                Fire_OnMsgReceived(m_Report.MsgText);
+            continue;
+        }
         if (status == SE_OK) {
             result = m_Report.ResponseCode;
             m_LastReport = m_Report;

@@ -94,6 +94,26 @@ TEST_F(PaymentsSlow, PurchaseOverUdp) { purchase_over(sim::Link::Udp, "05"); }
 
 TEST_F(PaymentsSlow, PurchaseOverPseudoTerminal) { purchase_over(sim::Link::Pty, "51"); }
 
+// The terminal's text messages during an ordinary purchase reach the
+// application's message callback in order; a notice without text does not.
+TEST_F(PaymentsSlow, PurchaseForwardsTheTerminalsTextMessages)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    paytest::script_request(t, "PUR10.", "PUR11.");
+    t.send_frame(msg({"SMS10.INSERT CARD", "0"})).expect_ack();
+    t.send_frame(msg({"SMS10.ENTER PIN", "0"})).expect_ack();
+    t.send_frame("PIR21.").expect_ack().pause(300).send_frame("PIR22.").expect_ack();
+    paytest::script_final(t, final_response("PUR12.00"), "PUR13.");
+    connect(t);
+
+    PosPurchase(1.00, 0);
+    ASSERT_TRUE(rec.wait_for(1, 30000));
+    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    EXPECT_EQ(rec.completions()[0].result, 0u);
+    EXPECT_EQ(rec.messages(), (std::vector<std::string>{"INSERT CARD", "ENTER PIN"}));
+}
+
 TEST_F(PaymentsSlow, TwoPurchasesInARowNeverOverlap)
 {
     sim::Terminal t(sim::Link::Tcp);
