@@ -105,7 +105,7 @@ static unsigned int run_exchange(PosHandle* h, SingleExchange& ex)
     char expected[8] = {0};
     unsigned int expected_len = ex.expected_len > sizeof(expected) ? sizeof(expected) : ex.expected_len;
     if (ex.expected) {
-        std::strncpy(expected, ex.expected, sizeof(expected));
+        std::memcpy(expected, ex.expected, strnlen(ex.expected, sizeof(expected)));
     } else {
         std::memcpy(expected, request, 3);
         std::memcpy(expected + 3, "11", 2);
