@@ -27,7 +27,7 @@ for preset in i386 native; do
   ctest --preset "$preset" -j "$jobs"
 done
 
-echo "=== tsan ==="
+echo "=== tsan (the whole suite under ThreadSanitizer) ==="
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j "$jobs"
