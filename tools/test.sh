@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the shipped 32-bit library, the x86_64
-# build under AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
-# tests under ThreadSanitizer, and a short run of every fuzz harness.
+# build under AddressSanitizer + UndefinedBehaviorSanitizer, the same suite
+# under ThreadSanitizer, and a short run of every fuzz harness.
 # Installs what it needs when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
