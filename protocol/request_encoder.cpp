@@ -285,7 +285,7 @@ unsigned int build_common(RequestWriter& w, _init_transaction_request* req, unsi
     w.byte((op == 17 || req->entry_mode) ? '1' : '0');
     w.fs();
     if (op == 17)
-        w.text(req->auth_code, sizeof req->auth_code);
+        w.bytes(req->auth_code, sizeof req->auth_code);  // always its 6 bytes
     w.fs();
     if (req->merchant_id5_symbol > '0' && req->merchant_id5_symbol < 'Z') {
         w.byte(req->merchant_id5_symbol);
@@ -350,7 +350,9 @@ unsigned int build(unsigned char* buf, unsigned int* len, _init_transaction_requ
         return finish(w, len);
     case 8:
         w.str("VOD10.");
-        w.text(req->invoice_num, 6);
+        // The invoice field is positional: always its 6 bytes (zero bytes
+        // when the void names no invoice).
+        w.bytes(req->invoice_num, 6);
         w.fs();
         return finish(w, len);
     case 9:
@@ -372,7 +374,7 @@ unsigned int build(unsigned char* buf, unsigned int* len, _init_transaction_requ
         return finish(w, len);
     case 20:
         w.str("PVD10.");
-        w.text(req->invoice_num, 6);
+        w.bytes(req->invoice_num, 6);
         w.fs();
         if (!w.amount(req->amount))
             return SE_SYNTAX;

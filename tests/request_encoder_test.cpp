@@ -135,9 +135,12 @@ TEST_F(Encoder, CardIdentVoidAndDiscountRequests)
     EXPECT_EQ(SE_SYNTAX, status);
 }
 
-TEST_F(Encoder, VoidWithoutInvoiceSendsAnEmptyField)
+// The invoice field is positional: a void without invoice number still
+// carries the field's six (zero) bytes.
+TEST_F(Encoder, VoidWithoutInvoiceKeepsTheSixBytesOfTheField)
 {
-    EXPECT_EQ("VOD10." + FS, encode(8));
+    EXPECT_EQ("VOD10." + std::string(6, '\0') + FS, encode(8));
+    EXPECT_EQ(13u, len);
 }
 
 TEST_F(Encoder, CompletionRequest)
@@ -343,6 +346,11 @@ TEST_F(Encoder, CompletionWithoutCardCarriesTheApprovalCode)
     ASSERT_EQ(SE_OK, status);
     EXPECT_EQ("AFC10.", msg.substr(0, 6));
     EXPECT_EQ(FS + "1" + FS + "AB12CD" + FS + FS, msg.substr(msg.size() - 11));
+    // A shorter code still fills the positional field's six bytes.
+    std::memset(req.auth_code, 0, sizeof req.auth_code);
+    std::memcpy(req.auth_code, "1234", 4);
+    msg = encode(17);
+    EXPECT_EQ(FS + "1" + FS + std::string("1234\0\0", 6) + FS + FS, msg.substr(msg.size() - 11));
     // Other operations leave the approval code out.
     std::string plain = encode(1);
     EXPECT_EQ(FS + "0" + FS + FS + FS, plain.substr(plain.size() - 5));
@@ -360,10 +368,11 @@ TEST_F(Encoder, HeadersOfTheCommonLayout)
         std::string msg = encode(c.op);
         ASSERT_EQ(SE_OK, status) << c.header;
         EXPECT_EQ(c.header, msg.substr(0, 6));
-        EXPECT_EQ("00" + FS + "0" + FS + "000000000000" + FS + "000000000000" + FS + "000" + FS +
-                      plain_card_block("00", c.op == 17 ? "1" : "0"),
-                  msg.substr(6))
-            << c.header;
+        std::string expected = "00" + FS + "0" + FS + "000000000000" + FS + "000000000000" + FS + "000" + FS +
+                               plain_card_block("00", c.op == 17 ? "1" : "0");
+        if (c.op == 17)  // the approval code's six (here zero) bytes before the last two separators
+            expected.insert(expected.size() - 2, std::string(6, '\0'));
+        EXPECT_EQ(expected, msg.substr(6)) << c.header;
     }
 }
 
