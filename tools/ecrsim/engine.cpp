@@ -1,6 +1,7 @@
 #include "ecrsim/engine.h"
 
 #include "compat/compat.h"
+#include "sim/frame.h"
 
 #include <cctype>
 #include <cstdio>
@@ -13,11 +14,8 @@ namespace ecrsim {
 
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
 constexpr char kAck = 0x06;
 constexpr char kFs = 0x1C;
-constexpr size_t kMaxFrame = 20000;  // longer than any frame of the protocol
 constexpr unsigned kGapMs = 40;      // pause before each frame the terminal sends
 
 const char* const kPan = "4111********1111";
@@ -222,8 +220,7 @@ struct Engine::Session {
     Engine& e;
     ByteLink& link;
     const std::atomic<bool>* stop;
-    enum class P { Idle, Body, Lrc } ps = P::Idle;
-    std::string partial;
+    sim::FrameParser parser;
     std::deque<Item> items;
     bool gone = false;
     bool stopped = false;
@@ -235,42 +232,22 @@ struct Engine::Session {
 
     void parse(const char* p, size_t n)
     {
-        for (size_t i = 0; i < n; ++i) {
-            const char c = p[i];
-            switch (ps) {
-            case P::Idle:
-                if (c == kStx) {
-                    partial.assign(1, c);
-                    ps = P::Body;
-                } else if (c == kAck) {
-                    items.push_back(Item{Item::Ack, std::string(1, c)});
-                }
+        parser.feed(p, n, [this](sim::FrameParser::Kind kind, std::string data) {
+            switch (kind) {
+            case sim::FrameParser::Kind::Frame:
+                items.push_back(Item{Item::Frame, std::move(data)});
                 break;
-            case P::Body:
-                partial += c;
-                if (c == kEtx) {
-                    ps = P::Lrc;
-                } else if (partial.size() >= kMaxFrame) {
-                    items.push_back(Item{Item::BadFrame, partial});
-                    partial.clear();
-                    ps = P::Idle;
-                }
+            case sim::FrameParser::Kind::Ack:
+                items.push_back(Item{Item::Ack, std::move(data)});
                 break;
-            case P::Lrc: {
-                partial += c;
-                char x = 0;
-                for (size_t k = 1; k < partial.size(); ++k)
-                    x ^= partial[k];
-                if (x == 0)
-                    items.push_back(Item{Item::Frame, partial.substr(1, partial.size() - 3)});
-                else
-                    items.push_back(Item{Item::BadFrame, partial});
-                partial.clear();
-                ps = P::Idle;
+            case sim::FrameParser::Kind::BadCheck:
+            case sim::FrameParser::Kind::TooLong:
+                items.push_back(Item{Item::BadFrame, std::move(data)});
                 break;
+            case sim::FrameParser::Kind::Raw:
+                break;  // bytes outside frames are no message
             }
-            }
-        }
+        });
     }
 
     // One read of at most wait_ms; false once the peer is gone or a stop is asked.
@@ -335,17 +312,9 @@ struct Engine::Session {
 
     bool send_frame(const std::string& msg)
     {
-        std::string f;
-        f.reserve(msg.size() + 3);
-        f += kStx;
-        f += msg;
-        f += kEtx;
-        char lrc = kEtx;
-        for (char c : msg)
-            lrc ^= c;
+        std::string f = sim::frame(msg);
         if (opt().fault == Fault::BadLrc)
-            lrc ^= 0x55;
-        f += lrc;
+            f.back() ^= 0x55;
         return send_raw(f);
     }
 

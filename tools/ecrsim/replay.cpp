@@ -1,6 +1,7 @@
 #include "ecrsim/replay.h"
 
 #include "compat/compat.h"
+#include "sim/frame.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -12,7 +13,6 @@ namespace ecrsim {
 namespace {
 
 constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
 constexpr char kAck = 0x06;
 constexpr size_t kHexColumn = 47;  // 16 bytes: two digits each, blanks between
 constexpr unsigned kGapMs = 40;
@@ -29,34 +29,6 @@ bool listing_line(const std::string& line, size_t* hex_start)
         return false;
     *hex_start = i + 3;
     return true;
-}
-
-std::string frame(const std::string& msg)
-{
-    std::string f;
-    f += kStx;
-    f += msg;
-    f += kEtx;
-    char lrc = kEtx;
-    for (char c : msg)
-        lrc ^= c;
-    f += lrc;
-    return f;
-}
-
-std::string printable(const std::string& s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "<%02X>", c);
-            out += buf;
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -155,31 +127,24 @@ ReplayResult play_replay(const std::vector<ReplayStep>& steps, ByteLink& link, c
     ReplayResult res;
     res.steps_done = start;
     // Frames and ACKs of the library, parsed from the byte stream.
-    std::string pending;  // bytes not yet parsed
+    sim::FrameParser parser;
     struct Item {
         bool ack;
         std::string msg;
     };
     std::vector<Item> items;
+    // A frame counts whatever its check byte: the recording shows what the
+    // cash register meant to send.
+    auto keep = [&](sim::FrameParser::Kind kind, std::string data) {
+        if (kind == sim::FrameParser::Kind::Ack)
+            items.push_back(Item{true, std::string()});
+        else if (kind == sim::FrameParser::Kind::Frame)
+            items.push_back(Item{false, std::move(data)});
+        else if (kind == sim::FrameParser::Kind::BadCheck)
+            items.push_back(Item{false, data.substr(1, data.size() - 3)});
+    };
     auto pull = [&](uint64_t deadline) -> int {  // 1 item ready, 0 time-out, -1 gone/stopped
         for (;;) {
-            // Parse what is there: a lone ACK or a complete frame.
-            while (!pending.empty()) {
-                if (pending[0] == kAck) {
-                    items.push_back(Item{true, std::string()});
-                    pending.erase(0, 1);
-                    continue;
-                }
-                if (pending[0] != kStx) {
-                    pending.erase(0, 1);
-                    continue;
-                }
-                const size_t etx = pending.find(kEtx, 1);
-                if (etx == std::string::npos || etx + 1 >= pending.size())
-                    break;
-                items.push_back(Item{false, pending.substr(1, etx - 1)});
-                pending.erase(0, etx + 2);
-            }
             if (!items.empty())
                 return 1;
             if (stop != nullptr && stop->load())
@@ -191,7 +156,7 @@ ReplayResult play_replay(const std::vector<ReplayStep>& steps, ByteLink& link, c
             const int n = link.read_some(buf, sizeof buf, deadline - now > 100 ? 100 : static_cast<int>(deadline - now));
             if (n < 0)
                 return -1;
-            pending.append(buf, static_cast<size_t>(n));
+            parser.feed(buf, static_cast<size_t>(n), keep);
         }
     };
 
@@ -199,7 +164,7 @@ ReplayResult play_replay(const std::vector<ReplayStep>& steps, ByteLink& link, c
         const ReplayStep& s = steps[i];
         if (s.kind == ReplayStep::SendAck || s.kind == ReplayStep::SendFrame) {
             Sleep(kGapMs);
-            const bool ok = link.write_bytes(s.kind == ReplayStep::SendAck ? std::string(1, kAck) : frame(s.data));
+            const bool ok = link.write_bytes(s.kind == ReplayStep::SendAck ? std::string(1, kAck) : sim::frame(s.data));
             if (!ok) {
                 res.notes.push_back("step " + std::to_string(i + 1) + ": the link took no bytes");
                 res.peer_gone = true;
@@ -224,14 +189,14 @@ ReplayResult play_replay(const std::vector<ReplayStep>& steps, ByteLink& link, c
             if (s.kind == ReplayStep::ExpectAck) {
                 if (!it.ack)
                     res.notes.push_back("step " + std::to_string(i + 1) + ": a frame came instead of ACK: " +
-                                        printable(it.msg));
+                                        sim::printable(it.msg));
                 break;
             }
             if (it.ack)
                 continue;  // an ACK the recording does not show
             if (it.msg.compare(0, 6, s.data, 0, 6) != 0)
-                res.notes.push_back("step " + std::to_string(i + 1) + ": expected " + printable(s.data.substr(0, 6)) +
-                                    ", got " + printable(it.msg.substr(0, 6)));
+                res.notes.push_back("step " + std::to_string(i + 1) + ": expected " + sim::printable(s.data.substr(0, 6)) +
+                                    ", got " + sim::printable(it.msg.substr(0, 6)));
             break;
         }
         res.steps_done = i + 1;

@@ -26,11 +26,7 @@ namespace sim {
 
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
 constexpr char kAck = 0x06;
-// Longer than the largest frame the library ever sends (16387 bytes).
-constexpr size_t kMaxFrame = 20000;
 // While the pseudo-terminal has no slave open, wait this long between looks.
 constexpr int kHangupPollMs = 20;
 // How long a send step waits for the library to appear on the link.
@@ -45,42 +41,7 @@ int remaining_ms(uint64_t deadline) {
     return left > 1000000 ? 1000000 : static_cast<int>(left);
 }
 
-std::string printable(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "<%02X>", c);
-            out += buf;
-        }
-    }
-    return out;
-}
-
 }  // namespace
-
-std::string frame(const std::string& message) {
-    std::string out;
-    out.reserve(message.size() + 3);
-    out += kStx;
-    out += message;
-    out += kEtx;
-    char lrc = kEtx;
-    for (char c : message) lrc ^= c;
-    out += lrc;
-    return out;
-}
-
-std::string join_fields(const std::vector<std::string>& parts) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) out += '\x1c';
-        out += parts[i];
-    }
-    return out;
-}
 
 // One item parsed from the library's byte stream.
 struct Item {
@@ -101,10 +62,7 @@ struct Terminal::Impl {
     bool have_peer = false;   // UDP: a datagram has arrived
     sockaddr_in peer{};
 
-    // Parser of the incoming stream.
-    enum class PState { Idle, Body, Lrc } pstate = PState::Idle;
-    std::string partial;   // bytes of the frame being read (from STX)
-    std::string raw_run;   // consecutive bytes outside frames
+    FrameParser parser;  // of the incoming stream
     std::deque<Item> items;
 
     std::mutex mu;
@@ -134,9 +92,7 @@ struct Terminal::Impl {
     void close_conn() {
         if (conn_fd >= 0) close(conn_fd);
         conn_fd = -1;
-        pstate = PState::Idle;
-        partial.clear();
-        raw_run.clear();
+        parser.reset();
     }
 
     void accept_pending() {
@@ -144,73 +100,38 @@ struct Terminal::Impl {
         if (fd < 0) return;
         if (conn_fd >= 0) {
             // The library reconnected: the old connection is finished.
-            flush_raw();
             close_conn();
         }
         conn_fd = fd;
     }
 
     void peer_closed() {
-        flush_raw();
         record(Event::PeerClosed, "");
         if (link == Link::Tcp) close_conn();
     }
 
     // Feed received bytes to the frame parser.
     void parse(const char* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            char c = p[i];
-            switch (pstate) {
-            case PState::Idle:
-                if (c == kStx) {
-                    flush_raw();
-                    partial.assign(1, c);
-                    pstate = PState::Body;
-                } else if (c == kAck) {
-                    flush_raw();
-                    record(Event::RecvAck, std::string(1, kAck));
-                    items.push_back(Item{Event::RecvAck, std::string(1, kAck), false});
-                } else {
-                    raw_run += c;
-                }
+        parser.feed(p, n, [this](FrameParser::Kind kind, std::string data) {
+            switch (kind) {
+            case FrameParser::Kind::Frame:
+                record(Event::RecvFrame, data);
+                items.push_back(Item{Event::RecvFrame, std::move(data), false});
                 break;
-            case PState::Body:
-                partial += c;
-                if (c == kEtx) {
-                    pstate = PState::Lrc;
-                } else if (partial.size() >= kMaxFrame) {
-                    raw_run += partial;
-                    partial.clear();
-                    pstate = PState::Idle;
-                    flush_raw();
-                }
+            case FrameParser::Kind::Ack:
+                record(Event::RecvAck, data);
+                items.push_back(Item{Event::RecvAck, std::move(data), false});
                 break;
-            case PState::Lrc: {
-                partial += c;
-                char x = 0;
-                for (size_t k = 1; k < partial.size(); ++k) x ^= partial[k];
-                if (x == 0) {
-                    std::string msg = partial.substr(1, partial.size() - 3);
-                    record(Event::RecvFrame, msg);
-                    items.push_back(Item{Event::RecvFrame, msg, false});
-                } else {
-                    record(Event::RecvRaw, partial);
-                    items.push_back(Item{Event::RecvRaw, partial, true});
-                }
-                partial.clear();
-                pstate = PState::Idle;
+            case FrameParser::Kind::Raw:
+            case FrameParser::Kind::TooLong:
+            case FrameParser::Kind::BadCheck: {
+                const bool bad_frame = kind == FrameParser::Kind::BadCheck;
+                record(Event::RecvRaw, data);
+                items.push_back(Item{Event::RecvRaw, std::move(data), bad_frame});
                 break;
             }
             }
-        }
-        flush_raw();
-    }
-
-    void flush_raw() {
-        if (raw_run.empty()) return;
-        record(Event::RecvRaw, raw_run);
-        items.push_back(Item{Event::RecvRaw, raw_run, false});
-        raw_run.clear();
+        });
     }
 
     // Read what is available on the link into buf; returns the byte count
@@ -550,7 +471,6 @@ Terminal& Terminal::pause(unsigned ms) {
 Terminal& Terminal::close_link() {
     return step([](Terminal& t) {
         Impl& d = *t.m_impl;
-        d.flush_raw();
         if (d.link == Link::Tcp && d.conn_fd < 0) d.accept_pending();
         d.close_conn();
         d.have_peer = false;
@@ -605,11 +525,8 @@ std::string Terminal::read_bytes(unsigned timeout_ms, size_t max) {
     std::string out;
     if (max == 0) return out;
     // Bytes of a frame that the parser holds unfinished belong to the caller now.
-    if (!d.partial.empty()) {
-        out = d.partial.substr(0, max);
-        d.partial.clear();
-        d.pstate = Impl::PState::Idle;
-    }
+    out = d.parser.take_unfinished();
+    if (out.size() > max) out.resize(max);
     if (!out.empty()) return out;
     uint64_t deadline = GetTickCount() + timeout_ms;
     while (out.empty()) {

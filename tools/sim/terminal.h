@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/frame.h"
+
 namespace sim {
 
 enum class Link { Tcp, Udp, Pty };
@@ -32,11 +34,6 @@ struct Event {
     std::string data;
     uint64_t at_ms;  // GetTickCount() when the item was complete
 };
-
-// STX, message, ETX, LRC (XOR of message and ETX).
-std::string frame(const std::string& message);
-// The parts joined with 0x1C between them: join_fields({"PUR12.00", "1"}) -> "PUR12.00<FS>1".
-std::string join_fields(const std::vector<std::string>& parts);
 
 class Terminal {
 public:
