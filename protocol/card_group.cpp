@@ -42,12 +42,7 @@ unsigned int ecr_build_get_group(unsigned char* buffer, unsigned int* length, co
 
 unsigned int ecr_build_cancel_get_group_completion(unsigned char* buffer, unsigned int* length)
 {
-    if (!buffer || !length)
-        return SE_PARAM;
-    svc_begin(buffer, "CNL10.");
-    buffer[6] = FS;
-    *length = 7;
-    return SE_OK;
+    return svc_header_request(buffer, length, "CNL10.");
 }
 
 unsigned int ecr_parse_getgroup_response(unsigned char* message, unsigned int length, _ecr_mread_report* report)

@@ -85,11 +85,9 @@ unsigned int decode_pin(unsigned char* msg, unsigned int len, void* out)
     _ecr_transaction_report* report = static_cast<_ecr_transaction_report*>(out);
     if (len < 8)
         return SE_SYNTAX;
-    unsigned char* cursor = msg + 6;
-    unsigned int remaining = len - 6;
     unsigned char scratch[SVC_SCRATCH];
     unsigned int field_len = 0;
-    const unsigned int cut = svc_cut(&cursor, &remaining, scratch, &field_len);
+    const unsigned int cut = svc_cut_first(msg, len, scratch, &field_len);
     if (cut == SE_SIZE)
         return SE_SIZE;  // longer than the scratch area, so longer than 6 as well
     if (cut != SE_OK)

@@ -18,16 +18,6 @@ constexpr size_t kAccountMax = 15;
 constexpr unsigned int kDiscountMin = 7;
 constexpr unsigned int kDiscountMax = 27;
 
-unsigned int fixed_request(unsigned char* buffer, unsigned int* length, const char* header)
-{
-    if (!buffer || !length)
-        return SE_PARAM;
-    svc_begin(buffer, header);
-    buffer[6] = FS;
-    *length = 7;
-    return SE_OK;
-}
-
 struct AccountArgs {
     char* account;
     unsigned char mode;
@@ -79,17 +69,17 @@ unsigned int digits_value(const unsigned char* text, unsigned int n)
 
 unsigned int ecr_build_discount_card_request(unsigned char* buffer, unsigned int* length)
 {
-    return fixed_request(buffer, length, "DSC10.");
+    return svc_header_request(buffer, length, "DSC10.");
 }
 
 unsigned int ecr_build_discount_canc_request(unsigned char* buffer, unsigned int* length)
 {
-    return fixed_request(buffer, length, "DSC12.");
+    return svc_header_request(buffer, length, "DSC12.");
 }
 
 unsigned int ecr_build_discount_ex_card_request(unsigned char* buffer, unsigned int* length)
 {
-    return fixed_request(buffer, length, "DIN10.");
+    return svc_header_request(buffer, length, "DIN10.");
 }
 
 unsigned int ecr_build_discount_card_request_accid(unsigned char* buffer, unsigned int* length, char* account,
@@ -129,11 +119,9 @@ unsigned int ecr_parse_disc_response(unsigned char* message, unsigned int length
     if (!pos_sx_same(message + 3, "11.", 3))
         return SE_SYNTAX;
 
-    unsigned char* cursor = message + 6;
-    unsigned int remaining = length - 6;
     unsigned char field[SVC_SCRATCH];
     unsigned int n = 0;
-    const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
+    const unsigned int cut = svc_cut_first(message, length, field, &n);
     if (cut == SE_SIZE)
         return SE_SIZE;
     if (cut != SE_OK)

@@ -421,41 +421,36 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
     }
 }
 
-}  // namespace
-
-unsigned int ecr_parse_response(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
+// Both decoders: the arguments and the least length are checked, records go
+// under the name of the decoder called, and no exception leaves.
+unsigned int checked_decode(unsigned char* buf, unsigned int len, _ecr_transaction_report* report, bool np,
+                            const char* name)
 {
     try {
         if (buf == nullptr || report == nullptr) {
-            LOGREC(LOG_ERROR) << (buf == nullptr ? " NULL response_buf " : "")
-                              << (report == nullptr ? " NULL report_ctx " : "");
+            DECODER_LOG(LOG_ERROR, name) << (buf == nullptr ? " NULL response_buf " : "")
+                                         << (report == nullptr ? " NULL report_ctx " : "");
             return SE_PARAM;
         }
         if (len < kMinResponse) {
-            LOGREC(LOG_ERROR) << " Buffer size less than " << kMinResponse;
+            DECODER_LOG(LOG_ERROR, name) << " Buffer size less than " << kMinResponse;
             return SE_SYNTAX;
         }
-        return decode(buf, len, report, false, __func__);
+        return decode(buf, len, report, np, name);
     } catch (...) {
         // Only the composition of a log record can throw (out of memory).
         return SE_FAIL;
     }
 }
 
+}  // namespace
+
+unsigned int ecr_parse_response(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
+{
+    return checked_decode(buf, len, report, false, __func__);
+}
+
 unsigned int ecr_parse_response_NP(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
 {
-    try {
-        if (buf == nullptr || report == nullptr) {
-            LOGREC(LOG_ERROR) << (buf == nullptr ? " NULL response_buf " : "")
-                              << (report == nullptr ? " NULL report_ctx " : "");
-            return SE_PARAM;
-        }
-        if (len < kMinResponse) {
-            LOGREC(LOG_ERROR) << " Buffer size less than " << kMinResponse;
-            return SE_SYNTAX;
-        }
-        return decode(buf, len, report, true, __func__);
-    } catch (...) {
-        return SE_FAIL;
-    }
+    return checked_decode(buf, len, report, true, __func__);
 }

@@ -32,9 +32,30 @@ inline bool svc_head(const unsigned char* message, const char* code, const char*
     return pos_sx_same(message, code, 3) && pos_sx_same(message + 3, number, 3);
 }
 
+// Cut the first field after the six header characters of a response (the
+// caller has checked that length >= 6); statuses as svc_cut.
+inline unsigned int svc_cut_first(unsigned char* message, unsigned int length, unsigned char* scratch,
+                                  unsigned int* field_len)
+{
+    unsigned char* cursor = message + 6;
+    unsigned int remaining = length - 6;
+    return svc_cut(&cursor, &remaining, scratch, field_len);
+}
+
 // Zero the request buffer and write the six header characters.
 inline void svc_begin(unsigned char* buffer, const char* header)
 {
     std::memset(buffer, 0, POS_MAX_MESSAGE);
     std::memcpy(buffer, header, 6);
+}
+
+// A request of the header and one separator: seven bytes.
+inline unsigned int svc_header_request(unsigned char* buffer, unsigned int* length, const char* header)
+{
+    if (!buffer || !length)
+        return SE_PARAM;
+    svc_begin(buffer, header);
+    buffer[6] = FS;
+    *length = 7;
+    return SE_OK;
 }

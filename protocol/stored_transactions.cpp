@@ -150,13 +150,11 @@ unsigned int ecr_parse_get_count_transaction_response(unsigned char* message, un
         return SE_SYNTAX;
     if (!svc_head(message, "GTC", "11."))
         return SE_SYNTAX;
-    unsigned char* cursor = message + 6;
-    unsigned int remaining = length - 6;
     // One byte beyond the scratch area stays zero, so the conversion ends
     // there even when the field fills the whole area.
     unsigned char field[SVC_SCRATCH + 1] = {};
     unsigned int n = 0;
-    const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
+    const unsigned int cut = svc_cut_first(message, length, field, &n);
     if (cut == SE_SIZE)
         return SE_SIZE;
     if (cut != SE_OK)

@@ -25,11 +25,9 @@ const char* info_header(tagGetInfoType kind)
 // nothing is written when the response carries no field.
 unsigned int copy_text_field(unsigned char* message, unsigned int length, char* text)
 {
-    unsigned char* cursor = message + 6;
-    unsigned int remaining = length - 6;
     unsigned char field[SVC_SCRATCH];
     unsigned int n = 0;
-    const unsigned int cut = svc_cut(&cursor, &remaining, field, &n);
+    const unsigned int cut = svc_cut_first(message, length, field, &n);
     if (cut == SE_SIZE)
         return SE_SIZE;
     if (cut != SE_OK)
@@ -65,22 +63,12 @@ unsigned int decode_serial(unsigned char* msg, unsigned int len, void* out)
 
 unsigned int ecr_build_get_name_software(unsigned char* buffer, unsigned int* length, tagGetInfoType kind)
 {
-    if (!buffer || !length)
-        return SE_PARAM;
-    svc_begin(buffer, info_header(kind));
-    buffer[6] = FS;
-    *length = 7;
-    return SE_OK;
+    return svc_header_request(buffer, length, info_header(kind));
 }
 
 unsigned int ecr_build_get_serial_number(unsigned char* buffer, unsigned int* length)
 {
-    if (!buffer || !length)
-        return SE_PARAM;
-    svc_begin(buffer, "TSN10.");
-    buffer[6] = FS;
-    *length = 7;
-    return SE_OK;
+    return svc_header_request(buffer, length, "TSN10.");
 }
 
 unsigned int ecr_parse_getNameSoftware_response(unsigned char* message, unsigned int length, char* text)

@@ -252,46 +252,41 @@ unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* repo
     return SE_EXEC;
 }
 
+// Both entry points: the arguments are checked, one exchange runs at a time
+// in the process, and no exception leaves.
+template <class Record>
+unsigned int guarded(const char* name, void* handle, Record* record,
+                     unsigned int (*run)(PosHandle*, Record*))
+{
+    try {
+        if (handle == nullptr || record == nullptr) {
+            LOGREC_AS(LOG_ERROR, name) << (handle == nullptr ? " NULL pos_handle " : "")
+                                       << (record == nullptr ? " NULL ecr_init_request " : "");
+            return SE_PARAM;
+        }
+        std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            LOGREC_AS(LOG_ERROR, name) << " transaction exchange busy, return SE_EXEC";
+            return SE_EXEC;
+        }
+        return run(static_cast<PosHandle*>(handle), record);
+    } catch (...) {
+        return SE_FAIL;
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 unsigned int pos_init_transaction(void* handle, _init_transaction_request* request)
 {
-    try {
-        if (handle == nullptr || request == nullptr) {
-            LOGREC(LOG_ERROR) << (handle == nullptr ? " NULL pos_handle " : "")
-                              << (request == nullptr ? " NULL ecr_init_request " : "");
-            return SE_PARAM;
-        }
-        std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            LOGREC(LOG_ERROR) << " transaction exchange busy, return SE_EXEC";
-            return SE_EXEC;
-        }
-        return init_transaction(static_cast<PosHandle*>(handle), request);
-    } catch (...) {
-        return SE_FAIL;
-    }
+    return guarded(__func__, handle, request, init_transaction);
 }
 
 unsigned int pos_read_transaction_report(void* handle, _ecr_transaction_report* report)
 {
-    try {
-        if (handle == nullptr || report == nullptr) {
-            LOGREC(LOG_ERROR) << (handle == nullptr ? " NULL pos_handle " : "")
-                              << (report == nullptr ? " NULL ecr_init_request " : "");
-            return SE_PARAM;
-        }
-        std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            LOGREC(LOG_ERROR) << " transaction exchange busy, return SE_EXEC";
-            return SE_EXEC;
-        }
-        return read_transaction_report(static_cast<PosHandle*>(handle), report);
-    } catch (...) {
-        return SE_FAIL;
-    }
+    return guarded(__func__, handle, report, read_transaction_report);
 }
 
 }  // extern "C"
