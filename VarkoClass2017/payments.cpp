@@ -60,6 +60,32 @@ constexpr size_t kMaxPrintText = 1000;
 
 constexpr unsigned long kNoReport = 20;
 
+// A payment on the card read before: E_FAIL without such a read or for a
+// negative amount; the read is used up unless keep_read.
+HRESULT card_read_completion(CVarkoClass2017& ecr, unsigned short op, double amount, double addAmount, bool keep_read)
+{
+    if (!ecr.m_CardReadPending)
+        return E_FAIL;
+    if (amount < 0)
+        return E_FAIL;
+    HRESULT res = ecr.StartTransaction(op, amount, addAmount, 0, 0, 0);
+    if (!keep_read)
+        ecr.m_CardReadPending = false;
+    return res;
+}
+
+// The blocking discount completion: the request carries the amounts and the
+// currency only.
+void run_discount_completion(CVarkoClass2017& ecr, double amount, double addAmount)
+{
+    ecr.ClearBuffers();
+    ecr.m_Param.trx_type = OP_DSC;
+    ecr.m_Param.amount = amount;
+    ecr.m_Param.add_amount = addAmount;
+    ecr.m_Param.currency_code = ecr.m_CurrencyCode;
+    ecr.Transaction();
+}
+
 }  // namespace
 
 // ---- purchase, refund and their interruptible forms ------------------------
@@ -301,35 +327,19 @@ HRESULT CVarkoClass2017::CompleteTransaction(unsigned short type, double unused,
 HRESULT CVarkoClass2017::PosDiscountCompletion(double amount, double addAmount, unsigned long* pResult)
 {
     LOG_MEMBER();
-    if (!m_CardReadPending)
-        return E_FAIL;
-    if (amount < 0)
-        return E_FAIL;
-    return StartTransaction(OP_DSC, amount, addAmount, 0, 0, 0);  // the read stays usable
+    return card_read_completion(*this, OP_DSC, amount, addAmount, true);  // the read stays usable
 }
 
 HRESULT CVarkoClass2017::PosGetGroupCompletion(double amount, double addAmount, unsigned long* pResult)
 {
     LOG_MEMBER();
-    if (!m_CardReadPending)
-        return E_FAIL;
-    if (amount < 0)
-        return E_FAIL;
-    HRESULT res = StartTransaction(OP_DSC, amount, addAmount, 0, 0, 0);
-    m_CardReadPending = false;
-    return res;
+    return card_read_completion(*this, OP_DSC, amount, addAmount, false);
 }
 
 HRESULT CVarkoClass2017::PosRefundCardreadedCompletion(double amount, double addAmount, unsigned long* pResult)
 {
     LOG_MEMBER();
-    if (!m_CardReadPending)
-        return E_FAIL;
-    if (amount < 0)
-        return E_FAIL;
-    HRESULT res = StartTransaction(OP_RFC, amount, addAmount, 0, 0, 0);
-    m_CardReadPending = false;
-    return res;
+    return card_read_completion(*this, OP_RFC, amount, addAmount, false);
 }
 
 // The blocking completions prepare the request themselves: no state word,
@@ -343,12 +353,7 @@ HRESULT CVarkoClass2017::PosGetGroupCompletionBlocking(double amount, double add
         return E_FAIL;
     if (amount < 0)
         return E_FAIL;
-    ClearBuffers();
-    m_Param.trx_type = OP_DSC;
-    m_Param.amount = amount;
-    m_Param.add_amount = addAmount;
-    m_Param.currency_code = m_CurrencyCode;
-    Transaction();
+    run_discount_completion(*this, amount, addAmount);
     *pResult = 0;
     return 0;
 }
@@ -358,12 +363,7 @@ HRESULT CVarkoClass2017::PosDiscountCompletionBlocking(double amount, double add
     LOG_MEMBER();
     if (amount < 0)
         return E_FAIL;
-    ClearBuffers();
-    m_Param.trx_type = OP_DSC;
-    m_Param.amount = amount;
-    m_Param.add_amount = addAmount;
-    m_Param.currency_code = m_CurrencyCode;
-    Transaction();
+    run_discount_completion(*this, amount, addAmount);
     if (pResult != nullptr)
         *pResult = 0;
     return 0;

@@ -25,6 +25,26 @@ constexpr unsigned char kReadFuelCard = 2;
 // The card identification transaction ("CID").
 constexpr uint16_t kCardIdent = 30;
 
+// One exchange into a zeroed record of the ECR object: E_FAIL without a
+// connection or when the exchange fails.
+template <class Record, class Exchange>
+HRESULT exchange_into(CVarkoClass2017& ecr, Record& record, Exchange exchange)
+{
+    PosHandle* handle = ecr.m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&record, 0, sizeof(record));
+    return exchange(handle, &record) == SE_OK ? 0 : E_FAIL;
+}
+
+HRESULT magnetic_read(CVarkoClass2017& ecr, unsigned char kind, unsigned char wait)
+{
+    return exchange_into(ecr, ecr.m_MReadReport, [&](PosHandle* handle, _ecr_mread_report* report) {
+        return pos_magnetic_read(handle, report, kind, wait);
+    });
+}
+
 }  // namespace
 
 HRESULT CVarkoClass2017::PosMagneticRead(char* track)
@@ -32,12 +52,7 @@ HRESULT CVarkoClass2017::PosMagneticRead(char* track)
     LOGREC(LOG_INFO);
     if (track == nullptr)
         return 1;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
-    if (pos_magnetic_read(handle, &m_MReadReport, kReadPlain, 0) != SE_OK)
+    if (magnetic_read(*this, kReadPlain, 0) != 0)
         return E_FAIL;
 
     // track2 may be filled to its last byte without a terminator.
@@ -54,12 +69,7 @@ HRESULT CVarkoClass2017::PosDiscountMagneticRead(unsigned char wait, char** trac
         return E_INVALIDARG;
     if (track == nullptr)
         return 1;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
-    if (pos_magnetic_read(handle, &m_MReadReport, kReadDiscount, wait) != SE_OK)
+    if (magnetic_read(*this, kReadDiscount, wait) != 0)
         return E_FAIL;
     *track = m_MReadReport.track2;
     return 0;
@@ -68,14 +78,7 @@ HRESULT CVarkoClass2017::PosDiscountMagneticRead(unsigned char wait, char** trac
 HRESULT CVarkoClass2017::PosAZSCardRead()
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
-    if (pos_magnetic_read(handle, &m_MReadReport, kReadFuelCard, 0) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return magnetic_read(*this, kReadFuelCard, 0);
 }
 
 HRESULT CVarkoClass2017::PosAZSPinRead(unsigned char parameter, char** pin)
@@ -83,13 +86,11 @@ HRESULT CVarkoClass2017::PosAZSPinRead(unsigned char parameter, char** pin)
     LOGREC(LOG_INFO);
     if (pin == nullptr)
         return 1;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_LastReport, 0, sizeof(m_LastReport));
-    if (pos_pin_read(handle, &m_LastReport, parameter, m_PurchTimeout) != SE_OK)
-        return E_FAIL;
+    const HRESULT read = exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
+        return pos_pin_read(handle, report, parameter, m_PurchTimeout);
+    });
+    if (read != 0)
+        return read;
     // Six characters at most; the caller reads no more than that.
     *pin = m_LastReport.PinResult;
     return 0;
@@ -118,12 +119,7 @@ HRESULT CVarkoClass2017::PosDiscountInit(char** id)
     LOGREC(LOG_INFO);
     if (id == nullptr)
         return 1;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_MReadReport, 0, sizeof(m_MReadReport));
-    if (pos_discount_init(handle, &m_MReadReport) != SE_OK)
+    if (exchange_into(*this, m_MReadReport, pos_discount_init) != 0)
         return E_FAIL;
     *id = m_MReadReport.sha1hash[0] != '\0' ? m_MReadReport.sha1hash : m_MReadReport.track2;
     m_CardReadPending = true;
@@ -133,12 +129,7 @@ HRESULT CVarkoClass2017::PosDiscountInit(char** id)
 HRESULT CVarkoClass2017::PosDiscountInitEx()
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_DiscountInfo, 0, sizeof(m_DiscountInfo));
-    if (pos_discount_init_ex(handle, &m_DiscountInfo) != SE_OK)
+    if (exchange_into(*this, m_DiscountInfo, pos_discount_init_ex) != 0)
         return E_FAIL;
     m_CardReadPending = true;
     return 0;
@@ -152,13 +143,11 @@ HRESULT account_card_read(CVarkoClass2017& ecr, char* account, char** out, unsig
 {
     if (account == nullptr || out == nullptr)
         return 1;
-    PosHandle* handle = ecr.m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&ecr.m_MReadReport, 0, sizeof(ecr.m_MReadReport));
-    if (pos_discount_init_accid(handle, &ecr.m_MReadReport, account, mode) != SE_OK)
-        return E_FAIL;
+    const HRESULT read = exchange_into(ecr, ecr.m_MReadReport, [&](PosHandle* handle, _ecr_mread_report* report) {
+        return pos_discount_init_accid(handle, report, account, mode);
+    });
+    if (read != 0)
+        return read;
     ecr.m_AccountType = mode;
     *out = track1 ? ecr.m_MReadReport.track1 : ecr.m_MReadReport.track2;
     ecr.m_CardReadPending = true;
@@ -191,13 +180,11 @@ HRESULT group_card_read(CVarkoClass2017& ecr, char** name, const char* code)
 {
     if (name == nullptr)
         return 1;
-    PosHandle* handle = ecr.m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&ecr.m_MReadReport, 0, sizeof(ecr.m_MReadReport));
-    if (pos_get_group(handle, &ecr.m_MReadReport, code) != SE_OK)
-        return E_FAIL;
+    const HRESULT read = exchange_into(ecr, ecr.m_MReadReport, [&](PosHandle* handle, _ecr_mread_report* report) {
+        return pos_get_group(handle, report, code);
+    });
+    if (read != 0)
+        return read;
     // A 64-character name fills nameGroup without a terminator; the zeroed
     // hash field behind it ends the text.
     *name = ecr.m_MReadReport.nameGroup;
