@@ -99,6 +99,42 @@ void launch(Member member)
     }
 }
 
+// The operations on an amount and an additional amount.
+using AmountOperation = HRESULT (CVarkoClass2017::*)(double, double, unsigned long*);
+
+// The operation's result is the result word the member fills in.
+void launch_amounts(AmountOperation op, double amount, double addAmount)
+{
+    launch([op, amount, addAmount](CVarkoClass2017& ecr) -> unsigned long {
+        unsigned long r = 1;
+        (ecr.*op)(amount, addAmount, &r);
+        return r;
+    });
+}
+
+// The operation's result is the member's own; the result word goes to the caller.
+void launch_amounts(AmountOperation op, double amount, double addAmount, unsigned long* pResult)
+{
+    launch([op, amount, addAmount, pResult](CVarkoClass2017& ecr) -> unsigned long {
+        return static_cast<unsigned long>((ecr.*op)(amount, addAmount, pResult));
+    });
+}
+
+// A control of the running operation, on the caller's thread; failed when the
+// object cannot be had.
+template <class Control>
+int control(Control run, int failed)
+{
+    try {
+        return run(*GetInstanse());
+    } catch (const std::exception& e) {
+        log_launch_failure(e.what());
+    } catch (...) {
+        log_launch_failure("unknown exception");
+    }
+    return failed;
+}
+
 }  // namespace
 
 // ---- plain ------------------------------------------------------------------
@@ -107,32 +143,22 @@ extern "C" {
 
 ECRBRIDGE_API void PosPurchase(double amount, double addAmount)
 {
-    launch([amount, addAmount](CVarkoClass2017& ecr) -> unsigned long {
-        unsigned long r = 1;
-        ecr.PosPurchase(amount, addAmount, &r);
-        return r;
-    });
+    launch_amounts(&CVarkoClass2017::PosPurchase, amount, addAmount);
 }
 
 ECRBRIDGE_API void PosCash(double amount, double addAmount, unsigned long* pResult)
 {
-    launch([amount, addAmount, pResult](CVarkoClass2017& ecr) -> unsigned long {
-        return static_cast<unsigned long>(ecr.PosCash(amount, addAmount, pResult));
-    });
+    launch_amounts(&CVarkoClass2017::PosCash, amount, addAmount, pResult);
 }
 
 ECRBRIDGE_API void PosPayment(double amount, double addAmount, unsigned long* pResult)
 {
-    launch([amount, addAmount, pResult](CVarkoClass2017& ecr) -> unsigned long {
-        return static_cast<unsigned long>(ecr.PosPayment(amount, addAmount, pResult));
-    });
+    launch_amounts(&CVarkoClass2017::PosPayment, amount, addAmount, pResult);
 }
 
 ECRBRIDGE_API void PosBalance(double amount, double addAmount, unsigned long* pResult)
 {
-    launch([amount, addAmount, pResult](CVarkoClass2017& ecr) -> unsigned long {
-        return static_cast<unsigned long>(ecr.PosBalance(amount, addAmount, pResult));
-    });
+    launch_amounts(&CVarkoClass2017::PosBalance, amount, addAmount, pResult);
 }
 
 ECRBRIDGE_API void PosVoid(long invoice)
@@ -178,14 +204,7 @@ ECRBRIDGE_API void PosPing(unsigned long* pResult)
 
 ECRBRIDGE_API int PosInterruptTrx()
 {
-    try {
-        return GetInstanse()->PosInterruptTrx();
-    } catch (const std::exception& e) {
-        log_launch_failure(e.what());
-    } catch (...) {
-        log_launch_failure("unknown exception");
-    }
-    return E_FAIL;
+    return control([](CVarkoClass2017& ecr) -> int { return ecr.PosInterruptTrx(); }, E_FAIL);
 }
 
 }  // extern "C"
@@ -194,36 +213,22 @@ ECRBRIDGE_API int PosInterruptTrx()
 
 ECRBRIDGE_API void PosCashBack(double amount, double addAmount)
 {
-    launch([amount, addAmount](CVarkoClass2017& ecr) -> unsigned long {
-        unsigned long r = 1;
-        ecr.PosCashBack(amount, addAmount, &r);
-        return r;
-    });
+    launch_amounts(&CVarkoClass2017::PosCashBack, amount, addAmount);
 }
 
 ECRBRIDGE_API void Auth(double amount, double addAmount)
 {
-    launch([amount, addAmount](CVarkoClass2017& ecr) -> unsigned long {
-        unsigned long r = 1;
-        ecr.PosAuth(amount, addAmount, &r);
-        return r;
-    });
+    launch_amounts(&CVarkoClass2017::PosAuth, amount, addAmount);
 }
 
 ECRBRIDGE_API void PosAuthFin(double amount, double addAmount)
 {
-    launch([amount, addAmount](CVarkoClass2017& ecr) -> unsigned long {
-        unsigned long r = 1;
-        ecr.PosAuthFin(amount, addAmount, &r);
-        return r;
-    });
+    launch_amounts(&CVarkoClass2017::PosAuthFin, amount, addAmount);
 }
 
 ECRBRIDGE_API void PurchaseCheckCard(double amount, double addAmount, unsigned long* pResult)
 {
-    launch([amount, addAmount, pResult](CVarkoClass2017& ecr) -> unsigned long {
-        return static_cast<unsigned long>(ecr.PosPurchaseCheckCard(amount, addAmount, pResult));
-    });
+    launch_amounts(&CVarkoClass2017::PosPurchaseCheckCard, amount, addAmount, pResult);
 }
 
 ECRBRIDGE_API void PosPrintMessage(char* text)
@@ -246,12 +251,5 @@ ECRBRIDGE_API void PosPrintMessage(char* text)
 
 ECRBRIDGE_API int CancelTransaction()
 {
-    try {
-        return GetInstanse()->CancelPurch();
-    } catch (const std::exception& e) {
-        log_launch_failure(e.what());
-    } catch (...) {
-        log_launch_failure("unknown exception");
-    }
-    return 0;
+    return control([](CVarkoClass2017& ecr) -> int { return ecr.CancelPurch(); }, 0);
 }
