@@ -748,6 +748,17 @@ int finish(const Options& o, Report& r, int code)
     return code;
 }
 
+// A step of the check ended by Ctrl-C: the report so far, and out at once
+// (the library may still wait for the terminal on the worker thread).
+[[noreturn]] void end_cancelled(const Options& o, Report& r, std::thread& worker)
+{
+    worker.detach();
+    r.status = "cancelled";
+    finish(o, r, kExitCancelled);
+    std::fflush(nullptr);
+    _exit(kExitCancelled);
+}
+
 bool open_link(const Options& o, std::string* what)
 {
     char buf[4096];
@@ -790,13 +801,8 @@ int run_check(const Options& o, const std::string& link)
     po.command = "ping";
     build_command(po, &ping, &err);
     Outcome p = run_operation("ping", ping.op, o.timeout > 0 ? o.timeout : 40, &worker);
-    if (p.cancelled) {
-        worker.detach();
-        r.status = "cancelled";
-        finish(o, r, kExitCancelled);
-        std::fflush(nullptr);
-        _exit(kExitCancelled);
-    }
+    if (p.cancelled)
+        end_cancelled(o, r, worker);
     worker.join();
     const bool ping_ok = p.worker_done && p.worker_result == 0 && !p.completed;
     all = all && ping_ok;
@@ -806,13 +812,8 @@ int run_check(const Options& o, const std::string& link)
         po.command = what;
         build_command(po, &c, &err);
         Outcome s = run_operation(what, c.op, 40, &worker);
-        if (s.cancelled) {
-            worker.detach();
-            r.status = "cancelled";
-            finish(o, r, kExitCancelled);
-            std::fflush(nullptr);
-            _exit(kExitCancelled);
-        }
+        if (s.cancelled)
+            end_cancelled(o, r, worker);
         worker.join();
         const bool ok = s.worker_result == 0;
         all = all && ok;
