@@ -7,15 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+. tools/ensure-deps.sh
+ensure_deps
 
 echo "=== building the 32-bit library, ecrsim and ecrcli (build/i386) ==="
 cmake --preset i386 >/dev/null

@@ -6,18 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-command -v clang++ >/dev/null || need+=(clang)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-command -v nm >/dev/null || need+=(binutils)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+. tools/ensure-deps.sh
+ensure_deps tests
 
 jobs=${ECR_TEST_JOBS:-16}
 for preset in i386 native; do
