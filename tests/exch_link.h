@@ -1,16 +1,11 @@
 // The library's end of a link to the terminal simulator, and a capture of the
 // diagnostic log, for the exchange tests.
 #pragma once
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "Logging/log.h"
 #include "protocol/pos_handle.h"
 #include "sim/terminal.h"
+#include "support/sim_link.h"
 #include "transport/transport.h"
 
 namespace exch {
@@ -25,23 +20,7 @@ class LibraryLink {
 public:
     explicit LibraryLink(sim::Terminal& t)
     {
-        switch (t.link()) {
-        case sim::Link::Tcp:
-            m_transport.SetType(TT_TCP);
-            break;
-        case sim::Link::Udp:
-            m_transport.SetType(TT_UDP);
-            break;
-        case sim::Link::Pty:
-            m_transport.SetType(TT_COM);
-            m_transport.SetComPortName(t.tty_path());
-            break;
-        }
-        if (t.link() != sim::Link::Pty) {
-            m_transport.SetRemoteIP("127.0.0.1");
-            m_transport.SetRemotePort(t.port());
-        }
-        m_open = m_transport.Open();
+        m_open = support::open_to_terminal(m_transport, t);
     }
     ~LibraryLink() { m_transport.Close(); }
     LibraryLink(const LibraryLink&) = delete;
@@ -57,41 +36,10 @@ private:
     bool m_open = false;
 };
 
-// Switches logging on into a fresh file; text() closes the log (so every
-// queued line is written) and returns the file's contents.
-class LogCapture {
+// Logging on into a fresh file; text() leaves the switch as it is.
+class LogCapture : public support::LogCapture {
 public:
-    LogCapture()
-    {
-        char tmpl[] = "/tmp/ecr_exch_log_XXXXXX";
-        const char* dir = mkdtemp(tmpl);
-        m_dir = dir ? dir : "/tmp";
-        m_path = m_dir + "/exch.log";
-        ConfigureFile(m_path);
-        el::set_logging(true);
-    }
-    ~LogCapture()
-    {
-        el::set_logging(false);
-        CloseLog();
-        unlink(m_path.c_str());
-        rmdir(m_dir.c_str());
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text()
-    {
-        CloseLog();
-        std::ifstream in(m_path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-private:
-    std::string m_dir;
-    std::string m_path;
+    LogCapture() : support::LogCapture("exch", false) {}
 };
 
 }  // namespace exch

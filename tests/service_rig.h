@@ -1,17 +1,12 @@
 // The library's end of a link to the terminal simulator for the service
 // exchange tests, and helpers to look at what the terminal saw.
 #pragma once
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "Logging/log.h"
 #include "protocol/pos_handle.h"
 #include "sim/terminal.h"
+#include "support/sim_link.h"
 #include "transport/transport.h"
 
 namespace svc {
@@ -32,15 +27,7 @@ struct Rig {
     bool start(unsigned short response_s = 40)
     {
         term.start();
-        if (term.link() == sim::Link::Pty) {
-            transport.SetType(TT_COM);
-            transport.SetComPortName(term.tty_path());
-        } else {
-            transport.SetType(term.link() == sim::Link::Tcp ? TT_TCP : TT_UDP);
-            transport.SetRemoteIP("127.0.0.1");
-            transport.SetRemotePort(term.port());
-        }
-        if (!transport.Open())
+        if (!support::open_to_terminal(transport, term))
             return false;
         h = transport.GetHandle();
         return h != nullptr && pos_set_timeouts(h, 5, response_s) == SE_OK;
@@ -79,42 +66,10 @@ struct Rig {
     }
 };
 
-// Logging on into a fresh file; text() closes the log (every queued line is
-// then written) and returns the file.
-class LogCapture {
+// Logging on into a fresh file; text() switches it off.
+class LogCapture : public support::LogCapture {
 public:
-    LogCapture()
-    {
-        char tmpl[] = "/tmp/ecr_svc_log_XXXXXX";
-        const char* dir = mkdtemp(tmpl);
-        m_dir = dir ? dir : "/tmp";
-        m_path = m_dir + "/svc.log";
-        ConfigureFile(m_path);
-        el::set_logging(true);
-    }
-    ~LogCapture()
-    {
-        el::set_logging(false);
-        CloseLog();
-        unlink(m_path.c_str());
-        rmdir(m_dir.c_str());
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text()
-    {
-        el::set_logging(false);
-        CloseLog();
-        std::ifstream in(m_path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-private:
-    std::string m_dir;
-    std::string m_path;
+    LogCapture() : support::LogCapture("svc", true) {}
 };
 
 }  // namespace svc

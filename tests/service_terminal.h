@@ -17,6 +17,7 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
 #include "sim/terminal.h"
+#include "support/sim_link.h"
 
 namespace svctest {
 
@@ -173,10 +174,7 @@ public:
     std::string drained_log() const
     {
         CloseLog();
-        std::ifstream in(m_path + "/" + el::getCurrentTimeString(), std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return support::read_file(m_path + "/" + el::getCurrentTimeString());
     }
 
 private:

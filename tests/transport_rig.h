@@ -12,6 +12,7 @@
 
 #include "compat/compat.h"
 #include "sim/terminal.h"
+#include "support/sim_link.h"
 #include "transport/transport.h"
 
 namespace rig {
@@ -31,26 +32,7 @@ inline int closed_port()
 }
 
 // Point the facade at the simulated terminal and open it.
-inline bool open_to(CTransport& tr, const sim::Terminal& term)
-{
-    switch (term.link()) {
-    case sim::Link::Tcp:
-        tr.SetType(TT_TCP);
-        tr.SetRemoteIP("127.0.0.1");
-        tr.SetRemotePort(term.port());
-        break;
-    case sim::Link::Udp:
-        tr.SetType(TT_UDP);
-        tr.SetRemoteIP("127.0.0.1");
-        tr.SetRemotePort(term.port());
-        break;
-    case sim::Link::Pty:
-        tr.SetType(TT_COM);
-        tr.SetComPortName(term.tty_path());
-        break;
-    }
-    return tr.Open();
-}
+inline bool open_to(CTransport& tr, const sim::Terminal& term) { return support::open_to_terminal(tr, term); }
 
 inline double cpu_seconds()
 {
