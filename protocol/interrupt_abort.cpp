@@ -24,6 +24,17 @@ bool has_number(const unsigned char* msg, unsigned int len, char d1, char d2)
     return len >= 5 && msg[3] == d1 && msg[4] == d2;
 }
 
+// Build a request of the six header characters into buf and write it.
+unsigned int write_header(PosHandle* h, unsigned char* buf, unsigned int* len, const char* header)
+{
+    char text[7];
+    std::memcpy(text, header, sizeof text);
+    const unsigned int status = build_request_header(buf, len, text);
+    if (status != SE_OK)
+        return status;
+    return pos_write_packet(h, buf, *len);
+}
+
 }  // namespace
 
 unsigned int send_receive_interrupt(void* handle)
@@ -81,11 +92,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
         unsigned char buf[POS_MAX_MESSAGE];
         unsigned int len = 0;
         std::memset(buf, 0, sizeof buf);
-        char request[] = "PUR11.";
-        unsigned int status = build_request_header(buf, &len, request);
-        if (status != SE_OK)
-            return status;
-        status = pos_write_packet(h, buf, len);
+        unsigned int status = write_header(h, buf, &len, "PUR11.");
         if (status != SE_OK)
             return status;
 
@@ -104,11 +111,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
             return SE_SYNTAX;
 
         const bool acked = pos_sx_send_ack(h);
-        char confirmation[] = "PUR13.";
-        status = build_request_header(buf, &len, confirmation);
-        if (status != SE_OK)
-            return status;
-        status = pos_write_packet(h, buf, len);
+        status = write_header(h, buf, &len, "PUR13.");
         if (status != SE_OK)
             return status;
 

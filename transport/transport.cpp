@@ -29,6 +29,26 @@ int clamp_count(unsigned long count)
     return count > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(count);
 }
 
+unsigned int clamp_serial_count(unsigned long count)
+{
+    return count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count);
+}
+
+// Before a read or a write: false, with the result to give, for an unknown
+// type (0) or when nothing is open (the serial line -1, the sockets 0).
+bool channel_usable(TransportType type, const PosHandle* handle, int* refused)
+{
+    if (type != TT_COM && type != TT_UDP && type != TT_TCP) {
+        *refused = 0;
+        return false;
+    }
+    if (handle == nullptr) {
+        *refused = type == TT_COM ? -1 : 0;
+        return false;
+    }
+    return true;
+}
+
 // Before a socket receive: when the calling loop has a deadline, wait for
 // the socket to become readable for the time left (at most the receive
 // time-out; not at all once the deadline has passed).  False when nothing
@@ -165,14 +185,13 @@ void CTransport::Close()
 
 int CTransport::Read(unsigned char* buffer, unsigned long count)
 {
-    if (m_type != TT_COM && m_type != TT_UDP && m_type != TT_TCP)
-        return 0;
-    if (m_handle == nullptr)
-        return m_type == TT_COM ? -1 : 0;
+    int refused = 0;
+    if (!channel_usable(m_type, m_handle, &refused))
+        return refused;
     // The channel that was opened, even if the type was changed since.
     switch (m_openType) {
     case TT_COM:
-        return comport_read(m_handle->serial, buffer, count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count));
+        return comport_read(m_handle->serial, buffer, clamp_serial_count(count));
     case TT_UDP:
         if (!readable_before_deadline(this, m_udp.GetDescriptor()))
             return -1;
@@ -187,14 +206,13 @@ int CTransport::Read(unsigned char* buffer, unsigned long count)
 
 int CTransport::Write(const unsigned char* buffer, unsigned long count)
 {
-    if (m_type != TT_COM && m_type != TT_UDP && m_type != TT_TCP)
-        return 0;
-    if (m_handle == nullptr)
-        return m_type == TT_COM ? -1 : 0;
+    int refused = 0;
+    if (!channel_usable(m_type, m_handle, &refused))
+        return refused;
     // The channel that was opened, even if the type was changed since.
     switch (m_openType) {
     case TT_COM:
-        return comport_write(m_handle->serial, buffer, count > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(count));
+        return comport_write(m_handle->serial, buffer, clamp_serial_count(count));
     case TT_UDP:
         return m_udp.SendTo(const_cast<unsigned char*>(buffer), clamp_count(count));
     case TT_TCP:
