@@ -11,6 +11,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/exchange_into.h"
 #include "protocol/card_group.h"
 #include "protocol/card_read.h"
 #include "protocol/discount.h"
@@ -24,19 +25,6 @@ constexpr unsigned char kReadFuelCard = 2;
 
 // The card identification transaction ("CID").
 constexpr uint16_t kCardIdent = 30;
-
-// One exchange into a zeroed record of the ECR object: E_FAIL without a
-// connection or when the exchange fails.
-template <class Record, class Exchange>
-HRESULT exchange_into(CVarkoClass2017& ecr, Record& record, Exchange exchange)
-{
-    PosHandle* handle = ecr.m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&record, 0, sizeof(record));
-    return exchange(handle, &record) == SE_OK ? 0 : E_FAIL;
-}
 
 HRESULT magnetic_read(CVarkoClass2017& ecr, unsigned char kind, unsigned char wait)
 {

@@ -6,6 +6,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/exchange_into.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
 
@@ -107,55 +108,35 @@ HRESULT CVarkoClass2017::PosGTC(unsigned char index, unsigned long* count)
 HRESULT CVarkoClass2017::PosGTS(unsigned char index, unsigned long sequence)
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_LastReport, 0, sizeof(m_LastReport));
-    if (pos_get_transaction_data_by_sequence_number(handle, merchant_index(index), static_cast<uint32_t>(sequence),
-                                                    &m_LastReport) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
+        return pos_get_transaction_data_by_sequence_number(handle, merchant_index(index),
+                                                           static_cast<uint32_t>(sequence), report);
+    });
 }
 
 HRESULT CVarkoClass2017::PosGTL(unsigned char index)
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_LastReport, 0, sizeof(m_LastReport));
-    if (pos_get_last_transaction_data(handle, merchant_index(index), &m_LastReport) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
+        return pos_get_last_transaction_data(handle, merchant_index(index), report);
+    });
 }
 
 HRESULT CVarkoClass2017::PosGTI(unsigned char index, long invoice)
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_LastReport, 0, sizeof(m_LastReport));
-    if (pos_get_transaction_data_by_invoice(handle, merchant_index(index), static_cast<int32_t>(invoice),
-                                            &m_LastReport) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
+        return pos_get_transaction_data_by_invoice(handle, merchant_index(index), static_cast<int32_t>(invoice),
+                                                   report);
+    });
 }
 
 HRESULT CVarkoClass2017::PosGSI(int index)
 {
     LOGREC(LOG_INFO);
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&m_GsiReport, 0, sizeof(m_GsiReport));
-    if (pos_get_summery_transaction_data(handle, merchant_index(index), &m_GsiReport) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return exchange_into(*this, m_GsiReport, [&](PosHandle* handle, _ecr_gsi_report* report) {
+        return pos_get_summery_transaction_data(handle, merchant_index(index), report);
+    });
 }
 
 // ---- port maintenance and requests that are only logged --------------------

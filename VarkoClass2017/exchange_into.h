@@ -1,0 +1,23 @@
+// The service members' common step: one exchange into a zeroed record of
+// the ECR object.
+#pragma once
+#include <cstring>
+
+#include "VarkoClass2017/VarkoClass2017.h"
+#include "protocol/status.h"
+
+namespace {
+
+// E_FAIL without a connection or when the exchange fails; 0 otherwise.
+template <class Record, class Exchange>
+HRESULT exchange_into(CVarkoClass2017& ecr, Record& record, Exchange exchange)
+{
+    PosHandle* handle = ecr.m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+
+    std::memset(&record, 0, sizeof(record));
+    return exchange(handle, &record) == SE_OK ? 0 : E_FAIL;
+}
+
+}  // namespace
