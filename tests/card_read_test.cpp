@@ -347,10 +347,11 @@ TEST_F(CardCheck, BelongingTwoReportedAndReplied)
     ASSERT_GE(sent, 0);
     ASSERT_GT(ack, sent);
     ASSERT_GT(reply, ack);
+    // The pauses are never early; the upper bounds leave room for a loaded machine.
     EXPECT_GE(ev[ack].at_ms - ev[sent].at_ms, 100u);
-    EXPECT_LT(ev[ack].at_ms - ev[sent].at_ms, 1000u);
+    EXPECT_LT(ev[ack].at_ms - ev[sent].at_ms, 2500u);
     EXPECT_GE(ev[reply].at_ms - ev[ack].at_ms, 800u);
-    EXPECT_LT(ev[reply].at_ms - ev[ack].at_ms, 1800u);
+    EXPECT_LT(ev[reply].at_ms - ev[ack].at_ms, 3000u);
 }
 
 TEST_F(CardCheck, OtherKindLeavesFiveButStillReplies)
