@@ -243,9 +243,10 @@ public:
     uint8_t m_AccountType = 0;
     uint16_t m_PurchTimeout = 40;
     uint16_t m_CurrencyCode = 980;
-    bool m_CardReadPending = false;
-    bool m_DiscountPending = false;
-    bool m_CheckCardPending = false;
+    // Pending completions: CancelTransaction drops them from any thread.
+    std::atomic<bool> m_CardReadPending{false};
+    std::atomic<bool> m_DiscountPending{false};
+    std::atomic<bool> m_CheckCardPending{false};
     _init_transaction_request m_Param{};
     _ecr_transaction_report m_Report{};
     _ecr_transaction_report m_LastReport{};
