@@ -74,10 +74,16 @@ struct Terminal::Impl {
     bool stop = false;
     std::thread thread;
 
-    void record(Event::Kind kind, std::string data) {
+    void record(Event::Kind kind, std::string data) { record_at(kind, std::move(data), GetTickCount()); }
+    void record_at(Event::Kind kind, std::string data, uint64_t at) {
         std::lock_guard<std::mutex> lk(mu);
-        events.push_back(Event{kind, std::move(data), GetTickCount()});
+        events.push_back(Event{kind, std::move(data), at});
     }
+    // Sent items carry the time just before their first byte went to the link:
+    // the library cannot have seen them earlier, so a pause measured from
+    // there is never shorter than the library's own.
+    uint64_t write_started = 0;
+    void record_sent(Event::Kind kind, std::string data) { record_at(kind, std::move(data), write_started); }
     void error(const std::string& text) {
         std::lock_guard<std::mutex> lk(mu);
         errors.push_back(text);
@@ -253,6 +259,7 @@ struct Terminal::Impl {
                 if (got) parse(buf, got);
             }
             if (conn_fd < 0) return false;
+            write_started = GetTickCount();
             ssize_t r = sendto(conn_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
                                reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
             return r == static_cast<ssize_t>(bytes.size());
@@ -262,6 +269,7 @@ struct Terminal::Impl {
         while (done < bytes.size()) {
             if (!wait_link(deadline, true)) return false;
             if (conn_fd < 0) continue;
+            if (done == 0) write_started = GetTickCount();
             ssize_t r = link == Link::Tcp
                             ? send(conn_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT)
                             : write(conn_fd, bytes.data() + done, bytes.size() - done);
@@ -431,7 +439,7 @@ Terminal& Terminal::expect_ack(unsigned timeout_ms) {
 Terminal& Terminal::send_frame(const std::string& message) {
     return step([message](Terminal& t) {
         if (t.m_impl->write_all(frame(message)))
-            t.m_impl->record(Event::SentFrame, message);
+            t.m_impl->record_sent(Event::SentFrame, message);
         else
             t.m_impl->error("send_frame(" + printable(message) + "): link not writable");
     });
@@ -440,7 +448,7 @@ Terminal& Terminal::send_frame(const std::string& message) {
 Terminal& Terminal::send_raw(const std::string& bytes) {
     return step([bytes](Terminal& t) {
         if (t.m_impl->write_all(bytes))
-            t.m_impl->record(Event::SentRaw, bytes);
+            t.m_impl->record_sent(Event::SentRaw, bytes);
         else
             t.m_impl->error("send_raw(" + printable(bytes) + "): link not writable");
     });
@@ -449,7 +457,7 @@ Terminal& Terminal::send_raw(const std::string& bytes) {
 Terminal& Terminal::send_ack() {
     return step([](Terminal& t) {
         if (t.m_impl->write_all(std::string(1, kAck)))
-            t.m_impl->record(Event::SentAck, std::string(1, kAck));
+            t.m_impl->record_sent(Event::SentAck, std::string(1, kAck));
         else
             t.m_impl->error("send_ack: link not writable");
     });
@@ -516,7 +524,7 @@ std::vector<std::string> Terminal::frames_received() const {
 
 bool Terminal::write_bytes(const std::string& bytes) {
     bool ok = m_impl->write_all(bytes);
-    if (ok) m_impl->record(Event::SentRaw, bytes);
+    if (ok) m_impl->record_sent(Event::SentRaw, bytes);
     return ok;
 }
 

@@ -32,7 +32,7 @@ struct Event {
     };
     Kind kind;
     std::string data;
-    uint64_t at_ms;  // GetTickCount() when the item was complete
+    uint64_t at_ms;  // GetTickCount(): received items when complete, sent items just before their first byte
 };
 
 class Terminal {
