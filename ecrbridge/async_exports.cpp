@@ -1,11 +1,9 @@
-// The asynchronous payment exports: each starts its operation on a thread of
-// its own and returns at once.  The future of the last operation is kept here;
-// the next export waits for it, so one operation runs at a time.  The two
-// controls that act on a running operation run on the caller's thread.
+// The asynchronous payment exports: each starts its operation on the
+// library's operation thread and returns at once; the next export waits for
+// the previous operation, so one operation runs at a time.  The two controls
+// that act on a running operation run on the caller's thread.
 #include <cstring>
 #include <exception>
-#include <future>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -13,9 +11,7 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
 #include "ecrbridge/instance.h"
-
-// Future of the last asynchronous operation (never read; only waited for).
-std::future<unsigned long> m_ThreadResult;
+#include "ecrbridge/operation_thread.h"
 
 namespace {
 
@@ -23,27 +19,6 @@ namespace {
 constexpr unsigned long kFailed = 20;
 // Longest text the terminal prints.
 constexpr size_t kMaxPrintText = 1000;
-
-// Serialises the wait-launch-store of concurrent callers.
-std::mutex g_launchLock;
-
-// True on the thread of an asynchronous operation: a callback that starts a
-// further operation from there would wait for its own thread for ever.
-thread_local bool t_onOperationThread = false;
-
-// Waits for a running operation before the library's own static objects go.
-// It is created on the first launch, after the log and the ECR object exist,
-// so it is destroyed before them and the operation finishes with both alive.
-struct OperationDrain {
-    ~OperationDrain()
-    {
-        try {
-            if (m_ThreadResult.valid())
-                m_ThreadResult.wait();
-        } catch (...) {
-        }
-    }
-};
 
 void log_launch_failure(const char* text)
 {
@@ -55,9 +30,8 @@ void log_launch_failure(const char* text)
 
 // Runs the member on the operation's thread; nothing escapes the thread.
 template <typename Member>
-unsigned long run_operation(CVarkoClass2017* ecr, Member&& member)
+unsigned long run_operation(CVarkoClass2017* ecr, Member& member)
 {
-    t_onOperationThread = true;
     try {
         return member(*ecr);
     } catch (const std::exception& e) {
@@ -72,26 +46,21 @@ unsigned long run_operation(CVarkoClass2017* ecr, Member&& member)
     }
 }
 
-// Wait for the previous operation, start this one, keep its future.
+// Wait for the previous operation and start this one on the operation thread.
 template <typename Member>
 void launch(Member member)
 {
-    if (t_onOperationThread) {
+    if (OperationThread::on_operation_thread()) {
         log_launch_failure("an operation cannot be started from a callback");
         return;
     }
     try {
-        std::lock_guard<std::mutex> lock(g_launchLock);
         // The object is taken here, on the caller's thread: the operation's
         // thread never creates an instance of its own.  It also makes sure the
-        // log and the object exist before the drain below is created.
+        // log and the object exist before the operation thread is created.
         CVarkoClass2017* ecr = GetInstanse();
-        static OperationDrain drain;
-        (void)drain;
-        if (m_ThreadResult.valid())
-            m_ThreadResult.wait();
-        m_ThreadResult = std::async(std::launch::async,
-                                    [ecr, member]() mutable { return run_operation(ecr, member); });
+        if (!TheOperationThread().launch([ecr, member]() mutable { (void)run_operation(ecr, member); }))
+            log_launch_failure("cannot start the operation thread");
     } catch (const std::exception& e) {
         log_launch_failure(e.what());
     } catch (...) {

@@ -20,6 +20,11 @@
  * transaction, while the library holds its callback lock: a callback may read
  * the result accessors but must not start operations or register callbacks.
  *
+ * Exit: the application may leave at any time, by exit() or by returning from
+ * main, also from inside a callback, and may dlclose the library.  A running
+ * operation is waited for first, except when exit() is called from a callback
+ * (the operation's own thread).
+ *
  * Call order: optionally put_EcrLogingPath / put_EcrLogging; OnTrxComplete
  * (and OnMsgReceived); put_TransportType, put_PosIP / put_PosPort or
  * put_UnixTTY; PosOpen (or CommOpenTCP); operation properties and an

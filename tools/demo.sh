@@ -9,16 +9,18 @@ cd "$(dirname "$0")/.."
 
 . tools/ensure-deps.sh
 ensure_deps
+ensure_i386_exec
+emu=$ECR_I386_EMULATOR
 
 echo "=== building the 32-bit library, ecrsim and ecrcli (build/i386) ==="
-cmake --preset i386 >/dev/null
+cmake --preset i386 -DCMAKE_CROSSCOMPILING_EMULATOR="$emu" >/dev/null
 cmake --build --preset i386 --target ecrbridge ecrsim ecrcli
 
 bin=build/i386
 logs=$bin/demo-log
 mkdir -p "$logs"
 out=$(mktemp)
-"$bin/ecrsim" --tcp 127.0.0.1:0 >"$out" 2>"$logs/ecrsim.err" &
+$emu "$bin/ecrsim" --tcp 127.0.0.1:0 >"$out" 2>"$logs/ecrsim.err" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
 
@@ -33,7 +35,7 @@ echo "=== $listening ==="
 echo "=== ecrcli --tcp 127.0.0.1:$port purchase 12.34 (takes about 6 s) ==="
 
 status=0
-"$bin/ecrcli" --tcp "127.0.0.1:$port" --log-dir "$logs" purchase 12.34 || status=$?
+$emu "$bin/ecrcli" --tcp "127.0.0.1:$port" --log-dir "$logs" purchase 12.34 || status=$?
 
 echo "=== ecrcli exit status: $status; the library's log is in $logs/ ==="
 exit "$status"

@@ -17,3 +17,44 @@ ensure_deps() {
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
   fi
 }
+
+# Decides how the 32-bit programs of the i386 build run on this host and says
+# so in one line.  Sets ECR_I386_EMULATOR: empty when they run as they are
+# (natively, or through an emulator registered with binfmt_misc), else the
+# emulator that CMake and the scripts put in front of them.
+# ECR_FORCE_EMULATOR=1 takes the emulator way even where they run natively.
+ensure_i386_exec() {
+  local dir
+  dir=$(mktemp -d)
+  printf 'int main(void) { return 0; }\n' >"$dir/probe.c"
+  ECR_I386_EMULATOR=
+  if ! gcc -m32 "$dir/probe.c" -o "$dir/probe"; then
+    rm -rf "$dir"
+    echo "cannot build a 32-bit program (g++-multilib)" >&2
+    return 1
+  fi
+  if [ -z "${ECR_FORCE_EMULATOR:-}" ] && "$dir/probe" 2>/dev/null; then
+    echo "32-bit programs: run natively"
+    rm -rf "$dir"
+    return 0
+  fi
+  if ! command -v qemu-i386 >/dev/null; then
+    echo "installing: qemu-user"
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user
+  fi
+  local qemu
+  qemu=$(command -v qemu-i386)
+  if [ -z "${ECR_FORCE_EMULATOR:-}" ] && [ -w /proc/sys/fs/binfmt_misc/register ]; then
+    [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] ||
+      printf '%s' ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
+        >/proc/sys/fs/binfmt_misc/register 2>/dev/null || true
+    if "$dir/probe" 2>/dev/null; then
+      echo "32-bit programs: through $qemu, registered with binfmt_misc"
+      rm -rf "$dir"
+      return 0
+    fi
+  fi
+  ECR_I386_EMULATOR=$qemu
+  echo "32-bit programs: through $qemu, put in front of each by CMake and the scripts"
+  rm -rf "$dir"
+}

@@ -8,11 +8,16 @@ cd "$(dirname "$0")/.."
 
 . tools/ensure-deps.sh
 ensure_deps tests
+ensure_i386_exec
 
 jobs=${ECR_TEST_JOBS:-16}
 for preset in i386 native; do
   echo "=== $preset ==="
-  cmake --preset "$preset" >/dev/null
+  if [ "$preset" = i386 ]; then
+    cmake --preset i386 -DCMAKE_CROSSCOMPILING_EMULATOR="$ECR_I386_EMULATOR" >/dev/null
+  else
+    cmake --preset "$preset" >/dev/null
+  fi
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$jobs"
 done

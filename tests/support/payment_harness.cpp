@@ -1,14 +1,11 @@
 #include "payment_harness.h"
 
 #include <chrono>
-#include <future>
 
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "compat/compat.h"
 #include "ecrbridge.h"
-
-// Future of the last asynchronous operation, kept by the library.
-extern std::future<unsigned long> m_ThreadResult;
+#include "ecrbridge/operation_thread.h"
 
 namespace paytest {
 
@@ -130,9 +127,7 @@ void script_cancelled(sim::Terminal& t, const std::string& request, const std::s
 
 void drain()
 {
-    // Only the launching thread (this one) writes the future.
-    if (m_ThreadResult.valid())
-        m_ThreadResult.wait();
+    TheOperationThread().wait_idle();
 }
 
 std::vector<std::string> frames(const sim::Terminal& t)

@@ -180,7 +180,15 @@ TEST(EcrcliCancel, CtrlCDuringAPaymentIsReportedAsCancelled)
                                   "--log-dir", dir.path()};
     argv = with(with(argv, sim.cli_link()), {"purchase", "12.34"});
     tooltest::Process cli(argv, dir.path(), "cancel");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Ctrl-C once the request is on the wire (the tool may start slowly under
+    // an emulator); the final response is 4 s away.
+    for (int i = 0; i < 200; ++i) {
+        const std::string log = tooltest::find_log(dir.path());
+        if (!log.empty() && tooltest::read_file(log).find("Succes write to terminal") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(cli.running()) << cli.out() << cli.err();
     cli.signal(SIGINT);
     const int code = cli.wait(15000);

@@ -46,6 +46,18 @@ std::string tool_path(const char* env_name)
     throw std::runtime_error("no path for " + name);
 }
 
+std::string emulator_path()
+{
+    const char* p = std::getenv("ECR_EMULATOR");
+    if (p != nullptr)
+        return p;
+#ifdef ECR_EMULATOR_PATH
+    return ECR_EMULATOR_PATH;
+#else
+    return std::string();
+#endif
+}
+
 TempDir::TempDir()
 {
     char tmpl[] = "tooltest.XXXXXX";
@@ -95,6 +107,10 @@ Process::Process(const std::vector<std::string>& argv, const std::string& dir, c
     posix_spawn_file_actions_addopen(&fa, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char*> args;
+    // 32-bit tools run through the emulator where the host cannot run them.
+    const std::string emulator = emulator_path();
+    if (!emulator.empty())
+        args.push_back(const_cast<char*>(emulator.c_str()));
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -104,7 +120,7 @@ Process::Process(const std::vector<std::string>& argv, const std::string& dir, c
     const bool have_old = getcwd(old, sizeof old) != nullptr;
     if (chdir(cd.c_str()) != 0)
         throw std::runtime_error("chdir " + cd);
-    const int rc = posix_spawn(&m_pid, args[0], &fa, nullptr, args.data(), environ);
+    const int rc = posix_spawnp(&m_pid, args[0], &fa, nullptr, args.data(), environ);
     if (have_old && chdir(old) != 0)
         throw std::runtime_error("chdir back");
     posix_spawn_file_actions_destroy(&fa);

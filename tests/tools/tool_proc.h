@@ -13,6 +13,9 @@ namespace tooltest {
 // Paths of the tools (ECRSIM, ECRCLI, ECR_LIB): from the environment, else
 // as the build placed them.
 std::string tool_path(const char* env_name);
+// The program that runs the 32-bit tools where the host cannot (ECR_EMULATOR
+// in the environment, else the build's); empty when they run natively.
+std::string emulator_path();
 
 // A fresh directory under the test's working directory, removed at the end.
 class TempDir {
