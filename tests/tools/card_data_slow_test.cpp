@@ -184,7 +184,7 @@ TEST_P(CardDataAtRest, NoFileHoldsCardData)
     sim.process().signal(SIGTERM);
     sim.process().wait(5000);
 
-    size_t files = 0, dumps = 0;
+    size_t files = 0, dumps = 0, pin_answers = 0;
     for (const std::string& path : files_under(dir.path())) {
         ++files;
         const std::string text = tooltest::read_file(path);
@@ -195,11 +195,16 @@ TEST_P(CardDataAtRest, NoFileHoldsCardData)
             ++dumps;
             for (const std::string& f : card_data_in(d.bytes))
                 ADD_FAILURE() << path << ", dump [" << d.label << "]: " << f;
+            if (d.bytes.compare(0, 6, "APP11.") == 0) {  // the PIN read's answer: nothing of it shown
+                ++pin_answers;
+                EXPECT_EQ(d.bytes, "APP11.****");
+            }
         }
     }
     // The library's log (with dumps of every exchange), ecrsim's and ecrcli's output.
     EXPECT_GE(files, 3u);
     EXPECT_GT(dumps, 50u);
+    EXPECT_EQ(pin_answers, 1u);
     EXPECT_FALSE(tooltest::find_log(dir.path()).empty());
 }
 

@@ -543,7 +543,9 @@ struct Engine::Session {
             en.invoice = e.m_next_invoice;
             const bool approved = en.response == "00";
             char appr[8];
-            std::snprintf(appr, sizeof appr, "A%05u", (en.invoice * 7919u + e.m_batch * 31u) % 100000u);
+            // Ends in a letter: with the invoice before it and the date after it
+            // in one field, digits alone could pass for a card number.
+            std::snprintf(appr, sizeof appr, "%05uA", (en.invoice * 7919u + e.m_batch * 31u) % 100000u);
             en.approval = approved ? appr : "";
             en.rrn = digits(700000000000ULL + e.m_batch * 10000ULL + en.invoice, 12);
         }
