@@ -6,9 +6,16 @@
 #include <string>
 #include <vector>
 
+#include <cstring>
+#include <memory>
+
 #include "Logging/log.h"
 #include "Logging/redact.h"
 #include "log_test_util.h"
+#include "protocol/card_read.h"
+#include "protocol/records.h"
+#include "protocol/response_decoder.h"
+#include "protocol/status.h"
 
 namespace {
 
@@ -41,7 +48,7 @@ std::string framed(const std::string& message)
 std::vector<std::string> standard(const std::string& pan, const std::string& expiry_name, bool totals = false)
 {
     std::vector<std::string> f = {"00", "01", "1001", "000000001234", "000000000000", pan, expiry_name, "CHIP",
-                                  "000123A1B2C30812153000SIMBANK", "SIMMERCHANT0001", "000000051000001",
+                                  "000123A1B2C308121530SIMBANK", "SIMMERCHANT0001", "000000051000001",
                                   "700000010001", "VISA", "SIM00001"};
     if (totals)
         f.insert(f.end(), {"000000001234", "1", "0", "1"});
@@ -61,6 +68,11 @@ struct Case {
     bool from_terminal;
     std::string out;
 };
+
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 const std::string kPan = "4111111111111111";
 const std::string kPanMasked = "411111******1111";
@@ -140,6 +152,75 @@ TEST(Redaction, CardNumberRule)
     EXPECT_EQ(el::masked_pan("4111********1111"), "4111********1111");
     EXPECT_EQ(el::masked_pan("123456789"), "*****6789");
     EXPECT_EQ(el::masked_pan("1234567"), "*******");
+}
+
+// The masked message decodes to the same report as the original but for
+// the card fields: the masking and the decoders agree on every layout.
+TEST(Redaction, EveryResponseDecodesAlikeButForTheCardFields)
+{
+    struct Response {
+        std::string message;
+        bool stored;
+    };
+    std::vector<Response> responses;
+    for (const char* code : {"PUR", "REF", "DSC", "PPD", "STL", "VOD", "RDC", "CTR", "AUH", "AHF", "PCC", "SLR",
+                             "SEP", "SRC", "AFC", "PIR", "RFI", "PVD", "OFN", "RFC", "XRP", "CSH", "CRC", "BAL",
+                             "ECH", "IFC", "IFN", "PNG", "PST", "ACC", "VID"})
+        for (const char* num : {"12.", "14.", "15.", "16."}) {
+            const bool totals = std::strcmp(code, "SLR") == 0 || std::strcmp(code, "XRP") == 0;
+            responses.push_back({join(with_header(std::string(code) + num, standard(kPan, kExp, totals))), false});
+        }
+    std::vector<std::string> cid = standard(kPan, kExp);
+    cid.insert(cid.begin() + 1, {kPan, "RNK1", "PROD"});
+    responses.push_back({join(with_header("CID12.", cid)), false});
+    for (const char* code : {"LRW", "LRD", "LWV", "LDV", "LWR", "LDR"})
+        responses.push_back({join({std::string(code) + "12.00", "01", "1001", "000000001234", "000123", "7", kPan,
+                                   "081226", "000000000100", "000000001334"}),
+                             false});
+    responses.push_back({join({"LGO12.00", "01", "1001", "000123", "7", kPan, "GIFT1", "2"}), false});
+    for (const char* code : {"GTS", "GTL", "GTI"})
+        responses.push_back({join(with_header(std::string(code) + "11.", standard(kPan, kExp))), true});
+
+    auto decode = [](std::string m, bool stored, _ecr_transaction_report* r) {
+        auto* p = reinterpret_cast<unsigned char*>(&m[0]);
+        const auto n = static_cast<unsigned int>(m.size());
+        return stored ? ecr_parse_response_NP(p, n, r) : ecr_parse_response(p, n, r);
+    };
+    for (const Response& resp : responses) {
+        std::string masked = resp.message;
+        el::redact_message(&masked[0], masked.size(), true);
+        auto plain = std::make_unique<_ecr_transaction_report>();
+        auto hidden = std::make_unique<_ecr_transaction_report>();
+        ASSERT_EQ(decode(resp.message, resp.stored, plain.get()), SE_OK) << resp.message;
+        ASSERT_EQ(decode(masked, resp.stored, hidden.get()), SE_OK) << masked;
+        EXPECT_STREQ(plain->PAN, kPan.c_str()) << resp.message;
+        EXPECT_STREQ(hidden->PAN, kPanMasked.c_str()) << masked;
+        EXPECT_EQ(std::string(hidden->ExpiryText).find_first_not_of('*'), std::string::npos);
+        EXPECT_EQ(hidden->CardExpireMonth, 0);
+        // All else byte for byte.
+        for (_ecr_transaction_report* r : {plain.get(), hidden.get()}) {
+            std::memset(r->PAN, 0, sizeof r->PAN);
+            std::memset(r->ExpiryText, 0, sizeof r->ExpiryText);
+            r->CardExpireMonth = r->CardExpireYear = 0;
+        }
+        EXPECT_EQ(std::memcmp(plain.get(), hidden.get(), sizeof *plain), 0) << resp.message.substr(0, 6);
+    }
+}
+
+TEST(Redaction, CardReadsDecodeToStarsOfTheSameLength)
+{
+    for (const char* code : {"CRD", "ACR", "DCR", "DSC", "GRC"}) {
+        std::string masked = join({std::string(code) + "11." + kTrack1, kTrack2, "T3", kHash});
+        el::redact_message(&masked[0], masked.size(), true);
+        _ecr_mread_report r{};
+        ASSERT_EQ(ecr_parse_crd_response(reinterpret_cast<unsigned char*>(&masked[0]),
+                                         static_cast<unsigned int>(masked.size()), &r),
+                  SE_OK);
+        EXPECT_EQ(std::string(r.track1, strnlen(r.track1, 100)), stars(kTrack1.size())) << code;
+        EXPECT_EQ(std::string(r.track2, strnlen(r.track2, 100)), stars(kTrack2.size())) << code;
+        EXPECT_EQ(std::string(r.track3, strnlen(r.track3, 110)), "**") << code;
+        EXPECT_EQ(std::string(r.sha1hash), kHash) << code;
+    }
 }
 
 // A sent frame and a received message as the log shows them: the listing is
