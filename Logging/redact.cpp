@@ -240,7 +240,9 @@ void redact_message(char* msg, std::size_t n, bool from_terminal)
 {
     if (msg == nullptr)
         return;
-    if (n < kHeader || msg[5] != '.') {
+    // Code and number; the sixth character is taken as the full stop
+    // whatever it is, as the decoders do.
+    if (n < kHeader || !is_digit(msg[3]) || !is_digit(msg[4])) {
         redact_text(msg, n);
         return;
     }

@@ -109,6 +109,7 @@ std::vector<Case> Cases()
     c.push_back({"DiscountCardRead", join({"DSC11.", "7770001234567890=30121", "", kHash}), true,
                  join({"DSC11.", stars(22), "", kHash})});
     c.push_back({"PinRead", "APP11.123456", true, "APP11.******"});
+    c.push_back({"PinReadWithoutFullStop", "APP11 1234", true, "APP11 ****"});
     // The common request layout carries the three tracks in fields 6 to 8.
     c.push_back({"RequestTracks",
                  join({"PUR10.01", "1001", "000000001234", "000000000000", "980", "000000", kTrack1, kTrack2, "T3",
