@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -19,14 +20,29 @@ AsyncWriter::~AsyncWriter()
     }
 }
 
+namespace {
+
+// Said once per process on standard error; later refusals only fail the open.
+void ReportSymlinkOnce(const std::string& path)
+{
+    static std::atomic<bool> said(false);
+    if (!said.exchange(true))
+        std::cerr << "log file [" << path << "] is a symbolic link: not opened\n" << std::flush;
+}
+
+}  // namespace
+
 bool AsyncWriter::Fopen(const std::string& path)
 {
     CloseFile();
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        // A symbolic link planted where the log goes is refused, not followed.
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        if (errno == ELOOP)
+            ReportSymlinkOnce(path);
         std::cout << "Open" << "return false Fopen\n" << std::flush;
         return false;
     }

@@ -1,9 +1,11 @@
 // Hex dumps of protocol buffers for the log.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Logging/log.h"
+#include "Logging/redact.h"
 
 namespace el {
 
@@ -45,13 +47,25 @@ std::string hex_dump(const void* data, unsigned int size, unsigned int per_line)
 void dbdump(const void* data, unsigned int size, std::string label)
 {
     try {
+        // The listing is made from a copy with the card data masked; the
+        // header still names the caller's buffer and its size.
+        unsigned char local[512];
+        std::string large;
+        unsigned char* copy = local;
+        if (size > sizeof local) {
+            large.resize(size);
+            copy = reinterpret_cast<unsigned char*>(&large[0]);
+        }
+        if (data != nullptr && size != 0)
+            std::memcpy(copy, data, size);
+        redact_dump(copy, data != nullptr ? size : 0);
         char address[2 * sizeof(std::uintptr_t) + 1];
         std::snprintf(address, sizeof address, "%jX",
                       static_cast<std::uintmax_t>(reinterpret_cast<std::uintptr_t>(data)));
         std::string text = "HEX DUMP: Buffer address = 0x";
         text += address;
         text += ", size = " + std::to_string(size) + ", function: [" + label + "]\n";
-        text += hex_dump(data, size, 16);
+        text += hex_dump(data != nullptr ? copy : nullptr, size, 16);
         Write(std::move(text));
     } catch (...) {
         // A dump that cannot be built is lost; the exchange goes on.

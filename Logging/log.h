@@ -53,7 +53,8 @@ std::string getCurrentTimeString();
 std::string prependZero(int n);
 // Offset / hex / characters listing of size bytes, per_line bytes a line.
 std::string hex_dump(const void* data, unsigned int size, unsigned int per_line);
-// Header line plus hex_dump(data, size, 16), queued through Write.
+// Header line plus hex_dump(data, size, 16), queued through Write.  The
+// listing shows the bytes with their card data masked (Logging/redact.h).
 void dbdump(const void* data, unsigned int size, std::string label);
 }  // namespace el
 

@@ -23,6 +23,16 @@ static pthread_cond_t done_cond = PTHREAD_COND_INITIALIZER;
 static int done;
 static unsigned long result;
 
+/* The card number as it may be shown: at most its first 6 and last 4
+   digits.  The terminal may send it in full; never print or store more. */
+static void mask_card_number(char* pan)
+{
+    size_t n = strlen(pan);
+    size_t front = n >= 13 ? 6 : 0;
+    size_t back = n >= 8 ? 4 : 0;
+    memset(pan + front, '*', n - front - back);
+}
+
 /* Runs on the library's operation thread. */
 static void on_complete(unsigned long code)
 {
@@ -85,8 +95,10 @@ int main(int argc, char** argv)
         printf("RRN: %s\n", text);
     if (get_LastTrxApprovalCode(text) == 0)
         printf("approval code: %s\n", text);
-    if (get_LastTrxPAN(text) == 0)
+    if (get_LastTrxPAN(text) == 0) {
+        mask_card_number(text);
         printf("card: %s\n", text);
+    }
     if (get_LastTrxInvoceNumber(&invoice) == 0)
         printf("invoice: %ld\n", invoice);
     if (get_LastTrxReceipt(receipt) == 0)

@@ -25,6 +25,14 @@
  * operation is waited for first, except when exit() is called from a callback
  * (the operation's own thread).
  *
+ * Card data: the log holds the library's records and a hex dump of every
+ * frame exchanged with the terminal, with no card data: card numbers keep at
+ * most their first 6 and last 4 digits; track data, PIN-read results, expiry
+ * dates and cardholder names are written as '*' (lengths unchanged).  The
+ * accessors and the card and PIN reads hand the application what the
+ * terminal sent, which may be a full card number or full track data: the
+ * application may use it for the transaction at hand but must not store it.
+ *
  * Call order: optionally put_EcrLogingPath / put_EcrLogging; OnTrxComplete
  * (and OnMsgReceived); put_TransportType, put_PosIP / put_PosPort or
  * put_UnixTTY; PosOpen (or CommOpenTCP); operation properties and an
@@ -75,7 +83,9 @@ ECRBRIDGE_API int OnTRX(void);
 ECRBRIDGE_API int get_DLLVersion(char* pVal);
 /* Logging on (non-zero) or off (0).  Switching on reopens the dated log file
    "VAR17_QTM YYYY.MM.DD.log" in the current directory; switching off closes
-   it after the queued lines are written.  Returns 0. */
+   it after the queued lines are written.  Returns 0.  The file is created
+   readable by its owner only; a symbolic link in its place is not followed
+   (the log is not opened, and standard error says so once). */
 ECRBRIDGE_API int put_EcrLogging(unsigned char on);
 /* Writes 1 when logging is on, 0 when off.  -1 for a null pointer, else 0. */
 ECRBRIDGE_API int get_EcrLoging(short* pVal);
@@ -166,7 +176,8 @@ ECRBRIDGE_API int EchoTest(unsigned long* pResult);
    storage: read-only, not to be freed, valid until the same kind of request
    runs again. */
 /* Reads a card; copies its track 2 (at most 100 characters) and a terminator
-   into track, which needs 101 bytes. */
+   into track, which needs 101 bytes.  Track data is handed over as the
+   terminal sent it, for the operation at hand: never to be stored. */
 ECRBRIDGE_API int PosMagneticRead(char* track);
 /* Reads a discount card, waiting up to `wait` seconds (1..99, else
    E_INVALIDARG); *track receives track 2 (at most 100 characters). */
@@ -301,7 +312,8 @@ ECRBRIDGE_API int get_LastTrxTotalTrxCount(unsigned short* pVal);
    Texts are zero-terminated within that width except where noted. */
 /* 13 bytes: the retrieval reference number, up to 12 characters. */
 ECRBRIDGE_API int get_LastTrxRRN(char* pVal);
-/* 20 bytes: the masked card number, up to 19 characters. */
+/* 20 bytes: the card number as the terminal sent it, up to 19 characters
+   (normally masked; a terminal may send it in full): not to be stored. */
 ECRBRIDGE_API int get_LastTrxPAN(char* pVal);
 /* 7 bytes: the approval code, 6 characters. */
 ECRBRIDGE_API int get_LastTrxApprovalCode(char* pVal);
@@ -316,7 +328,8 @@ ECRBRIDGE_API int get_LastTrxTerminalID(char* pVal);
 /* 999 bytes: additional data, up to 999 characters; a text of 999
    characters has no terminator. */
 ECRBRIDGE_API int get_LastTrxFld63Sf89(char* pVal);
-/* 109 bytes: track 3, up to 108 characters. */
+/* 109 bytes: track 3, up to 108 characters, as the terminal sent it: not to
+   be stored. */
 ECRBRIDGE_API int get_LastTrxTrack3(char* pVal);
 /* Exactly 3 bytes, no terminator: the three letters of the terminal's
    message code ("PUR"); the buffer's fourth byte is left untouched. */

@@ -1,5 +1,5 @@
 // Log writer: line format, file name, open/close/re-open, the logging switch,
-// the queue bound and the file's protection.
+// the queue bound and the file's protection (owner only, no symbolic link).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -282,6 +282,23 @@ TEST_F(ProcessLog, FileIsPrivateToItsOwnerAndClosedOnExec)
     }
     EXPECT_EQ(found, 1);
     CloseLog();
+}
+
+TEST_F(ProcessLog, SymlinkPlantedInTheLogDirectoryIsRefusedAndSaidOnce)
+{
+    const std::string target = dir.file("elsewhere.txt");
+    const std::string link = dir.file("planted.log");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    testing::internal::CaptureStderr();
+    const bool first = ConfigureFile(link);
+    const bool second = ConfigureFile(link);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+    struct stat st {};
+    EXPECT_NE(lstat(target.c_str(), &st), 0) << "nothing was created through the link";
+    const std::string said = "log file [" + link + "] is a symbolic link: not opened\n";
+    EXPECT_EQ(err, said);
 }
 
 TEST(LogQueueBound, LinesBeyondTheBoundAreCountedAndReported)

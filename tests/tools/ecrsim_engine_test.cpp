@@ -458,3 +458,27 @@ TEST(EcrcliText, TableAndJsonOfOneReport)
               "{\"operation\":\"purchase\",\"status\":\"declined\",\"response_code\":5,\"meaning\":\"do not "
               "honour\",\"amount\":12.34,\"rrn\":\"\",\"receipt\":\"ОТКАЗ\"}\n");
 }
+
+TEST(EcrcliText, CardDataIsMaskedInTableAndJson)
+{
+    ecrcli::Report r;
+    r.operation = "card-read";
+    r.status = "ok";
+    r.fields.push_back({"pan", "Card", "4111111111111111", false});
+    r.fields.push_back({"expiry", "Expiry", "12/27", false});
+    r.fields.push_back({"track2", "Track 2", "4111111111111111=2712101", false});
+    r.fields.push_back({"rrn", "RRN", "700000010001", false});
+    r.records.push_back("PUR 5500000000000004 A00001");
+    r.message = "card 4012888888881881";
+    r.receipt = "Card: 378282246310005\nOK";
+    EXPECT_EQ(ecrcli::render_table(r),
+              "Operation         card-read\nResult            ok\nCard              411111******1111\n"
+              "Expiry            *****\nTrack 2           ************************\nRRN               700000010001\n"
+              "Terminal message  card 401288******1881\n  PUR 550000******0004 A00001\n"
+              "---- receipt ----\nCard: 378282*****0005\nOK\n-----------------\n");
+    EXPECT_EQ(ecrcli::render_json(r),
+              "{\"operation\":\"card-read\",\"status\":\"ok\",\"pan\":\"411111******1111\",\"expiry\":\"*****\","
+              "\"track2\":\"************************\",\"rrn\":\"700000010001\","
+              "\"records\":[\"PUR 550000******0004 A00001\"],\"message\":\"card 401288******1881\","
+              "\"receipt\":\"Card: 378282*****0005\\nOK\"}\n");
+}

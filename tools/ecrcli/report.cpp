@@ -2,7 +2,37 @@
 
 #include <cstdio>
 
+#include "Logging/redact.h"
+
 namespace ecrcli {
+
+namespace {
+
+// What is printed never holds card data, whatever the terminal sent: the
+// card number keeps its first 6 and last 4 digits; track data and the
+// expiry become '*'; every other text is masked by the rule for text of
+// unknown layout.
+Report redacted(Report r)
+{
+    for (Field& f : r.fields) {
+        if (f.number)
+            continue;
+        if (f.key == "pan")
+            f.value = el::masked_pan(f.value);
+        else if (f.key == "track2" || f.key == "card_id" || f.key == "expiry")
+            f.value = el::masked_all(f.value);
+        else
+            f.value = el::redacted_text(f.value);
+    }
+    for (std::string& rec : r.records)
+        rec = el::redacted_text(rec);
+    r.detail = el::redacted_text(r.detail);
+    r.receipt = el::redacted_text(r.receipt);
+    r.message = el::redacted_text(r.message);
+    return r;
+}
+
+}  // namespace
 
 const char* response_meaning(int code)
 {
@@ -58,8 +88,9 @@ std::string json_string(const std::string& text)
     return out;
 }
 
-std::string render_json(const Report& r)
+std::string render_json(const Report& report)
 {
+    const Report r = redacted(report);
     std::string out = "{";
     out += "\"operation\":" + json_string(r.operation);
     out += ",\"status\":" + json_string(r.status);
@@ -85,8 +116,9 @@ std::string render_json(const Report& r)
     return out;
 }
 
-std::string render_table(const Report& r)
+std::string render_table(const Report& report)
 {
+    const Report r = redacted(report);
     std::vector<std::pair<std::string, std::string>> rows;
     rows.emplace_back("Operation", r.operation);
     rows.emplace_back("Result", r.status);

@@ -28,6 +28,7 @@ struct Report {
 const char* response_meaning(int code);
 // JSON string literal (with quotes) of a UTF-8 text.
 std::string json_string(const std::string& text);
+// Both renderings mask card data (card number, track data, expiry).
 std::string render_json(const Report& r);
 std::string render_table(const Report& r);
 // The terminal's CP1251 texts as UTF-8 (Cyrillic and ASCII; others become '?').

@@ -1,5 +1,6 @@
 #include "ecrsim/engine.h"
 
+#include "Logging/redact.h"
 #include "compat/compat.h"
 #include "sim/frame.h"
 
@@ -229,6 +230,9 @@ struct Engine::Session {
     Session(Engine& engine, ByteLink& l, const std::atomic<bool>* s) : e(engine), link(l), stop(s) {}
 
     const Options& opt() const { return e.m_opt; }
+    // The card number of the final responses: the configured one in full (as
+    // a terminal may send it) or an already masked one.
+    std::string card_number() const { return opt().pan.empty() ? std::string(kPan) : opt().pan; }
 
     void parse(const char* p, size_t n)
     {
@@ -391,7 +395,7 @@ struct Engine::Session {
             r += "Отмены: " + std::to_string(tot->voids) + " на " + money(tot->voids_amount) + "\n";
             r += "Итого: " + money(tot->net()) + "\n";
         } else {
-            r += "Карта: " + en.pan + "\n";
+            r += "Карта: " + el::masked_pan(en.pan) + "\n";
             r += "Сумма: " + money(en.amount) + "\n";
             if (en.add_amount != 0)
                 r += "Доп. сумма: " + money(en.add_amount) + "\n";
@@ -520,15 +524,15 @@ struct Engine::Session {
                 en.amount = tot.net();
             } else if (code == "BAL") {
                 en.response = opt().code;
-                en.pan = kPan;
+                en.pan = card_number();
                 en.amount = 123456;  // the balance, in minor units
             } else if (code == "RDC" && req.substr(3, 3) == "14.") {
                 en.response = opt().code;
-                en.pan = kPan;
+                en.pan = card_number();
                 en.amount = minor_units(field(f, 1));
             } else if (is_sale(code) || is_refund(code) || code == "AUH" || code == "VID") {
                 en.response = opt().code;
-                en.pan = kPan;
+                en.pan = card_number();
                 en.ecr_num = static_cast<unsigned>(std::atoi(field(f, 0).c_str()));
                 en.receipt_num = std::strtoull(field(f, 1).c_str(), nullptr, 10);
                 en.amount = minor_units(field(f, 2));
@@ -539,7 +543,9 @@ struct Engine::Session {
             en.invoice = e.m_next_invoice;
             const bool approved = en.response == "00";
             char appr[8];
-            std::snprintf(appr, sizeof appr, "A%05u", (en.invoice * 7919u + e.m_batch * 31u) % 100000u);
+            // Ends in a letter: with the invoice before it and the date after it
+            // in one field, digits alone could pass for a card number.
+            std::snprintf(appr, sizeof appr, "%05uA", (en.invoice * 7919u + e.m_batch * 31u) % 100000u);
             en.approval = approved ? appr : "";
             en.rrn = digits(700000000000ULL + e.m_batch * 10000ULL + en.invoice, 12);
         }
@@ -578,6 +584,7 @@ struct Engine::Session {
         }
         send_ack();
 
+        en.pan = el::masked_pan(en.pan);  // the journal keeps no full card number
         std::lock_guard<std::mutex> lk(e.m_mu);
         ++e.m_next_invoice;
         if (settlement) {
@@ -644,7 +651,7 @@ struct Engine::Session {
             rec += digits(i + 1, 4);
             rec += digits(n, 4);
             rec += digits(en.invoice, 6);
-            rec += pad(en.op + " " + en.pan, 20);
+            rec += pad(en.op + " " + el::masked_pan(en.pan), 20);
             rec += pad(en.approval, 6);
             rec += amount12(en.amount);
             rec += pad(en.rrn, 12);
@@ -676,8 +683,9 @@ struct Engine::Session {
     {
         const std::string num = req.substr(3, 3);
         const std::string body = req.substr(req.size() > 6 ? 6 : req.size());
-        const std::string track1 = "B4111111111111111^TEST/CARDHOLDER^2712101";
-        const std::string track2 = "4111111111111111=27121011234567890";
+        const std::string track_pan = opt().pan.empty() ? std::string("4111111111111111") : opt().pan;
+        const std::string track1 = "B" + track_pan + "^TEST/CARDHOLDER^2712101";
+        const std::string track2 = track_pan + "=27121011234567890";
         const std::string disc2 = "7770001234567890=30121";
         const std::string hash = "A94A8FE5CCB19BA61C4C0873D391E987982FBBD3";
         if (code == "CRD" || code == "ACR") {
@@ -820,7 +828,7 @@ void Engine::trace(const std::string& line)
         t = m_trace;
     }
     if (t)
-        t(line);
+        t(el::redacted_text(line));
 }
 
 std::vector<JournalEntry> Engine::journal() const

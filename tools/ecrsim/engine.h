@@ -28,6 +28,7 @@ struct Options {
     unsigned delay_ms = 0;       // pause before the final response of a payment
     int wait_notice_min = -1;    // >= 0: send a wait notice with these minutes first
     std::string sms;             // non-empty: send this text message before the final response
+    std::string pan;             // card number of responses and tracks, sent in full (empty: a masked one)
     Fault fault = Fault::None;
     unsigned ack_timeout_ms = 10000;      // wait for the cash register's ACK of a frame
     unsigned confirm_timeout_ms = 60000;  // wait for the confirmation of a final response
@@ -41,7 +42,7 @@ struct JournalEntry {
     unsigned invoice = 0;
     std::string approval;    // six characters
     std::string rrn;         // twelve digits
-    std::string pan;         // masked
+    std::string pan;         // masked: at most the first 6 and last 4 digits
     std::string response;    // two digits
     std::string when;        // DDMMhhmm
     unsigned ecr_num = 0;

@@ -32,6 +32,8 @@ void usage(FILE* out)
         "  --wait-notice MIN   send a wait notice of MIN minutes during each payment\n"
         "  --sms TEXT          send TEXT as a message for the cash desk during each payment\n"
         "  --fault KIND        bad-lrc | drop-ack | silence | close\n"
+        "  --pan DIGITS        card number the terminal reports in full (13..19 digits);\n"
+        "                      the journal and every output keep it masked\n"
         "  --once              exit after one connection (UDP: after a quiet second)\n"
         "  --replay LOGFILE    play the terminal's side of the exchange recorded in LOGFILE\n"
         "  --verbose           describe every request on stderr\n",
@@ -123,6 +125,14 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "ecrsim: --fault is bad-lrc, drop-ack, silence or close\n");
                 return 2;
             }
+            ++i;
+        } else if (a == "--pan") {
+            if (next == nullptr || std::strlen(next) < 13 || std::strlen(next) > 19 ||
+                std::strspn(next, "0123456789") != std::strlen(next)) {
+                std::fprintf(stderr, "ecrsim: --pan needs 13 to 19 digits\n");
+                return 2;
+            }
+            opt.pan = next;
             ++i;
         } else if (a == "--once") {
             once = true;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Logging/redact.h"
+
 namespace sim {
 
 std::string frame(const std::string& message) {
@@ -25,7 +27,14 @@ std::string join_fields(const std::vector<std::string>& parts) {
     return out;
 }
 
-std::string printable(const std::string& s) {
+std::string printable(const std::string& text) {
+    // Shown messages go either way: masked by both the response and the
+    // request layouts, so no card data reaches a message.
+    std::string s = text;
+    if (!s.empty()) {
+        el::redact_message(&s[0], s.size(), true);
+        el::redact_message(&s[0], s.size(), false);
+    }
     std::string out;
     for (unsigned char c : s) {
         if (c >= 0x20 && c < 0x7f) {

@@ -10,7 +10,8 @@ namespace sim {
 std::string frame(const std::string& message);
 // The parts joined with 0x1C between them: join_fields({"PUR12.00", "1"}) -> "PUR12.00<FS>1".
 std::string join_fields(const std::vector<std::string>& parts);
-// The text with every byte outside 0x20..0x7E written as <XX>, for messages.
+// The text with its card data masked and every byte outside 0x20..0x7E
+// written as <XX>, for messages.
 std::string printable(const std::string& s);
 
 // Splits the byte stream of the library into frames, lone ACK bytes and the
