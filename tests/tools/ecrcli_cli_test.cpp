@@ -282,6 +282,9 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"service refused on a sound link",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.link_error_known = true; }), 1, "declined",
                     "the terminal refused the request"},
+        VerdictCase{"empty audit, link unknown",
+                    with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.empty_answer_ok = true; }), 3, "failed",
+                    "no records came: the journal is empty or the terminal did not answer (result 0x80004005)"},
         VerdictCase{"empty audit on a sound link",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) {
                         o.link_error_known = true;

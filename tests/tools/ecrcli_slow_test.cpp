@@ -40,6 +40,14 @@ Json approved(const Simulator& sim, const TempDir& dir, const std::vector<std::s
     return j;
 }
 
+// Whether the library tells the tool its link failures (ecrcli --version).
+bool library_tells_link_errors()
+{
+    TempDir dir;
+    const tooltest::Run r = run_cli({"--version", "--json"}, dir.path());
+    return parse_json(r.out).at("last_error_text") == "yes";
+}
+
 }  // namespace
 
 TEST(EcrcliPurchase, ApprovedOverTcpPrintsFieldsAndUtf8Receipt)
@@ -153,6 +161,18 @@ TEST(EcrcliJournal, AuditIsPagedToTheEnd)
 {
     TempDir dir;
     Simulator sim({}, dir.path());
+    // The empty journal: no records, and not a silent terminal when the
+    // library can tell the difference.
+    tooltest::Run e = run_cli(with(sim.cli_link(), {"--json", "audit", "0"}), dir.path());
+    const Json ej = parse_json(e.out);
+    EXPECT_EQ(ej.at("exit_code"), std::to_string(e.exit_code)) << e.out;
+    if (library_tells_link_errors()) {
+        EXPECT_EQ(e.exit_code, 0) << e.out;
+        EXPECT_EQ(ej.at("record_count"), "0") << e.out;
+    } else {
+        EXPECT_EQ(e.exit_code, 3) << e.out;
+        EXPECT_NE(ej.at("reason").find("no records came"), std::string::npos) << e.out;
+    }
     const Json a = approved(sim, dir, {"purchase", "1.11"});
     const Json b = approved(sim, dir, {"purchase", "2.22"});
     approved(sim, dir, {"refund", "0.50"});
@@ -192,14 +212,6 @@ TEST(EcrcliCancel, CtrlCDuringAPaymentIsReportedAsCancelled)
     // Nothing was stored by the terminal: the final response was never confirmed.
     tooltest::Run c = run_cli(with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "gtc"}), dir.path());
     EXPECT_EQ(parse_json(c.out).at("count"), "0") << c.out << c.err;
-}
-
-// Whether the library tells the tool its link failures (ecrcli --version).
-bool library_tells_link_errors()
-{
-    TempDir dir;
-    const tooltest::Run r = run_cli({"--version", "--json"}, dir.path());
-    return parse_json(r.out).at("last_error_text") == "yes";
 }
 
 struct Drill {

@@ -87,6 +87,11 @@ bool read_arg(const ArgSpec& spec, const std::string& text, ArgValue* out, std::
             *error = what + *error;
             return false;
         }
+        // The library takes a double: it must carry exactly these minor units.
+        if (!money_to_double(out->number, &out->units)) {
+            *error = what + "\"" + text + "\" cannot be passed to the library exactly";
+            return false;
+        }
         return true;
     case ArgKind::Text:
     case ArgKind::Selection: {

@@ -66,6 +66,7 @@ const CommandSpec* find_command(const std::string& name);
 struct ArgValue {
     bool given = false;
     long long number = 0;
+    double units = 0;  // money: the double the library takes, checked to round-trip
     std::string text;
 };
 

@@ -416,13 +416,7 @@ int audit_all(int (*f)(char*, char*))
     return 0;
 }
 
-double amount_arg(const Options& o, size_t i)
-{
-    double v = 0;
-    if (i < o.args.size() && o.args[i].given)
-        money_to_double(o.args[i].number, &v);  // checked when the line was read
-    return v;
-}
+double amount_arg(const Options& o, size_t i) { return i < o.args.size() && o.args[i].given ? o.args[i].units : 0.0; }
 
 long number_arg(const Options& o, size_t i, long dflt = 0)
 {

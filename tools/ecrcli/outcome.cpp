@@ -89,9 +89,12 @@ Verdict judge(const Observed& o)
         return make(kExitOk, "ok", "");
     if (o.worker_result == kEInvalidArg)
         return make(kExitUsage, "usage", "the library refused the argument");
+    const std::string result = " (result " + hex_result(o.worker_result) + ")";
     if (!o.link_error.empty() || !o.link_error_known)
         return make(kExitLink, "failed",
-                    why(o, "the terminal did not answer as expected (result " + hex_result(o.worker_result) + ")"));
+                    why(o, o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" +
+                                                   result
+                                             : "the terminal did not answer as expected" + result));
     // The link was sound: the terminal answered, with nothing or with a refusal.
     if (o.empty_answer_ok)
         return make(kExitOk, "ok", "");
