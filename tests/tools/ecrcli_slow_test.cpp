@@ -259,8 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Drill{"close", "--udp", "the terminal closed the connection"},
                       Drill{"close", "--pty", "the terminal closed the connection"},
                       Drill{"bad-lrc", "--tcp", "bad check byte"}, Drill{"bad-lrc", "--udp", "bad check byte"},
-                      Drill{"bad-lrc", "--pty", "bad check byte"}, Drill{"drop-ack", "--tcp", "acknowledge"},
-                      Drill{"drop-ack", "--udp", "acknowledge"}, Drill{"drop-ack", "--pty", "acknowledge"},
+                      Drill{"bad-lrc", "--pty", "bad check byte"}, Drill{"drop-ack", "--tcp", "no answer"},
+                      Drill{"drop-ack", "--udp", "no answer"}, Drill{"drop-ack", "--pty", "no answer"},
                       Drill{"silence", "--tcp", "no answer"}, Drill{"silence", "--udp", "no answer"},
                       Drill{"silence", "--pty", "no answer"}),
     [](const ::testing::TestParamInfo<Drill>& i) {
