@@ -46,17 +46,18 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
     app.require_subcommand(0, 1);
     app.fallthrough();
     std::string tcp, udp;
-    auto* o_tcp = app.add_option("--tcp", tcp, "terminal on TCP, HOST[:PORT] (default 127.0.0.1:2000)");
-    auto* o_udp = app.add_option("--udp", udp, "terminal on UDP, HOST[:PORT]");
-    auto* o_serial = app.add_option("--serial", o.device, "terminal on a serial line (115200 baud, 7E1)");
+    auto* o_tcp = app.add_option("--tcp", tcp, "terminal on TCP (default 127.0.0.1:2000)")->type_name("HOST[:PORT]");
+    auto* o_udp = app.add_option("--udp", udp, "terminal on UDP")->type_name("HOST[:PORT]");
+    auto* o_serial = app.add_option("--serial", o.device, "terminal on a serial line (115200 baud, 7E1)")->type_name("DEVICE");
     o_tcp->excludes(o_udp)->excludes(o_serial);
     o_udp->excludes(o_serial);
-    app.add_option("--lib", o.lib, "library to load (default: libecrbridge.so next to ecrcli)");
-    app.add_option("--log-dir", o.log_dir, "directory of the library's log (created when missing)");
+    app.add_option("--lib", o.lib, "library to load (default: libecrbridge.so next to ecrcli)")->type_name("PATH");
+    app.add_option("--log-dir", o.log_dir, "directory of the library's log (created when missing)")->type_name("DIR");
     app.add_option("--timeout", o.timeout,
                    "seconds to wait for the terminal, 1..420 (payments: the library's budget when 40 or more; "
                    "check: each step, default 5)")
-        ->check(CLI::Range(1u, 420u));
+        ->check(CLI::Range(1u, 420u))
+        ->type_name("S");
     app.add_flag("--json", o.json, "print the outcome as one JSON object");
     app.add_flag("--verbose", o.verbose, "let the library's start-up lines through to stderr");
     app.add_flag("--version", o.version, "print the versions of ecrcli and of the library, and exit");
@@ -73,7 +74,7 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
         sub->footer(kFooter);
         texts[i].resize(c.args.size());
         for (size_t k = 0; k < c.args.size(); ++k) {
-            CLI::Option* a = sub->add_option(c.args[k].name, texts[i][k], c.args[k].help);
+            CLI::Option* a = sub->add_option(c.args[k].name, texts[i][k], c.args[k].help)->type_name("");
             if (c.args[k].required)
                 a->required();
             opts[i].push_back(a);
