@@ -155,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"gti 0 5", kRun, "gti", kTcp, "127.0.0.1", 2000, 0, false, 0},
         LineCase{"refund 5", kRun, "refund", kTcp, "127.0.0.1", 2000, 0, false, 500},
         LineCase{"--version", kRun, "", kTcp, "127.0.0.1", 2000, 0, false, -1},
+        LineCase{"--timeout 50 gtl --timeout 60", kRun, "gtl", kTcp, "127.0.0.1", 2000, 60, false, -1},
         // Help, whole and per subcommand.
         LineCase{"--help", kHelp, "purchase", kTcp, "", 0, 0, false, -1},
         LineCase{"partvoid --help", kHelp, "INVOICE", kTcp, "", 0, 0, false, -1},

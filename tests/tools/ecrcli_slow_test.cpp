@@ -335,6 +335,43 @@ TEST(EcrcliCheck, AbsentTerminalIsAFailedLink)
     }
 }
 
+// Ends that need no terminal: one JSON object each, with the exit code and
+// the reason.
+TEST(EcrcliExit, EveryEndIsOneJsonObjectWithItsReason)
+{
+    TempDir dir;
+    const std::string closed = free_port(SOCK_STREAM);
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        const char* status;
+        std::string reason;
+    } cases[] = {
+        {{"purchase", "12.345"}, 2, "usage", "purchase: AMOUNT: \"12.345\" has more than two digits after the point"},
+        {{"purchase", "1", "2", "3"}, 2, "usage", "The following argument was not expected: 3"},
+        {{"ping", "--log-dir", "/proc/none/logs"}, 2, "usage",
+         "cannot create the log directory /proc/none/logs: No such file or directory"},
+        {{"--lib", "/none/libecrbridge.so", "ping"}, 3, "failed", "cannot load /none/libecrbridge.so"},
+        {{"--tcp", "127.0.0.1:" + closed, "purchase", "1"}, 3, "failed", "cannot open tcp 127.0.0.1:" + closed},
+        {{"--tcp", "no-such-host.invalid", "ping"}, 3, "failed", "cannot resolve no-such-host.invalid"},
+    };
+    for (const auto& c : cases) {
+        const tooltest::Run r = run_cli(with({"--json"}, c.args), dir.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+        const Json j = parse_json(r.out);
+        ASSERT_TRUE(j.ok) << r.out;
+        EXPECT_EQ(j.at("status"), c.status);
+        EXPECT_EQ(j.at("exit_code"), std::to_string(c.exit_code));
+        EXPECT_EQ(j.at("reason").compare(0, c.reason.size(), c.reason), 0) << j.at("reason");
+        // Without --json the reason is one line: on stderr for usage, in the table otherwise.
+        const tooltest::Run t = run_cli(c.args, dir.path());
+        EXPECT_EQ(t.exit_code, c.exit_code);
+        EXPECT_NE((c.exit_code == 2 ? t.err : t.out).find(c.exit_code == 2 ? "ecrcli: " + c.reason : "Reason     " + c.reason),
+                  std::string::npos)
+            << t.out << t.err;
+    }
+}
+
 TEST(EcrcliReplay, RecordedPurchaseLogReproducesTheResult)
 {
     TempDir dir;

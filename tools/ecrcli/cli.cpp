@@ -45,6 +45,7 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
     app.footer(kFooter);
     app.require_subcommand(0, 1);
     app.fallthrough();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);  // the last one given wins
     std::string tcp, udp;
     auto* o_tcp = app.add_option("--tcp", tcp, "terminal on TCP (default 127.0.0.1:2000)")->type_name("HOST[:PORT]");
     auto* o_udp = app.add_option("--udp", udp, "terminal on UDP")->type_name("HOST[:PORT]");
