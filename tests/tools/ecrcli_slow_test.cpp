@@ -7,6 +7,9 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -212,6 +215,42 @@ TEST(EcrcliCancel, CtrlCDuringAPaymentIsReportedAsCancelled)
     // Nothing was stored by the terminal: the final response was never confirmed.
     tooltest::Run c = run_cli(with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "gtc"}), dir.path());
     EXPECT_EQ(parse_json(c.out).at("count"), "0") << c.out << c.err;
+}
+
+// On a terminal the status line shows the deadline that the terminal's wait
+// notice moved, and its message for the cash desk.
+TEST(EcrcliProgress, StatusLineShowsTheWaitNoticeAndTheMessage)
+{
+    TempDir dir;
+    Simulator sim({"--wait-notice", "2", "--delay-ms", "2000", "--sms", "INSERT CARD"}, dir.path());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::vector<std::string> argv{tooltest::tool_path("ECRCLI"), "--lib", tooltest::tool_path("ECR_LIB"),
+                                  "--log-dir", dir.path(), "purchase", "1.00"};
+    tooltest::Process cli(with(argv, sim.cli_link()), dir.path(), "progress", ptsname(master));
+    std::string screen;
+    while (cli.running()) {
+        pollfd p{master, POLLIN, 0};
+        char buf[4096];
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0)
+                screen.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(master);
+    EXPECT_EQ(cli.wait(1000), 0) << cli.out();
+    EXPECT_NE(screen.find("purchase: waiting for the terminal    0s / 40s"), std::string::npos) << screen;
+    // Two minutes from the notice, which came within the first seconds.
+    const size_t at = screen.find(" (the terminal asked for 2 min)  | INSERT CARD");
+    ASSERT_NE(at, std::string::npos) << screen;
+    const size_t slash = screen.rfind("s / ", at);
+    ASSERT_NE(slash, std::string::npos);
+    const int deadline = std::atoi(screen.c_str() + slash + 4);
+    EXPECT_GE(deadline, 120) << screen;
+    EXPECT_LE(deadline, 125) << screen;
 }
 
 struct Drill {

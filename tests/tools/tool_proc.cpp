@@ -88,14 +88,15 @@ std::string find_log(const std::string& dir)
     return found;
 }
 
-Process::Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name)
-    : m_out(dir + "/" + name + ".out"), m_err(dir + "/" + name + ".err")
+Process::Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name,
+                 const std::string& err_path)
+    : m_out(dir + "/" + name + ".out"), m_err(err_path.empty() ? dir + "/" + name + ".err" : err_path)
 {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));

@@ -39,7 +39,9 @@ struct Run {
 // A process whose stdout and stderr go to files in dir.
 class Process {
 public:
-    Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name);
+    // err_path, when given, takes stderr instead of the file (a terminal, say).
+    Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name,
+            const std::string& err_path = std::string());
     ~Process();  // SIGTERM and wait, if it still runs
     pid_t pid() const { return m_pid; }
     // Waits up to timeout_ms; the exit code, or -1.
