@@ -1,5 +1,7 @@
 #include "tools/tool_proc.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <dirent.h>
 #include <chrono>
@@ -98,14 +100,15 @@ std::string find_log(const std::string& dir)
     return found;
 }
 
-Process::Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name)
-    : m_out(dir + "/" + name + ".out"), m_err(dir + "/" + name + ".err")
+Process::Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name,
+                 const std::string& err_path)
+    : m_out(dir + "/" + name + ".out"), m_err(err_path.empty() ? dir + "/" + name + ".err" : err_path)
 {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
     std::vector<char*> args;
     // 32-bit tools run through the emulator where the host cannot run them.
     const std::string emulator = emulator_path();
@@ -236,87 +239,25 @@ const std::string& Json::at(const std::string& k) const
     return it == values.end() ? none : it->second;
 }
 
-double Json::number(const std::string& k) const { return std::atof(at(k).c_str()); }
-
-namespace {
-
-bool parse_string(const std::string& s, size_t* i, std::string* out)
-{
-    if (*i >= s.size() || s[*i] != '"')
-        return false;
-    ++*i;
-    out->clear();
-    while (*i < s.size() && s[*i] != '"') {
-        char c = s[*i];
-        if (c == '\\') {
-            ++*i;
-            if (*i >= s.size())
-                return false;
-            const char e = s[*i];
-            if (e == 'n') c = '\n';
-            else if (e == 'r') c = '\r';
-            else if (e == 't') c = '\t';
-            else if (e == 'u') {
-                if (*i + 4 >= s.size())
-                    return false;
-                c = static_cast<char>(std::strtol(s.substr(*i + 1, 4).c_str(), nullptr, 16));
-                *i += 4;
-            } else c = e;
-        }
-        *out += c;
-        ++*i;
-    }
-    if (*i >= s.size())
-        return false;
-    ++*i;
-    return true;
-}
-
-}  // namespace
-
 Json parse_json(const std::string& text)
 {
     Json j;
-    size_t i = text.find('{');
-    if (i == std::string::npos)
+    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object())
         return j;
-    ++i;
-    for (;;) {
-        if (i < text.size() && text[i] == '}') {
-            j.ok = true;
-            return j;
-        }
-        std::string key;
-        if (!parse_string(text, &i, &key) || i >= text.size() || text[i] != ':')
-            return j;
-        ++i;
-        if (i < text.size() && text[i] == '"') {
-            std::string v;
-            if (!parse_string(text, &i, &v))
-                return j;
-            j.values[key] = v;
-        } else if (i < text.size() && text[i] == '[') {
-            ++i;
-            std::vector<std::string>& arr = j.arrays[key];
-            while (i < text.size() && text[i] != ']') {
-                std::string v;
-                if (!parse_string(text, &i, &v))
-                    return j;
-                arr.push_back(v);
-                if (i < text.size() && text[i] == ',')
-                    ++i;
-            }
-            ++i;
+    for (const auto& item : doc.items()) {
+        if (item.value().is_string()) {
+            j.values[item.key()] = item.value().get<std::string>();
+        } else if (item.value().is_array()) {
+            std::vector<std::string>& arr = j.arrays[item.key()];
+            for (const auto& v : item.value())
+                arr.push_back(v.is_string() ? v.get<std::string>() : v.dump());
         } else {
-            const size_t end = text.find_first_of(",}", i);
-            if (end == std::string::npos)
-                return j;
-            j.values[key] = text.substr(i, end - i);
-            i = end;
+            j.values[item.key()] = item.value().dump();
         }
-        if (i < text.size() && text[i] == ',')
-            ++i;
     }
+    j.ok = true;
+    return j;
 }
 
 }  // namespace tooltest

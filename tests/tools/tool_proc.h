@@ -42,7 +42,9 @@ struct Run {
 // A process whose stdout and stderr go to files in dir.
 class Process {
 public:
-    Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name);
+    // err_path, when given, takes stderr instead of the file (a terminal, say).
+    Process(const std::vector<std::string>& argv, const std::string& dir, const std::string& name,
+            const std::string& err_path = std::string());
     ~Process();  // SIGTERM and wait, if it still runs
     pid_t pid() const { return m_pid; }
     // Waits up to timeout_ms; the exit code, or -1.
@@ -81,15 +83,15 @@ private:
 // Runs ecrcli with the arguments to its end (limit timeout_ms).
 Run run_cli(const std::vector<std::string>& args, const std::string& dir, unsigned timeout_ms = 120000);
 
-// A flat JSON object as ecrcli prints it: strings, numbers and arrays of
-// strings.  Values are kept as their text (strings unescaped).
+// ecrcli's one JSON object on stdout: strings, numbers and arrays of
+// strings, each kept as its text (strings unescaped).  ok is false unless
+// the whole text is one valid JSON object.
 struct Json {
     std::map<std::string, std::string> values;
     std::map<std::string, std::vector<std::string>> arrays;
     bool ok = false;
     bool has(const std::string& k) const { return values.count(k) != 0; }
     const std::string& at(const std::string& k) const;
-    double number(const std::string& k) const;
 };
 Json parse_json(const std::string& text);
 

@@ -1,5 +1,9 @@
 #include "ecrcli/report.h"
 
+#include "ecrcli/outcome.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 
 #include "Logging/redact.h"
@@ -17,16 +21,18 @@ Report redacted(Report r)
     for (Field& f : r.fields) {
         if (f.number)
             continue;
-        if (f.key == "pan")
-            f.value = el::masked_pan(f.value);
-        else if (f.key == "track2" || f.key == "card_id" || f.key == "expiry")
-            f.value = el::masked_all(f.value);
-        else
-            f.value = el::redacted_text(f.value);
+        for (std::string* text : {&f.value, &f.display}) {
+            if (f.key == "pan")
+                *text = el::masked_pan(*text);
+            else if (f.key == "track2" || f.key == "card_id" || f.key == "expiry")
+                *text = el::masked_all(*text);
+            else
+                *text = el::redacted_text(*text);
+        }
     }
     for (std::string& rec : r.records)
         rec = el::redacted_text(rec);
-    r.detail = el::redacted_text(r.detail);
+    r.reason = el::redacted_text(r.reason);
     r.receipt = el::redacted_text(r.receipt);
     r.message = el::redacted_text(r.message);
     return r;
@@ -34,102 +40,64 @@ Report redacted(Report r)
 
 }  // namespace
 
-const char* response_meaning(int code)
+void Report::add(const std::string& key, const std::string& label, const std::string& value,
+                 const std::string& display)
 {
-    switch (code) {
-    case 0: return "approved";
-    case 1: return "refer to card issuer";
-    case 3: return "invalid merchant";
-    case 4: return "pick up card";
-    case 5: return "do not honour";
-    case 12: return "invalid transaction";
-    case 13: return "invalid amount";
-    case 14: return "invalid card number";
-    case 20: return "no answer from the terminal";
-    case 25: return "transaction not found";
-    case 33: return "card checked, decision needed";
-    case 41: return "lost card";
-    case 43: return "stolen card";
-    case 51: return "insufficient funds";
-    case 54: return "expired card";
-    case 55: return "incorrect PIN";
-    case 57: return "not permitted to the card holder";
-    case 58: return "not permitted to the terminal";
-    case 61: return "exceeds the amount limit";
-    case 65: return "exceeds the count limit";
-    case 75: return "PIN tries exceeded";
-    case 91: return "issuer unavailable";
-    case 96: return "system malfunction";
-    default: return "declined";
-    }
+    fields.push_back(Field{key, label, value, false, display});
 }
 
-std::string json_string(const std::string& text)
+void Report::add_number(const std::string& key, const std::string& label, long long value)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    out += "\"";
-    return out;
+    fields.push_back(Field{key, label, std::to_string(value), true, std::string()});
 }
 
 std::string render_json(const Report& report)
 {
     const Report r = redacted(report);
-    std::string out = "{";
-    out += "\"operation\":" + json_string(r.operation);
-    out += ",\"status\":" + json_string(r.status);
+    nlohmann::ordered_json j;
+    if (!r.operation.empty())
+        j["operation"] = r.operation;
+    j["status"] = r.status;
+    j["exit_code"] = r.exit_code;
+    j["reason"] = r.reason;
     if (r.response_code >= 0) {
-        out += ",\"response_code\":" + std::to_string(r.response_code);
-        out += ",\"meaning\":" + json_string(response_meaning(r.response_code));
+        j["response_code"] = r.response_code;
+        j["meaning"] = response_meaning(r.response_code);
     }
-    if (!r.detail.empty())
-        out += ",\"detail\":" + json_string(r.detail);
-    for (const Field& f : r.fields)
-        out += "," + json_string(f.key) + ":" + (f.number ? f.value : json_string(f.value));
-    if (!r.records.empty()) {
-        out += ",\"records\":[";
-        for (size_t i = 0; i < r.records.size(); ++i)
-            out += (i ? "," : "") + json_string(r.records[i]);
-        out += "]";
+    for (const Field& f : r.fields) {
+        if (f.number)
+            j[f.key] = std::stoll(f.value);
+        else
+            j[f.key] = f.value;
     }
+    if (!r.records.empty() || r.operation == "audit")
+        j["records"] = r.records;
     if (!r.message.empty())
-        out += ",\"message\":" + json_string(r.message);
+        j["message"] = r.message;
     if (!r.receipt.empty())
-        out += ",\"receipt\":" + json_string(r.receipt);
-    out += "}\n";
-    return out;
+        j["receipt"] = r.receipt;
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string render_table(const Report& report)
 {
     const Report r = redacted(report);
     std::vector<std::pair<std::string, std::string>> rows;
-    rows.emplace_back("Operation", r.operation);
+    if (!r.operation.empty())
+        rows.emplace_back("Operation", r.operation);
     rows.emplace_back("Result", r.status);
+    if (!r.reason.empty())
+        rows.emplace_back("Reason", r.reason);
     if (r.response_code >= 0) {
         char buf[16];
         std::snprintf(buf, sizeof buf, "%02d", r.response_code);
         rows.emplace_back("Response code", std::string(buf) + " (" + response_meaning(r.response_code) + ")");
     }
-    for (const Field& f : r.fields)
-        if (!f.value.empty())
-            rows.emplace_back(f.label, f.value);
+    for (const Field& f : r.fields) {
+        const std::string& text = f.display.empty() ? f.value : f.display;
+        if (!text.empty())
+            rows.emplace_back(f.label, text);
+    }
     if (!r.message.empty())
         rows.emplace_back("Terminal message", r.message);
     size_t width = 0;
@@ -138,8 +106,6 @@ std::string render_table(const Report& report)
     std::string out;
     for (const auto& row : rows)
         out += row.first + std::string(width + 2 - row.first.size(), ' ') + row.second + "\n";
-    if (!r.detail.empty())
-        out += r.detail + "\n";
     for (const std::string& rec : r.records)
         out += "  " + rec + "\n";
     if (!r.receipt.empty()) {

@@ -1,5 +1,5 @@
-// The outcome of one ecrcli operation, printed as a readable table or as
-// JSON.
+// The outcome of one ecrcli operation, printed as a readable table or as one
+// JSON object.
 #pragma once
 #include <string>
 #include <vector>
@@ -7,27 +7,29 @@
 namespace ecrcli {
 
 struct Field {
-    std::string key;    // JSON key
-    std::string label;  // table label
-    std::string value;  // text (UTF-8), or the number's text when number is set
-    bool number = false;
+    std::string key;      // JSON key
+    std::string label;    // table label
+    std::string value;    // text (UTF-8), or the digits of a whole number when number is set
+    bool number = false;  // a whole number in JSON
+    std::string display;  // the table's text when it differs from value
 };
 
 struct Report {
-    std::string operation;        // subcommand name
-    std::string status;           // approved, declined, cancelled, failed, ok
-    int response_code = -1;       // -1: none (service operations)
-    std::string detail;           // one plain sentence about what happened
+    std::string operation;        // subcommand name ("" before one is known)
+    std::string status;           // approved, declined, ok, failed, unknown, cancelled, usage
+    int exit_code = 0;
+    std::string reason;           // one line: why it failed
+    int response_code = -1;       // -1: none
     std::vector<Field> fields;
     std::vector<std::string> records;  // audit records and other lists
     std::string receipt;          // UTF-8, may span lines
     std::string message;          // last text message of the terminal (UTF-8)
+
+    void add(const std::string& key, const std::string& label, const std::string& value,
+             const std::string& display = std::string());
+    void add_number(const std::string& key, const std::string& label, long long value);
 };
 
-// Meaning of a response code of the terminal (or of the library's own 20).
-const char* response_meaning(int code);
-// JSON string literal (with quotes) of a UTF-8 text.
-std::string json_string(const std::string& text);
 // Both renderings mask card data (card number, track data, expiry).
 std::string render_json(const Report& r);
 std::string render_table(const Report& r);

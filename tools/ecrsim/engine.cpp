@@ -59,6 +59,15 @@ std::string amount12(long long minor)
     return buf;
 }
 
+// A total that may be negative (refunds above sales): the sign takes the
+// first of the twelve places, "-00000000700" for -7.00.
+std::string signed_amount12(long long minor)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%012lld", minor);
+    return buf;
+}
+
 std::string digits(unsigned long long v, int width)
 {
     char buf[32];
@@ -418,7 +427,7 @@ struct Engine::Session {
         f.push_back(en.response);
         f.push_back(digits(en.ecr_num, 2));
         f.push_back(std::to_string(en.receipt_num));
-        f.push_back(amount12(en.amount));
+        f.push_back(tot != nullptr ? signed_amount12(en.amount) : amount12(en.amount));
         f.push_back(amount12(en.add_amount));
         f.push_back(en.pan);
         f.push_back(en.pan.empty() ? std::string() : "1227TEST/CARDHOLDER");
@@ -430,7 +439,7 @@ struct Engine::Session {
         f.push_back(en.pan.empty() ? std::string() : "VISA");
         f.push_back(kTerminalId);
         if (with_totals && tot != nullptr) {
-            f.push_back(amount12(tot->net()));
+            f.push_back(signed_amount12(tot->net()));
             f.push_back(std::to_string(tot->sales));
             f.push_back(std::to_string(tot->refunds));
             f.push_back(std::to_string(tot->all()));
@@ -556,9 +565,9 @@ struct Engine::Session {
             for (int block = 0; block < 6; ++block) {
                 const bool first = block == 0;
                 const long long t = first ? tot.net() : 0;
-                const std::string fields[11] = {first ? "980" : "000", amount12(t), amount12(0),
+                const std::string fields[11] = {first ? "980" : "000", signed_amount12(t), amount12(0),
                                                 amount12(first ? tot.sales_amount : 0), amount12(0), amount12(0),
-                                                amount12(first ? tot.refunds_amount : 0), amount12(t),
+                                                amount12(first ? tot.refunds_amount : 0), signed_amount12(t),
                                                 std::to_string(first ? tot.sales : 0),
                                                 std::to_string(first ? tot.refunds : 0),
                                                 std::to_string(first ? tot.all() : 0)};

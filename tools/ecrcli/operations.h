@@ -1,0 +1,16 @@
+// The library call of each subcommand with its arguments bound, and the
+// reading of what it leaves: the last transaction or the service's answer.
+#pragma once
+#include "ecrcli/cli.h"
+#include "ecrcli/library.h"
+#include "ecrcli/report.h"
+#include "ecrcli/runner.h"
+
+namespace ecrcli {
+
+// The operation of o.spec (missing exports are noted in lib.error).
+Operation make_operation(Library& lib, const Options& o);
+// The last transaction, field by field.
+void add_last_transaction(const Library& lib, Report& r);
+
+}  // namespace ecrcli

@@ -1,0 +1,134 @@
+#include "ecrcli/outcome.h"
+
+#include <cstdio>
+
+namespace ecrcli {
+
+namespace {
+
+Verdict make(int code, const char* status, const std::string& reason) { return Verdict{code, status, reason}; }
+
+std::string hex_result(int r)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(r));
+    return buf;
+}
+
+// The library's own words first, then the tool's.
+std::string why(const Observed& o, const std::string& fallback)
+{
+    if (!o.link_error.empty())
+        return o.link_error;
+    if (!o.outcome_reason.empty())
+        return o.outcome_reason;
+    return fallback;
+}
+
+std::string no_answer(const Observed& o) { return "no answer within " + std::to_string(o.deadline_s) + " s"; }
+
+Verdict declined(unsigned long code)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02lu", code);
+    return make(kExitDeclined, "declined",
+                std::string("declined by the terminal: response code ") + buf + " (" +
+                    response_meaning(static_cast<int>(code)) + ")");
+}
+
+Verdict payment(const Observed& o)
+{
+    switch (o.outcome) {
+    case LibOutcome::Approved: return make(kExitOk, "approved", "");
+    case LibOutcome::Declined: return declined(o.result);
+    case LibOutcome::NotSent:
+        return make(kExitLink, "failed", why(o, "the request did not reach the terminal"));
+    case LibOutcome::Unknown:
+        return make(kExitUnknown, "unknown", why(o, "the terminal's answer did not come: the outcome is not known"));
+    case LibOutcome::Cancelled:
+        if (o.user_cancelled)
+            return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
+        return make(kExitUnknown, "unknown", why(o, no_answer(o)));
+    case LibOutcome::Absent:
+    case LibOutcome::None:
+        break;
+    }
+    // Without the library's word the callback's result is all there is; 20
+    // says only that no final report came, not whether the terminal paid.
+    if (o.completed && o.result != 0 && o.result != kNoReport)
+        return declined(o.result);
+    if (o.user_cancelled)
+        return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
+    if (o.deadline_hit)
+        return make(kExitUnknown, "unknown", why(o, no_answer(o)));
+    if (o.completed && o.result == 0)
+        return make(kExitOk, "approved", "");
+    if (o.completed)
+        return make(kExitUnknown, "unknown", why(o, "no final answer from the terminal: the outcome is not known"));
+    if (o.worker_result == kEInvalidArg)
+        return make(kExitUsage, "usage", "the library refused the argument");
+    return make(kExitLink, "failed", why(o, "the library refused the operation (result " + hex_result(o.worker_result) + ")"));
+}
+
+}  // namespace
+
+Verdict judge(const Observed& o)
+{
+    if (o.shape == Shape::Payment)
+        return payment(o);
+    if (o.user_cancelled)
+        return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
+    if (o.deadline_hit)
+        return make(kExitLink, "failed", why(o, no_answer(o)));
+    if (o.shape == Shape::Ping) {
+        if (o.worker_done && o.worker_result == 0 && !o.completed)
+            return make(kExitOk, "ok", "");
+        return make(kExitLink, "failed", why(o, "the terminal did not acknowledge the ping"));
+    }
+    if (o.worker_result == 0)
+        return make(kExitOk, "ok", "");
+    if (o.worker_result == kEInvalidArg)
+        return make(kExitUsage, "usage", "the library refused the argument");
+    const std::string result = " (result " + hex_result(o.worker_result) + ")";
+    if (!o.link_error.empty() || !o.link_error_known)
+        return make(kExitLink, "failed",
+                    why(o, o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" +
+                                                   result
+                                             : "the terminal did not answer as expected" + result));
+    // The link was sound: the terminal answered, with nothing or with a refusal.
+    if (o.empty_answer_ok)
+        return make(kExitOk, "ok", "");
+    return make(kExitDeclined, "declined", "the terminal refused the request");
+}
+
+const char* response_meaning(int code)
+{
+    switch (code) {
+    case 0: return "approved";
+    case 1: return "refer to card issuer";
+    case 3: return "invalid merchant";
+    case 4: return "pick up card";
+    case 5: return "do not honour";
+    case 12: return "invalid transaction";
+    case 13: return "invalid amount";
+    case 14: return "invalid card number";
+    case 20: return "no answer from the terminal";
+    case 25: return "transaction not found";
+    case 33: return "card checked, decision needed";
+    case 41: return "lost card";
+    case 43: return "stolen card";
+    case 51: return "insufficient funds";
+    case 54: return "expired card";
+    case 55: return "incorrect PIN";
+    case 57: return "not permitted to the card holder";
+    case 58: return "not permitted to the terminal";
+    case 61: return "exceeds the amount limit";
+    case 65: return "exceeds the count limit";
+    case 75: return "PIN tries exceeded";
+    case 91: return "issuer unavailable";
+    case 96: return "system malfunction";
+    default: return "declined";
+    }
+}
+
+}  // namespace ecrcli
