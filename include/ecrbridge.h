@@ -26,6 +26,10 @@
  * operation; wait for the callback (or poll OnTRX); read the results;
  * PosClose.  Make the first call from one thread before using the library
  * from several.
+ *
+ * This header is the application's whole interface.  The library also
+ * exports its protocol layer (ecrbridge_protocol.h) and the ECR object's
+ * members; an application has no need of either.
  */
 #ifndef ECRBRIDGE_H
 #define ECRBRIDGE_H
