@@ -1,6 +1,9 @@
 # How the shipped shared library is linked: its file name and SONAME, the
 # exported names and their version node, and the C++ runtime.
 
+# Relocations are resolved at load time and then made read-only.
+target_link_options(ecrbridge PRIVATE -Wl,-z,relro,-z,now)
+
 # libecrbridge.so.1.0.1 with SONAME libecrbridge.so.1; the build tree keeps
 # the links libecrbridge.so.1 and libecrbridge.so next to it.
 set_target_properties(ecrbridge PROPERTIES
