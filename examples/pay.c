@@ -4,22 +4,22 @@
      pay HOST PORT AMOUNT
 
    It registers the transaction-complete callback, opens TCP, starts the
-   purchase, waits for the callback and reads the result.  The library is
-   linked normally; the callback registration is one of the functions
-   exported under its C++ name, so it is looked up by that name. */
-#include "ecrbridge.h"
+   purchase, waits for the callback and reads the result.  Plain C99 with
+   POSIX threads; build it with
 
-#include <dlfcn.h>
+     cc -std=c99 pay.c $(pkg-config --cflags --libs ecrbridge) -lpthread */
+#define _POSIX_C_SOURCE 200809L
+
+#include <ecrbridge.h>
+
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-typedef void (*register_fn)(EcrTrxCompleteCallback callback);
-
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t done_cond = PTHREAD_COND_INITIALIZER;
+static pthread_cond_t done_cond;
 static int done;
 static unsigned long result;
 
@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     long invoice = 0;
     int port;
     struct timespec until;
-    register_fn on_trx_complete;
+    pthread_condattr_t attr;
 
     if (argc != 4) {
         fprintf(stderr, "usage: pay HOST PORT AMOUNT\n");
@@ -62,12 +62,14 @@ int main(int argc, char** argv)
     port = atoi(argv[2]);
     amount = atof(argv[3]);
 
-    on_trx_complete = (register_fn)dlsym(RTLD_DEFAULT, "_Z13OnTrxCompletePFvmE");
-    if (on_trx_complete == NULL) {
-        fprintf(stderr, "pay: the library exports no OnTrxComplete\n");
-        return 3;
-    }
-    on_trx_complete(on_complete);
+    /* The wait below runs on the monotonic clock: setting the system time
+       neither shortens nor stretches it. */
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&done_cond, &attr);
+    pthread_condattr_destroy(&attr);
+
+    ecrb_OnTrxComplete(on_complete);
 
     if (CommOpenTCP(address, (short)port) != 0) {
         fprintf(stderr, "pay: cannot reach the terminal at %s:%d\n", address, port);
@@ -77,7 +79,7 @@ int main(int argc, char** argv)
     PosPurchase(amount, 0.0);
 
     /* A purchase lasts a few seconds; give up after two minutes. */
-    clock_gettime(CLOCK_REALTIME, &until);
+    clock_gettime(CLOCK_MONOTONIC, &until);
     until.tv_sec += 120;
     pthread_mutex_lock(&lock);
     while (!done) {

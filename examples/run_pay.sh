@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the example program against the terminal simulator and checks that the
 # purchase is approved:  run_pay.sh ECRSIM PAY
-# ECR_EMULATOR, when set, runs the 32-bit programs (e.g. qemu-i386).
+# Both run through $ECR_EMULATOR when it is set (32-bit programs on a host
+# that cannot run them natively).
 set -eu
 emu=${ECR_EMULATOR:-}
 sim=$1

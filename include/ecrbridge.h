@@ -39,6 +39,10 @@
  * operation; wait for the callback (or poll OnTRX); read the results;
  * PosClose.  Make the first call from one thread before using the library
  * from several.
+ *
+ * This header is the application's whole interface.  The library also
+ * exports its protocol layer (ecrbridge_protocol.h) and the ECR object's
+ * members; an application has no need of either.
  */
 #ifndef ECRBRIDGE_H
 #define ECRBRIDGE_H
@@ -59,17 +63,19 @@
 #define ECR_TRANSPORT_UDP 1
 #define ECR_TRANSPORT_TCP 2
 
+/* The ECR object; only ever handled through a pointer. */
 #ifdef __cplusplus
 class CVarkoClass2017;
+#else
+typedef struct CVarkoClass2017 CVarkoClass2017;
+#endif
 /* Transaction complete: the terminal's response code, 20 when no final report
    came, 0 when the transaction was cancelled. */
 typedef void (*EcrTrxCompleteCallback)(unsigned long result);
 /* Intermediate text message of the terminal (at most 49 characters). */
 typedef void (*EcrMsgReceivedCallback)(char const* text);
+#ifdef __cplusplus
 extern "C" {
-#else
-typedef void (*EcrTrxCompleteCallback)(unsigned long result);
-typedef void (*EcrMsgReceivedCallback)(char const* text);
 #endif
 
 /* ==== Lifecycle, connection, state, version, logging ==================== */
@@ -349,17 +355,41 @@ ECRBRIDGE_API int get_LastTrxReceipt(char* pVal);
 ECRBRIDGE_API int get_LastTrxNameBank(char* pVal);
 /* Summary counters of the last PosGSI: count of purchases, refunds and voids.
    E_FAIL for a null pointer.  The totals are TotolAmoundPurchaseTransaction
-   and its two siblings below (C++ names). */
+   and its two siblings (ecrb_ names below). */
 ECRBRIDGE_API int CountPurchaseTransaction(int* pVal);
 ECRBRIDGE_API int CountRefundTransaction(int* pVal);
 ECRBRIDGE_API int CountVoidTransaction(int* pVal);
 /* ---- end section: results (plain) ---- */
 
+/* ==== Plain C names of the functions exported under C++ names ============ */
+/* ---- section: ecrb (plain) ---- */
+/* The functions of the "mangled" section below, under plain C names that
+   any language's foreign-function interface can look up.  Each does exactly
+   what the C++ function of the same name after the prefix does (see there);
+   both names stay exported. */
+ECRBRIDGE_API CVarkoClass2017* ecrb_create_object(void);
+ECRBRIDGE_API void ecrb_destroy_object(CVarkoClass2017* object);
+ECRBRIDGE_API void ecrb_OnTrxComplete(EcrTrxCompleteCallback callback);
+ECRBRIDGE_API void ecrb_OnMsgReceived(EcrMsgReceivedCallback callback);
+ECRBRIDGE_API void ecrb_PosCashBack(double amount, double cashBackAmount);
+ECRBRIDGE_API void ecrb_Auth(double amount, double addAmount);
+ECRBRIDGE_API void ecrb_PosAuthFin(double amount, double addAmount);
+ECRBRIDGE_API void ecrb_PurchaseCheckCard(double amount, double addAmount, unsigned long* pResult);
+ECRBRIDGE_API void ecrb_PosPrintMessage(char* text);
+ECRBRIDGE_API int ecrb_CancelTransaction(void);
+/* complete: non-zero completes the purchase, 0 cancels it. */
+ECRBRIDGE_API int ecrb_PurchaseCheckCardCompleteTran(int complete, unsigned long* pResult);
+ECRBRIDGE_API int ecrb_TotolAmoundPurchaseTransaction(double* pVal);
+ECRBRIDGE_API int ecrb_TotolAmoundRefundTransaction(double* pVal);
+ECRBRIDGE_API int ecrb_TotolAmoundVoidTransaction(double* pVal);
+/* ---- end section: ecrb (plain) ---- */
+
 #ifdef __cplusplus
 } /* extern "C" */
 
 /* Functions exported under C++ (mangled) names; declare them with exactly
-   these parameter types. */
+   these parameter types.  From C and other languages use their ecrb_ names
+   above. */
 /* ---- section: mangled ---- */
 /* The single ECR object, created on the first exported call of any kind.
    Make the first call from one thread.  Null only when it cannot be created. */

@@ -33,3 +33,6 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build --preset fuzz
   tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-30}"
 fi
+
+echo "=== install (temporary prefix, pkg-config, find_package, i386 .deb) ==="
+ECR_EMULATOR="$ECR_I386_EMULATOR" tools/check-install.sh build/i386

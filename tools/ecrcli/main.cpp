@@ -67,7 +67,9 @@ std::string default_library()
         if (slash != std::string::npos)
             dir = path.substr(0, slash);
     }
-    return dir + "/libecrbridge.so";
+    // Installed, ecrcli is in bin/ and the library where the loader finds it.
+    const std::string beside = dir + "/libecrbridge.so";
+    return access(beside.c_str(), F_OK) == 0 ? beside : "libecrbridge.so";
 }
 
 // The library takes a dotted IPv4 address: names are resolved here.
