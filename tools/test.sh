@@ -28,3 +28,9 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build --preset fuzz
   tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-30}"
 fi
+
+echo "=== bench (built, not run: tools/bench.sh runs them) ==="
+dpkg -s libbenchmark-dev libspdlog-dev >/dev/null 2>&1 ||
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libbenchmark-dev libspdlog-dev; }
+cmake --preset bench >/dev/null
+cmake --build --preset bench
