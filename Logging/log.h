@@ -86,7 +86,6 @@ private:
     std::string m_spill;     // the whole line once it has outgrown m_inline
     bool m_spilled = false;
     bool m_bad = false;
-    LogType m_level;
 };
 
 WriteObject GetLogObject(LogType level);

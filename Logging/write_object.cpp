@@ -77,7 +77,6 @@ std::string_view TimeTextNow(const char* format, std::string& fallback)
 }  // namespace
 
 WriteObject::WriteObject(LogType level)
-    : m_level(level)
 {
     std::string uncached;
     const std::string_view time_text = TimeTextNow(CurrentTimeFormat(), uncached);
