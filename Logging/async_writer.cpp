@@ -106,20 +106,23 @@ void AsyncWriter::CloseFile()
     }
 }
 
-template <typename Line>
-bool AsyncWriter::Enqueue(Line&& line)
+bool AsyncWriter::Enqueue(const char* text, std::size_t size)
 {
     try {
+        bool wake;
         {
             std::lock_guard<std::mutex> queue(m_queueLock);
-            if (m_pendingBytes + line.size() > m_queueLimit) {
+            if (m_queue.size() + size > m_queueLimit) {
                 ++m_dropped;
                 return false;
             }
-            m_pendingBytes += line.size();
-            m_queue.push(std::forward<Line>(line));
+            m_queue.append(text, size);
+            wake = m_writerIdle;
         }
-        m_cv.notify_one();
+        // Only a writer asleep for want of lines needs waking; a busy one
+        // looks at the queue again within kGatherMs.
+        if (wake)
+            m_cv.notify_one();
         return true;
     } catch (const std::exception& e) {
         std::cerr << e.what();
@@ -130,12 +133,17 @@ bool AsyncWriter::Enqueue(Line&& line)
 
 bool AsyncWriter::Write(std::string&& line)
 {
-    return Enqueue(std::move(line));
+    return Enqueue(line.data(), line.size());
 }
 
 bool AsyncWriter::Write(const std::string& line)
 {
-    return Enqueue(line);
+    return Enqueue(line.data(), line.size());
+}
+
+bool AsyncWriter::WriteText(const char* text, std::size_t size)
+{
+    return Enqueue(text, size);
 }
 
 void AsyncWriter::SetQueueLimit(std::size_t bytes)
@@ -153,26 +161,37 @@ std::size_t AsyncWriter::DroppedLines() const
 void AsyncWriter::WriterTask()
 {
     std::string batch;
+    bool wrote = false;
     for (;;) {
         try {
             batch.clear();
+            std::size_t dropped = 0;
             {
                 std::unique_lock<std::mutex> queue(m_queueLock);
-                m_cv.wait(queue, [this] { return !m_queue.empty() || m_stop || m_dropped != 0; });
-                if (m_stop && m_queue.empty() && m_dropped == 0)
-                    return;
-                while (!m_queue.empty()) {
-                    batch += m_queue.front();
-                    m_queue.pop();
+                // After a pass that wrote, let the lines that follow gather
+                // (Close cuts the pause short); producers need not wake a
+                // writer that comes back by itself.
+                if (wrote)
+                    m_cv.wait_for(queue, std::chrono::milliseconds(kGatherMs), [this] { return m_stop; });
+                if (m_queue.empty() && m_dropped == 0) {
+                    if (m_stop)
+                        return;
+                    m_writerIdle = true;
+                    m_cv.wait(queue, [this] { return !m_queue.empty() || m_stop || m_dropped != 0; });
+                    m_writerIdle = false;
+                    if (m_stop && m_queue.empty() && m_dropped == 0)
+                        return;
                 }
-                m_pendingBytes = 0;
-                if (m_dropped != 0) {
-                    // The dropped lines came after everything that was queued.
-                    batch += el::detail::FormatRecordNow(
-                        LOG_ERROR, "[WriterTask:" + std::to_string(__LINE__) + "] log queue full, " +
-                                       std::to_string(m_dropped) + " lines dropped");
-                    m_dropped = 0;
-                }
+                batch.swap(m_queue);
+                dropped = m_dropped;
+                m_dropped = 0;
+            }
+            wrote = true;
+            if (dropped != 0) {
+                // The dropped lines came after everything that was queued.
+                batch += el::detail::FormatRecordNow(
+                    LOG_ERROR, "[WriterTask:" + std::to_string(__LINE__) + "] log queue full, " +
+                                   std::to_string(dropped) + " lines dropped");
             }
             // One write per pass; a failing disk must never stop the writer.
             const char* p = batch.data();
@@ -186,7 +205,7 @@ void AsyncWriter::WriterTask()
                 p += n;
                 left -= static_cast<std::size_t>(n);
             }
-            if (batch.capacity() > 65536)
+            if (batch.capacity() > kKeptBatchBytes)
                 std::string().swap(batch);  // give back the memory of a large backlog
         } catch (...) {
             // Lose this pass, keep the task alive.

@@ -1,11 +1,13 @@
 // Background file writer of the diagnostic log: producers queue finished
-// lines, one writer task per open file appends them.
+// lines, one writer task per open file appends them.  The queue is one byte
+// buffer that the writer swaps for its own emptied one, so that neither
+// side allocates once both buffers have grown to the size of a batch, and
+// the writer holds the queue lock only for the swap.
 #pragma once
 #include <condition_variable>
 #include <cstddef>
 #include <future>
 #include <mutex>
-#include <queue>
 #include <string>
 
 class AsyncWriter {
@@ -31,27 +33,34 @@ public:
     // Queues a finished line; false when it could not be queued.
     bool Write(std::string&& line);
     bool Write(const std::string& line);
+    bool WriteText(const char* text, std::size_t size);
 
     void SetQueueLimit(std::size_t bytes);
     // Lines dropped since the writer last reported a drop.
     std::size_t DroppedLines() const;
 
 private:
-    template <typename Line>
-    bool Enqueue(Line&& line);
+    bool Enqueue(const char* text, std::size_t size);
     void CloseLocked();
     void CloseFile();
     void WriterTask();
 
+    // A batch buffer up to this size is kept for the next pass (and, after
+    // the swap, for the producers); a larger one is given back.
+    static constexpr std::size_t kKeptBatchBytes = 1024u * 1024u;
+    // After a pass that wrote, the writer waits this long for more lines
+    // before it looks at the queue again.
+    static constexpr unsigned kGatherMs = 2;
+
     int m_fd = -1;                    // the output file
     mutable std::mutex m_queueLock;   // guards the queue, the counters and m_stop
     std::future<void> m_task;         // the running writer task, if any
-    std::queue<std::string> m_queue;  // finished lines not yet written
+    std::string m_queue;              // finished lines not yet written, back to back
     bool m_stop = true;
+    bool m_writerIdle = false;        // the writer waits for lines and must be woken
     std::mutex m_lifecycleLock;       // serialises Open and Close; taken before m_queueLock
     std::condition_variable m_cv;     // wakes the writer task
 
-    std::size_t m_pendingBytes = 0;
     std::size_t m_queueLimit = kDefaultQueueLimit;
     std::size_t m_dropped = 0;
 };

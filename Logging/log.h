@@ -1,15 +1,35 @@
 // Diagnostic log: records are composed stream-style on any thread and
 // written to the dated log file by a background writer.
 #pragma once
+#include <charconv>
+#include <cstddef>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 // Fixed underlying type: any int (an unknown level such as 5) is a valid value.
 enum LogType : int { LOG_UNKNOW = -1, LOG_ERROR = 0, LOG_INFO = 1, LOG_TRACE = 2 };
 
+namespace el {
+namespace detail {
+template <typename C>
+constexpr bool kIsNarrowChar =
+    std::is_same<C, char>::value || std::is_same<C, signed char>::value || std::is_same<C, unsigned char>::value;
+// Pointers that a stream prints as C strings.
+template <typename V>
+constexpr bool kIsNarrowString = std::is_pointer<V>::value && kIsNarrowChar<std::remove_cv_t<std::remove_pointer_t<V>>>;
+}  // namespace detail
+}  // namespace el
+
 // One record being composed; the finished line is queued when it is destroyed:
-// time text, " ", level label, " ", message, "\n".
+// time text, " ", level label, " ", message, "\n".  Values are inserted with
+// the formatting of an ordinary output stream (integers in decimal, chars as
+// characters, strings as text).  The line is built in the object itself (on
+// the stack of the logging function); only a record longer than kInline
+// bytes, or a value of a type other than text, a character or an integer,
+// costs a heap allocation.
 class WriteObject {
 public:
     explicit WriteObject(LogType level);
@@ -20,7 +40,30 @@ public:
     template <typename T>
     WriteObject& operator<<(const T& value)
     {
-        m_stream << value;
+        static_assert(!std::is_function<T>::value, "stream manipulators do not apply to log records");
+        using V = typename std::decay<T>::type;
+        if (m_bad)
+            return *this;
+        if constexpr (std::is_same<V, std::string>::value || std::is_same<V, std::string_view>::value) {
+            Append(value.data(), value.size());
+        } else if constexpr (el::detail::kIsNarrowString<V>) {
+            AppendCString(reinterpret_cast<const char*>(value));
+        } else if constexpr (el::detail::kIsNarrowChar<V>) {
+            const char c = static_cast<char>(value);
+            Append(&c, 1);
+        } else if constexpr (std::is_same<V, bool>::value) {
+            Append(value ? "1" : "0", 1);
+        } else if constexpr (std::is_integral<V>::value) {
+            char digits[24];
+            const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, value);
+            Append(digits, static_cast<std::size_t>(r.ptr - digits));
+        } else {
+            std::ostringstream s;
+            s << value;
+            const std::string text = s.str();
+            Append(text.data(), text.size());
+            m_bad = !s;
+        }
         return *this;
     }
 
@@ -30,10 +73,19 @@ public:
     static std::string m_sDefaultTimeFormat;           // "%d/%m/%Y %H:%M:%S"
     static const std::map<int, std::string> LogLevelMap;
 
+    static constexpr std::size_t kInline = 256;
+
 private:
-    std::ostringstream m_stream;
-    LogType m_level;
-    std::string m_time;
+    void Append(const char* text, std::size_t size);
+    // A null pointer puts the record in the failed state, as it does a
+    // stream: nothing inserted after it appears.
+    void AppendCString(const char* text);
+
+    char m_inline[kInline];  // the line while it fits
+    std::size_t m_size = 0;  // bytes in m_inline
+    std::string m_spill;     // the whole line once it has outgrown m_inline
+    bool m_spilled = false;
+    bool m_bad = false;
 };
 
 WriteObject GetLogObject(LogType level);

@@ -1,6 +1,7 @@
 // Helpers shared by the parts of the logging module (not part of the
 // logging API that the rest of the library uses).
 #pragma once
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -15,6 +16,9 @@ std::string FormatRecord(const std::string& time_text, LogType level, const std:
 std::string FormatRecordNow(LogType level, const std::string& text);
 // "VAR17_QTM YYYY.MM.DD.log" for the given local calendar time.
 std::string LogFileName(const std::tm& local);
+// Queue size bytes of finished text exactly as given; false when logging
+// is off or the text could not be queued.
+bool WriteText(const char* text, std::size_t size);
 // True once the process logger has been closed at process exit.
 bool LoggingShutDown();
 

@@ -107,6 +107,11 @@ std::string getCurrentTimeString()
 
 namespace detail {
 
+bool WriteText(const char* text, std::size_t size)
+{
+    return ProcessLogger().WriteText(text, size);
+}
+
 bool LoggingShutDown()
 {
     return g_shutDown.load(std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 // A log writer with the process-wide logging switch in front of it.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -47,6 +48,13 @@ public:
         if (!get_logging())
             return false;
         return Writer::Write(line);
+    }
+
+    bool WriteText(const char* text, std::size_t size)
+    {
+        if (!get_logging())
+            return false;
+        return Writer::WriteText(text, size);
     }
 
     bool get_logging() const { return m_enabled.load(std::memory_order_relaxed); }

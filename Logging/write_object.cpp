@@ -1,6 +1,9 @@
 // One log record being composed, its time text and its level label.
+#include <cstring>
 #include <ctime>
 #include <exception>
+#include <string>
+#include <string_view>
 #include <stdexcept>
 #include <iostream>
 
@@ -24,44 +27,116 @@ const char* KnownLabel(LogType level)
     return nullptr;
 }
 
-std::string CurrentTimeFormat()
+const char* CurrentTimeFormat()
 {
-    return el::detail::LoggingShutDown() ? std::string(kShutdownTimeFormat) : WriteObject::m_sDefaultTimeFormat;
+    return el::detail::LoggingShutDown() ? kShutdownTimeFormat : WriteObject::m_sDefaultTimeFormat.c_str();
+}
+
+// Local time formatted with format; false when it cannot be converted.
+bool FormatTime(std::time_t now, const char* format, char (&out)[64], std::size_t* size)
+{
+    std::tm local{};
+    if (localtime_r(&now, &local) == nullptr)
+        return false;
+    *size = std::strftime(out, sizeof out, format, &local);
+    return true;
+}
+
+// The time text of the current second, per thread: records come in bursts,
+// and converting to local time takes a process-wide lock in the C library.
+struct TimeTextCache {
+    std::time_t second = -1;
+    char format[64] = {};
+    char text[64] = {};
+    std::size_t size = 0;
+};
+thread_local TimeTextCache t_timeText;
+
+const char kTimeFailure[] = "00/00/0000 00:00:00";
+
+// The time text of now: from the thread's cache of the current second, or
+// converted afresh (held in fallback when it cannot be cached).
+std::string_view TimeTextNow(const char* format, std::string& fallback)
+{
+    const std::time_t now = std::time(nullptr);
+    TimeTextCache& cache = t_timeText;
+    if (cache.second == now && std::strncmp(cache.format, format, sizeof cache.format) == 0)
+        return std::string_view(cache.text, cache.size);
+    const std::size_t format_size = std::strlen(format);
+    if (format_size < sizeof cache.format && FormatTime(now, format, cache.text, &cache.size)) {
+        std::memcpy(cache.format, format, format_size + 1);
+        cache.second = now;
+        return std::string_view(cache.text, cache.size);
+    }
+    // An unusual format, or a time that cannot be converted.
+    cache.second = -1;
+    fallback = WriteObject::GetTime(format);
+    return fallback;
 }
 
 }  // namespace
 
 WriteObject::WriteObject(LogType level)
-    : m_level(level),
-      m_time(GetTime(CurrentTimeFormat()))
 {
+    std::string uncached;
+    const std::string_view time_text = TimeTextNow(CurrentTimeFormat(), uncached);
+    Append(time_text.data(), time_text.size());
+    Append(" ", 1);
+    const std::string label = MapLogLevel(level);
+    Append(label.data(), label.size());
+    Append(" ", 1);
 }
 
 WriteObject::~WriteObject()
 {
     try {
-        Write(el::detail::FormatRecord(m_time, m_level, m_stream.str()));
+        Append("\n", 1);
+        if (m_spilled)
+            el::detail::WriteText(m_spill.data(), m_spill.size());
+        else
+            el::detail::WriteText(m_inline, m_size);
     } catch (...) {
         // A record that cannot be built is lost; the caller never notices.
     }
 }
 
+void WriteObject::Append(const char* text, std::size_t size)
+{
+    if (!m_spilled && m_size + size <= kInline) {
+        std::memcpy(m_inline + m_size, text, size);
+        m_size += size;
+        return;
+    }
+    if (!m_spilled) {
+        m_spill.reserve(2 * kInline + size);
+        m_spill.assign(m_inline, m_size);
+        m_spilled = true;
+    }
+    m_spill.append(text, size);
+}
+
+void WriteObject::AppendCString(const char* text)
+{
+    if (text == nullptr)
+        m_bad = true;
+    else
+        Append(text, std::strlen(text));
+}
+
 std::string WriteObject::GetTime(const std::string& format)
 {
     try {
-        std::time_t now = std::time(nullptr);
-        std::tm local{};
-        if (localtime_r(&now, &local) == nullptr)
-            throw std::runtime_error("localtime_r failed");
         char buffer[64];
-        std::size_t n = std::strftime(buffer, sizeof buffer, format.c_str(), &local);
+        std::size_t n = 0;
+        if (!FormatTime(std::time(nullptr), format.c_str(), buffer, &n))
+            throw std::runtime_error("localtime_r failed");
         return std::string(buffer, n);
     } catch (const std::exception& e) {
         std::cerr << "[" << "GetTime" << "] catch [" << e.what() << "]" << std::endl;
     } catch (...) {
         std::cerr << "[" << "GetTime" << "] catch [...]" << std::endl;
     }
-    return "00/00/0000 00:00:00";
+    return kTimeFailure;
 }
 
 std::string WriteObject::MapLogLevel(LogType level)

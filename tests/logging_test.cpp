@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <ctime>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "Logging/async_writer.h"
 #include "Logging/log.h"
@@ -60,6 +62,44 @@ TEST_F(ProcessLog, RecordLineHasTimeLabelAndCallerPrefix)
     EXPECT_TRUE(time == before || time == after) << time;
     EXPECT_TRUE(std::regex_match(time, std::regex(kTimePattern))) << time;
     EXPECT_EQ(text.substr(19), record);
+}
+
+namespace {
+int LogsInside()
+{
+    LOGREC(LOG_INFO) << "inner";
+    return 7;
+}
+}  // namespace
+
+// Values print as a stream prints them; a null C string ends the record's
+// text; a record longer than the room inside it is written whole; a record
+// composed while another is open lands before it.
+TEST_F(ProcessLog, RecordValuesPrintAsAStreamPrintsThem)
+{
+    const std::string path = dir.file("values.log");
+    ASSERT_TRUE(ConfigureFile(path));
+    el::set_logging(true);
+    const unsigned char letter = 'A';
+    const signed char other = 'B';
+    const char* none = nullptr;
+    const std::string long_text(300, 'x');
+    LOGREC(LOG_INFO) << letter << other << ' ' << true << false << ' ' << -7 << ' ' << LLONG_MIN << ' ' << ULLONG_MAX
+                     << ' ' << 12.34 << ' ' << 0.1f << ' ' << 1e10 << ' ' << static_cast<uint16_t>(643);
+    LOGREC(LOG_INFO) << "a" << none << "b" << 1;
+    LOGREC(LOG_INFO) << long_text << "|" << 5;
+    LOGREC(LOG_INFO) << "outer " << LogsInside();
+    CloseLog();
+
+    std::vector<std::string> messages;
+    for (const std::string& line : Lines(ReadFile(path)))  // after the label and the "[function:line] "
+        messages.push_back(line.substr(line.find("] ", line.find("] ") + 2) + 2));
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "AB 10 -7 -9223372036854775808 18446744073709551615 12.34 0.1 1e+10 643");
+    EXPECT_EQ(messages[1], "a");
+    EXPECT_EQ(messages[2], long_text + "|5");
+    EXPECT_EQ(messages[3], "inner");
+    EXPECT_EQ(messages[4], "outer 7");
 }
 
 TEST_F(ProcessLog, EveryLevelPrintsItsLabel)

@@ -34,5 +34,11 @@ if [ -f fuzz/CMakeLists.txt ]; then
   tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-30}"
 fi
 
+echo "=== bench (built, not run: tools/bench.sh runs them) ==="
+dpkg -s libbenchmark-dev libspdlog-dev >/dev/null 2>&1 ||
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libbenchmark-dev libspdlog-dev; }
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+
 echo "=== install (temporary prefix, pkg-config, find_package, i386 .deb) ==="
 ECR_EMULATOR="$ECR_I386_EMULATOR" tools/check-install.sh build/i386
