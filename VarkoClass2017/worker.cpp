@@ -222,9 +222,14 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
+    // The raised flag wakes the payment's read at once; the request goes out
+    // only once that read has let go of the link, so the terminal's answer
+    // reaches this exchange and not the payment.  The flag stays raised: the
+    // payment sees it when it gets the link back and ends as interrupted
+    // (result 0); the next operation lowers it.
     handle->interrupt.store(1);
+    const std::lock_guard<std::mutex> owner(handle->owner);
     ClearBuffers();
-    handle->interrupt.store(0);
     unsigned int status = send_receive_interrupt(handle);
     return status == SE_OK ? 0 : E_FAIL;
 }
