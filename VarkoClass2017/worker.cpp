@@ -246,6 +246,10 @@ HRESULT CVarkoClass2017::PosAbortTrx()
     // The terminal told the cash desk something that must not be cut short.
     if (m_Report.MsgFlag != 0)
         return E_FAIL;
+    // As for the interrupt: a payment still reading is stopped and lets go
+    // of the link before the abort request goes out.
+    handle->interrupt.store(1);
+    const std::lock_guard<std::mutex> owner(handle->owner);
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
     CancelPurch();

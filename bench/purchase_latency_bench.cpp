@@ -71,6 +71,9 @@ long purchase_ms(sim::Link link)
     t.start();
     if (!open_to(t))
         return -1;
+    // The simulator looks for a newly opened pseudo-terminal every 20 ms;
+    // that is its delay, not the library's.
+    Sleep(100);
     {
         std::lock_guard<std::mutex> lock(g_lock);
         g_completed = false;

@@ -82,7 +82,11 @@ ECRBRIDGE_API int put_EcrLogingPath(char const* path);
 /* ---- section: connection (plain) ---- */
 /* Opens the link of the transport type set with put_TransportType (serial
    device of put_UnixTTY, or TCP/UDP to put_PosIP:put_PosPort); port is kept
-   as the com port number only.  0 when the link is open, 1 when it failed. */
+   as the com port number only.  0 when the link is open, 1 when it failed:
+   a TCP connect waits at most 5 s; a UDP socket is connected to the
+   terminal's address and port and takes datagrams from nowhere else; a
+   serial device is held exclusively (a second open, by any process, fails).
+   ecrb_last_error_text tells why an open failed. */
 ECRBRIDGE_API int PosOpen(int port);
 /* Closes the link (harmless when closed).  Returns 0. */
 ECRBRIDGE_API int PosClose(void);

@@ -52,19 +52,14 @@ void FrameReader::commit(unsigned int n)
     m_tail += n < room ? n : room;
 }
 
-bool FrameReader::peek(unsigned char* byte) const
-{
-    if (m_head == m_tail || m_state != State::Idle)
-        return false;
-    *byte = m_buf[m_head];
-    return true;
-}
-
 bool FrameReader::take(unsigned char* byte)
 {
-    if (!peek(byte))
+    if (m_head == m_tail)
         return false;
-    ++m_head;
+    // Taking bytes one by one gives up the frame being gathered: its bytes
+    // come out as they are.
+    m_state = State::Idle;
+    *byte = m_buf[m_head++];
     return true;
 }
 

@@ -45,11 +45,11 @@ public:
     bool in_frame() const { return m_state == State::Body; }
     // Bytes held and not yet handed out (in a frame: from its STX).
     unsigned int held() const { return m_tail - m_head; }
+    const unsigned char* held_bytes() const { return m_buf + m_head; }
     // Forget everything held (a link opened afresh).
     void reset();
-    // The first byte held, without taking it; false when nothing is held.
-    bool peek(unsigned char* byte) const;
-    // Take one byte held (for the ACK wait, which skips what is not ACK).
+    // Take the next byte held, as it is (the ACK wait skips what is not ACK);
+    // a frame being gathered is given up.  False when nothing is held.
     bool take(unsigned char* byte);
 
     uint64_t skipped() const { return m_skipped; }

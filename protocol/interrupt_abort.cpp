@@ -9,6 +9,7 @@
 #include "Logging/log.h"
 #include "protocol/message.h"
 #include "protocol/pos_handle.h"
+#include "protocol/pos_link.h"
 #include "protocol/single_exchange.h"
 #include "protocol/transaction_rules.h"
 
@@ -53,6 +54,7 @@ unsigned int send_receive_interrupt(void* handle)
             LOGREC(LOG_ERROR) << " build_request_header fail, code[" << status << "]";
             return status;
         }
+        pos_link_drop_stale(h);
         status = pos_write_packet(h, buf, len);
         if (status != SE_OK) {
             LOGREC(LOG_ERROR) << " pos_write_packet fail, code[" << status << "]";
@@ -93,6 +95,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
         unsigned char buf[POS_MAX_MESSAGE];
         unsigned int len = 0;
         std::memset(buf, 0, sizeof buf);
+        pos_link_drop_stale(h);
         unsigned int status = write_header(h, buf, &len, "PUR11.");
         if (status != SE_OK)
             return status;

@@ -113,12 +113,7 @@ unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, Po
         return SE_PARAM;
     for (;;) {
         unsigned char byte = 0;
-        while (h->rx.peek(&byte)) {
-            if (byte == STX) {
-                seen->last = byte;  // a frame instead of the ACK: it stays
-                return SE_EXEC;
-            }
-            h->rx.take(&byte);
+        while (h->rx.take(&byte)) {
             seen->last = byte;
             if (byte == ACK)
                 return SE_OK;
@@ -131,6 +126,28 @@ unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, Po
         if (got <= 0 && got != PosChannel::kWoken && GetTickCount() >= deadline)
             return SE_EXEC;
     }
+}
+
+void pos_link_drop_stale(PosHandle* h)
+{
+    if (h == nullptr || h->transport == nullptr)
+        return;
+    // A deadline that has passed: only what is there already.
+    const uint64_t now = GetTickCount();
+    while (h->rx.held() < FrameReader::kMaxMessage) {
+        unsigned int room = 0;
+        unsigned char* space = h->rx.space(&room);
+        const int got = h->transport->ReadSome(space, room, now, -1);
+        if (got <= 0)
+            break;
+        h->rx.commit(static_cast<unsigned int>(got));
+    }
+    const unsigned int held = h->rx.held();
+    if (held == 0)
+        return;
+    LOGDUMP(h->rx.held_bytes(), held, "Received from terminal");
+    LOGREC(LOG_INFO) << "Bytes left from an earlier exchange dropped[" << held << "]";
+    h->rx.reset();
 }
 
 int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n)

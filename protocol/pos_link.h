@@ -34,10 +34,17 @@ struct PosAckWait {
     unsigned char last = 0;    // the last byte taken (0 when none came)
     bool interrupted = false;  // the interrupt flag ended the wait
 };
-// Wait for one ACK byte until the deadline; other bytes are skipped, but a
-// frame that comes instead is left for the next read.  SE_OK on ACK, else
-// SE_EXEC (also when interrupted).  The caller dumps seen->last.
+// Wait for one ACK byte until the deadline; every other byte is skipped (a
+// frame that comes before the ACK is left over from an earlier exchange).
+// Bytes after the ACK stay for the next read.  SE_OK on ACK, else SE_EXEC
+// (also when interrupted).  The caller dumps seen->last.
 unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, PosAckWait* seen);
+
+// Before a request that opens a new dialogue: bytes already received or
+// waiting on the link (left over from an exchange that ended, such as a text
+// message that came after a cancel) are taken without waiting, dumped,
+// logged and dropped, so that they are not taken for the answer.
+void pos_link_drop_stale(PosHandle* h);
 
 // Write bytes as they are (an ACK, a prepared frame): the channel's result.
 int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n);

@@ -94,6 +94,7 @@ static unsigned int run_exchange(PosHandle* h, SingleExchange& ex)
             expected_len = 5;
     }
 
+    pos_link_drop_stale(h);
     const unsigned int sent = pos_write_packet(h, request, request_len);
     if (sent != SE_OK) {
         SXREC(ex, LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";

@@ -106,6 +106,8 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     char code[4] = {0};
     std::memcpy(code, request_buf, 3);
 
+    pos_link_drop_stale(h);
+
     status = pos_write_packet(h, request_buf, len);
     if (status != SE_OK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << " pos_write_packet error[" << status << "]";
