@@ -43,6 +43,10 @@ struct PosHandle {
     // Held by the exchange that owns the link (the payment exchange, the
     // interrupt exchange), so that one of them reads at a time.
     std::mutex owner;
+    // Held by a payment transaction from its start until it has written its
+    // outcome (not while its callback runs): the interrupt and abort wait for
+    // it before they clear the records.
+    std::mutex run;
     unsigned long bad_frames = 0;        // frames dropped for a wrong check byte
 };
 
