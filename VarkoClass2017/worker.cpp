@@ -87,6 +87,9 @@ HRESULT CVarkoClass2017::Transaction()
 {
     unsigned long result = kNoReport;
     PosHandle* handle = m_Transport.GetHandle();
+    std::unique_lock<std::mutex> running;
+    if (handle != nullptr)
+        running = std::unique_lock<std::mutex>(handle->run);
 
     LOGREC(LOG_TRACE) << "Start pos_init_transport";
     unsigned int status = pos_init_transaction(handle, &m_Param);
@@ -97,6 +100,8 @@ HRESULT CVarkoClass2017::Transaction()
         // the application is told, so that no write follows its callback.
         clear_interrupt(m_Transport.GetHandle());
         ClearBuffers();
+        if (running.owns_lock())
+            running.unlock();
         Fire_OnTrxComplete(kNoReport);
         return 0;
     }
@@ -148,6 +153,8 @@ HRESULT CVarkoClass2017::Transaction()
     // The flag is lowered before the application is told: once its callback
     // has run, the application may close the connection from another thread.
     clear_interrupt(m_Transport.GetHandle());
+    if (running.owns_lock())
+        running.unlock();
     Fire_OnTrxComplete(result);
     return 0;
 }
@@ -222,9 +229,15 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
+    // The raised flag wakes the payment's read at once; the records are
+    // cleared and the request goes out only once the payment has let go of
+    // the link and written its outcome (interrupted, result 0), so the
+    // terminal's answer reaches this exchange and not the payment.  A flag
+    // left raised is lowered by the next operation.
     handle->interrupt.store(1);
+    const std::lock_guard<std::mutex> running(handle->run);
+    const std::lock_guard<std::mutex> owner(handle->owner);
     ClearBuffers();
-    handle->interrupt.store(0);
     unsigned int status = send_receive_interrupt(handle);
     return status == SE_OK ? 0 : E_FAIL;
 }
@@ -241,6 +254,11 @@ HRESULT CVarkoClass2017::PosAbortTrx()
     // The terminal told the cash desk something that must not be cut short.
     if (m_Report.MsgFlag != 0)
         return E_FAIL;
+    // As for the interrupt: a payment still reading is stopped and lets go
+    // of the link before the abort request goes out.
+    handle->interrupt.store(1);
+    const std::lock_guard<std::mutex> running(handle->run);
+    const std::lock_guard<std::mutex> owner(handle->owner);
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
     CancelPurch();

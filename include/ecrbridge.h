@@ -103,7 +103,11 @@ ECRBRIDGE_API int put_EcrLogingPath(char const* path);
 /* ---- section: connection (plain) ---- */
 /* Opens the link of the transport type set with put_TransportType (serial
    device of put_UnixTTY, or TCP/UDP to put_PosIP:put_PosPort); port is kept
-   as the com port number only.  0 when the link is open, 1 when it failed. */
+   as the com port number only.  0 when the link is open, 1 when it failed:
+   a TCP connect waits at most 5 s; a UDP socket is connected to the
+   terminal's address and port and takes datagrams from nowhere else; a
+   serial device is held exclusively (a second open, by any process, fails).
+   ecrb_last_error_text tells why an open failed. */
 ECRBRIDGE_API int PosOpen(int port);
 /* Closes the link (harmless when closed).  Returns 0. */
 ECRBRIDGE_API int PosClose(void);
@@ -113,6 +117,17 @@ ECRBRIDGE_API int CommOpenTCP(char* address, short port);
 /* As PosClose.  Returns 0. */
 ECRBRIDGE_API int CommClose(void);
 /* ---- end section: connection (plain) ---- */
+/* ---- section: diagnostics (plain) ---- */
+/* Copies a short text of the last failure of the terminal link, with its
+   terminator, into buf (size bytes): the failed operation and the system's
+   text for an open, connect or bind ("connect to 10.0.0.5:2000: Connection
+   timed out"; a connect waits at most 5 s), "the terminal closed the
+   connection", "no answer within 40 s", "frames with a bad check byte were
+   received".  Empty when there was none since the link was opened.  Any
+   thread may call it.  0 when the whole text was copied, 1 when it was cut
+   to fit size, -1 for a null buf. */
+ECRBRIDGE_API int ecrb_last_error_text(char* buf, unsigned size);
+/* ---- end section: diagnostics (plain) ---- */
 
 /* ==== Asynchronous payments and their controls ========================== */
 /* ---- section: async (plain) ---- */

@@ -1,6 +1,7 @@
 // Interrupt (IRT10.) and abort (PUR11. / PUR13.) of a running transaction.
 // Both run on the caller's thread with a buffer of their own; neither looks
-// at the handle's interrupt flag.
+// at the handle's interrupt flag (their reads are not woken by it: the
+// interrupt exchange runs while the flag is raised to stop the payment).
 #include "protocol/interrupt_abort.h"
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "Logging/log.h"
 #include "protocol/message.h"
 #include "protocol/pos_handle.h"
+#include "protocol/pos_link.h"
 #include "protocol/single_exchange.h"
 #include "protocol/transaction_rules.h"
 
@@ -52,6 +54,7 @@ unsigned int send_receive_interrupt(void* handle)
             LOGREC(LOG_ERROR) << " build_request_header fail, code[" << status << "]";
             return status;
         }
+        pos_link_drop_stale(h);
         status = pos_write_packet(h, buf, len);
         if (status != SE_OK) {
             LOGREC(LOG_ERROR) << " pos_write_packet fail, code[" << status << "]";
@@ -59,12 +62,12 @@ unsigned int send_receive_interrupt(void* handle)
         }
 
         unsigned char last = 0;
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, &last) != SE_OK) {
+        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, &last, PosWake::Never) != SE_OK) {
             LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
             return SE_EXEC;
         }
 
-        status = pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr);
+        status = pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never);
         if (status != SE_OK) {
             LOGREC(LOG_ERROR) << " pos_read_packet fail, code[" << status << "]";
             return SE_READ;
@@ -92,14 +95,14 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
         unsigned char buf[POS_MAX_MESSAGE];
         unsigned int len = 0;
         std::memset(buf, 0, sizeof buf);
+        pos_link_drop_stale(h);
         unsigned int status = write_header(h, buf, &len, "PUR11.");
         if (status != SE_OK)
             return status;
 
         // No ACK wait: the terminal's ACK is skipped while the answer frame
-        // is awaited (the serial start wait drops it; a socket burst holding
-        // only the ACK is refused and the next read brings the frame).
-        if (pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr) != SE_OK)
+        // is awaited.
+        if (pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never) != SE_OK)
             return SE_READ;
 
         if (is_text_message(buf, len)) {
@@ -115,7 +118,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
         if (status != SE_OK)
             return status;
 
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, nullptr) != SE_OK)
+        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, nullptr, PosWake::Never) != SE_OK)
             return SE_EXEC;
         return acked ? SE_OK : SE_WRITE;
     } catch (...) {

@@ -1,5 +1,5 @@
 // Protocol handle and packet I/O: framing (STX, message, ETX, LRC) over the
-// transport facade.
+// channel beneath the handle.
 #include <cstring>
 #include <new>
 #include <termios.h>
@@ -7,15 +7,15 @@
 #include "Logging/log.h"
 #include "compat/compat.h"
 #include "protocol/pos_handle.h"
+#include "protocol/pos_link.h"
 #include "transport/comport.h"
-#include "transport/transport.h"
 
 namespace {
 
 constexpr unsigned short kDefaultPacketTimeoutS = 5;
 constexpr unsigned short kDefaultResponseTimeoutS = 40;
 constexpr unsigned short kOpenResponseTimeoutS = 30;
-// The serial reader waits this long for the STX of a frame.
+// pos_read_packet waits this long for the STX of a frame.
 constexpr uint64_t kStartWaitMs = 1000;
 
 unsigned char xor_of(const unsigned char* p, unsigned int n)
@@ -24,65 +24,6 @@ unsigned char xor_of(const unsigned char* p, unsigned int n)
     for (unsigned int i = 0; i < n; ++i)
         x ^= p[i];
     return x;
-}
-
-unsigned int read_socket_packet(CTransport* transport, unsigned char* buf, unsigned int* len)
-{
-    int got = transport->Read(buf, POS_MAX_MESSAGE);
-    if (got < 1)
-        return SE_FAIL;
-    unsigned int n = static_cast<unsigned int>(got);
-    if (buf[0] != STX)
-        return SE_FORMAT;
-    // A burst too short to hold STX, ETX and LRC is no frame at all.
-    if (n < 3)
-        return SE_SYNTAX;
-    if (xor_of(buf + 1, n - 1) != 0)
-        return SE_SYNTAX;
-    std::memmove(buf, buf + 1, n - 1);
-    *len = n - 3;
-    LOGDUMP(buf, *len, "Received from terminal");
-    return SE_OK;
-}
-
-unsigned int read_serial_packet(PosHandle* h, CTransport* transport, unsigned char* buf, unsigned int* len)
-{
-    unsigned char byte = 0;
-    bool started = false;
-    uint64_t deadline = GetTickCount() + kStartWaitMs;
-    while (!started && GetTickCount() < deadline) {
-        byte = 0;
-        int got = transport->Read(&byte, 1);
-        if (h->interrupt.load()) {
-            LOGREC(LOG_INFO) << "Read was interrapted -> exit";
-            return SE_OK;
-        }
-        if (got == 1 && byte == STX)
-            started = true;
-    }
-    if (!started)
-        return SE_FORMAT;
-
-    deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000;
-    unsigned int count = 0;
-    bool complete = false;
-    while (!complete && GetTickCount() < deadline) {
-        byte = 0;
-        if (transport->Read(&byte, 1) != 1)
-            continue;
-        if (count > 0 && buf[count - 1] == ETX)
-            complete = true;
-        buf[count++] = byte;
-        if (count > POS_MAX_MESSAGE - 1)
-            return SE_SIZE;
-    }
-    if (!complete)
-        return count > 0 ? SE_READ : SE_NODATA;
-    if (xor_of(buf, count) != 0)
-        return SE_SYNTAX;
-    *len = count - 2;
-    LOGDUMP(buf, *len, "Received from terminal");
-    return SE_OK;
 }
 
 }  // namespace
@@ -136,6 +77,7 @@ unsigned int pos_clear_port(PosHandle* handle)
     // A socket handle has no serial line: nothing to discard.
     if (handle->serial != nullptr && handle->serial->fd >= 0)
         tcflush(handle->serial->fd, TCIOFLUSH);
+    handle->rx.reset();  // received but not read: discarded as well
     return SE_OK;
 }
 
@@ -184,9 +126,5 @@ unsigned int pos_read_packet(void* handle, unsigned char* buf, unsigned int* len
     PosHandle* h = static_cast<PosHandle*>(handle);
     if (h == nullptr || buf == nullptr || len == nullptr || h->transport == nullptr)
         return SE_PARAM;
-    CTransport* transport = h->transport;
-    TransportType type = transport->GetType();
-    if (type == TT_UDP || type == TT_TCP)
-        return read_socket_packet(transport, buf, len);
-    return read_serial_packet(h, transport, buf, len);
+    return pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, len, pos_deadline_in(kStartWaitMs));
 }

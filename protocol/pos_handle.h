@@ -1,12 +1,19 @@
 // The protocol handle that every exchange takes, and the packet functions.
+//
+// The handle is the library's end of the link: the channel beneath it (the
+// transport facade), the frame reader with the bytes received but not yet
+// handed out, and the interrupt flag whose raise wakes every waiting read.
+// Every read takes its deadline as an argument (protocol/pos_link.h).
 #pragma once
-#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "ecrbridge.h"  // ECRBRIDGE_API
+#include "protocol/frame_reader.h"
+#include "protocol/interrupt_flag.h"
 #include "protocol/status.h"
+#include "transport/channel.h"
 
-class CTransport;
 struct _comport_handle;
 struct _comport_context;
 
@@ -16,15 +23,31 @@ enum : unsigned char { STX = 0x02, ETX = 0x03, ACK = 0x06, FS = 0x1C };
 // Largest message and the buffers every exchange reserves.
 constexpr unsigned int POS_MAX_MESSAGE = 16384;
 constexpr unsigned int POS_MAX_FRAME = POS_MAX_MESSAGE + 3;
+// Longest message pos_read_packet takes into its 16384-byte buffer.
+constexpr unsigned int POS_MAX_READ_MESSAGE = POS_MAX_MESSAGE - 1;
+// Longest final response of a payment: the response layout allows two 8192-
+// byte images besides a 2048-byte receipt, a 999-byte text and some twenty
+// short fields, well past 16383 bytes.  The payment exchange reads its
+// responses with this cap into a buffer of this size.
+constexpr unsigned int POS_MAX_RESPONSE = FrameReader::kMaxMessage;
 
 struct PosHandle {
     _comport_handle* serial = nullptr;   // serial context; null in the socket modes
     uint8_t closed = 0;                  // 1 after pos_close
     uint8_t open = 0;                    // 1 after pos_open
-    std::atomic<uint8_t> interrupt{0};   // non-zero asks the running exchange to stop
-    uint16_t packet_timeout = 0;         // s: writing a frame; serial reception after STX
+    InterruptFlag interrupt;             // non-zero asks the running exchange to stop
+    uint16_t packet_timeout = 0;         // s: writing a frame; reception of a frame after its STX
     uint16_t response_timeout = 0;       // s: every wait for an answer
-    CTransport* transport = nullptr;     // owning transport, through which all bytes pass
+    PosChannel* transport = nullptr;     // owning transport, through which all bytes pass
+    FrameReader rx;                      // bytes received and not yet handed out
+    // Held by the exchange that owns the link (the payment exchange, the
+    // interrupt exchange), so that one of them reads at a time.
+    std::mutex owner;
+    // Held by a payment transaction from its start until it has written its
+    // outcome (not while its callback runs): the interrupt and abort wait for
+    // it before they clear the records.
+    std::mutex run;
+    unsigned long bad_frames = 0;        // frames dropped for a wrong check byte
 };
 
 extern "C" {

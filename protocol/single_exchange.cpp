@@ -5,8 +5,8 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
-#include "transport/read_deadline.h"
-#include "transport/transport.h"
+#include "protocol/pos_link.h"
+#include "transport/link_error.h"
 
 // A record of the exchange, named after the exchange that runs it; composed
 // only while logging is on and the exchange is not quiet.
@@ -17,14 +17,6 @@
 // A fixed information record that is composed whether logging is on or off.
 #define SXREC_ALWAYS(name) GetLogObject(LOG_INFO) << "[" << (name) << ":" << __LINE__ << "] "
 
-namespace {
-
-// A read that returns at once without data (a peer that has gone) must not
-// turn a wait into a busy loop: such a pass rests this long.
-constexpr unsigned int kIdleRestMs = 5;
-
-}  // namespace
-
 bool pos_sx_same(const unsigned char* a, const char* b, unsigned int n)
 {
     for (unsigned int i = 0; i < n; ++i) {
@@ -34,58 +26,47 @@ bool pos_sx_same(const unsigned char* a, const char* b, unsigned int n)
     return true;
 }
 
-unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last)
+unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last, PosWake wake)
 {
     if (last)
         *last = 0;
     if (!h || !h->transport)
         return SE_PARAM;
-    unsigned char byte = 0;
-    const uint64_t deadline = GetTickCount() + wait_ms;
-    const ReadDeadline bounded(h, deadline);
-    while (byte != ACK && GetTickCount() < deadline) {
-        if (h->transport->Read(&byte, 1) < 1)
-            Sleep(kIdleRestMs);
-    }
-    LOGDUMP(&byte, 1, "RECV FROM TERMINAL");
+    PosAckWait seen;
+    const unsigned int status = pos_link_wait_ack(h, pos_deadline_in(wait_ms), wake, &seen);
+    LOGDUMP(&seen.last, 1, "RECV FROM TERMINAL");
     if (last)
-        *last = byte;
-    return byte == ACK ? SE_OK : SE_EXEC;
+        *last = seen.last;
+    return status;
 }
 
 bool pos_sx_send_ack(PosHandle* h)
 {
     if (!h || !h->transport)
         return false;
-    unsigned char ack = ACK;
-    const int written = h->transport->Write(&ack, 1);
-    LOGDUMP(&ack, 1, "SEND TO TERMINAL");
-    return written == 1;
+    return pos_link_send_ack(h) == 1;
 }
 
 unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, uint64_t timeout_ms,
-                               const char* caller, const char* attempt_record)
+                                  const char* caller, const char* attempt_record, PosWake wake)
 {
     if (!h || !h->transport || !buf || !len)
         return SE_PARAM;
     std::memset(buf, 0, POS_MAX_MESSAGE);
     *len = 0;
     unsigned int status = SE_READ;
-    const uint64_t deadline = GetTickCount() + timeout_ms;
-    const ReadDeadline bounded(h, deadline);
+    const uint64_t deadline = pos_deadline_in(timeout_ms);
     while (GetTickCount() < deadline) {
         if (attempt_record)
             SXREC_ALWAYS(caller) << attempt_record;
-        const uint64_t started = GetTickCount();
         unsigned int got = 0;
-        status = pos_read_packet(h, buf, &got);
+        status = pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, &got, deadline, wake);
         if (status == SE_OK) {
             *len = got;
             return SE_OK;
         }
-        if (GetTickCount() - started < kIdleRestMs)
-            Sleep(kIdleRestMs);
     }
+    link_error_set("no answer within %llu s", static_cast<unsigned long long>(timeout_ms / 1000u));
     return status == SE_OK ? SE_READ : status;
 }
 
@@ -113,6 +94,7 @@ static unsigned int run_exchange(PosHandle* h, SingleExchange& ex)
             expected_len = 5;
     }
 
+    pos_link_drop_stale(h);
     const unsigned int sent = pos_write_packet(h, request, request_len);
     if (sent != SE_OK) {
         SXREC(ex, LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";
@@ -185,6 +167,8 @@ unsigned int pos_single_exchange(void* handle, SingleExchange& ex)
     PosHandle* h = static_cast<PosHandle*>(handle);
     if (!h || !h->transport || !ex.build)
         return SE_PARAM;
+    // A cancel raised while nothing ran is over: it does not stop this one.
+    h->interrupt.store(0);
     try {
         return run_exchange(h, ex);
     } catch (...) {

@@ -6,6 +6,8 @@
 //
 // Steps, in order (each one can end the exchange with the status named):
 //   1. null handle (or a handle without transport)          -> SE_PARAM
+//      (then the interrupt flag is lowered: a cancel raised while nothing
+//      ran does not stop this exchange; one raised during it does)
 //   2. build the request into a zeroed 16384-byte buffer;
 //      builder status != SE_OK                               -> that status
 //      record: " <builder_name> fail, code[" status "]"
@@ -47,6 +49,7 @@
 #include <cstdint>
 
 #include "protocol/pos_handle.h"
+#include "protocol/pos_link.h"
 #include "protocol/status.h"
 
 // Fills buf (16384 bytes) and *len; ctx is SingleExchange::build_ctx.
@@ -110,17 +113,22 @@ unsigned int pos_single_exchange(void* handle, SingleExchange& ex);
 
 // ---- building blocks, also used by the multi-packet exchanges ----
 
-// Read single bytes until ACK or wait_ms passed; the last byte is dumped under
-// "RECV FROM TERMINAL".  SE_OK on ACK, else SE_EXEC; *last gets the last byte
-// read (0 when none came).  SE_PARAM for a null handle or transport.
-unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last);
+// Wait for ACK until wait_ms passed (pos_link_wait_ack); the last byte is
+// dumped under "RECV FROM TERMINAL".  SE_OK on ACK, else SE_EXEC; *last gets
+// the last byte taken (0 when none came).  SE_PARAM for a null handle or
+// transport.
+unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last,
+                             PosWake wake = PosWake::OnInterrupt);
 // Write one ACK byte, dumped under "SEND TO TERMINAL"; true when one byte went out.
 bool pos_sx_send_ack(PosHandle* h);
-// pos_read_packet until SE_OK or timeout_ms passed (checked before each call).
-// buf (16384 bytes) is zeroed first.  Returns SE_OK or the last read status
-// (SE_READ when no attempt was made).  attempt_record (optional) is composed at
-// info level before each attempt, logging on or off, under the name caller.
+// Read one frame (at most 16383 message bytes) until SE_OK or timeout_ms
+// passed; a read that ends early (a broken frame) is tried again within the
+// time.  buf (16384 bytes) is zeroed first.  Returns SE_OK or the last read
+// status (SE_READ when no attempt was made).  attempt_record (optional) is
+// composed at info level before each attempt, logging on or off, under the
+// name caller.
 unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, uint64_t timeout_ms,
-                               const char* caller, const char* attempt_record);
+                                  const char* caller, const char* attempt_record,
+                                  PosWake wake = PosWake::OnInterrupt);
 // Case-insensitive comparison of n characters.
 bool pos_sx_same(const unsigned char* a, const char* b, unsigned int n);

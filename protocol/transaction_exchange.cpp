@@ -12,8 +12,8 @@
 #include "protocol/request_encoder.h"
 #include "protocol/response_decoder.h"
 #include "protocol/transaction_rules.h"
-#include "transport/read_deadline.h"
-#include "transport/transport.h"
+#include "protocol/pos_link.h"
+#include "transport/link_error.h"
 
 // A record of an internal step under the name of the exported function it
 // belongs to (LOGREC would give the helper's own name).
@@ -27,8 +27,9 @@ namespace {
 constexpr const char* INIT_NAME = "pos_init_transaction";
 constexpr const char* REPORT_NAME = "pos_read_transaction_report";
 
-// The terminal's last packet; the final response is decoded from it.
-unsigned char data_buf[POS_MAX_MESSAGE];
+// The terminal's last packet; the final response is decoded from it.  It
+// holds the longest final response, not only 16383 bytes.
+unsigned char data_buf[POS_MAX_RESPONSE];
 unsigned int data_len = 0;
 // The request being sent by pos_init_transaction.
 unsigned char request_buf[POS_MAX_MESSAGE];
@@ -41,50 +42,20 @@ std::mutex g_exchange_lock;
 constexpr unsigned int ACK_PAUSE_MS = 100;
 constexpr unsigned int CONFIRM_PAUSE_MS = 5000;
 
-// Write the single byte ACK and dump it; the transport's result (1 when the
-// byte went out).
-int send_ack(PosHandle* h)
-{
-    if (h->transport == nullptr)
-        return -1;
-    const unsigned char ack = ACK;
-    const int written = h->transport->Write(&ack, 1);
-    LOGDUMP(&ack, 1, "SEND TO TERMINAL");
-    return written;
-}
+int send_ack(PosHandle* h) { return pos_link_send_ack(h); }
 
-struct AckWait {
-    unsigned char last = 0;    // last byte read (0 when nothing came)
-    bool interrupted = false;  // the interrupt flag stopped the wait
-};
-
-// Read single bytes until ACK or the deadline; a byte other than ACK is
-// replaced by the next one that comes.  The interrupt flag is looked at after
-// every read and stops the wait.  The caller dumps the last byte.
-AckWait wait_ack(PosHandle* h, uint64_t deadline)
+// Wait for the ACK until the deadline; the interrupt flag stops the wait.
+// The caller dumps the last byte.
+PosAckWait wait_ack(PosHandle* h, uint64_t deadline)
 {
-    AckWait seen;
-    if (h->transport == nullptr)
-        return seen;
-    const ReadDeadline bounded(h, deadline);
-    while (seen.last != ACK && GetTickCount() < deadline) {
-        unsigned char byte = 0;
-        const int got = h->transport->Read(&byte, 1);
-        if (got == 1)
-            seen.last = byte;
-        if (h->interrupt.load() != 0) {
-            seen.interrupted = true;
-            break;
-        }
-        if (got < 1)
-            Sleep(1);  // a closed peer returns at once: do not spin
-    }
+    PosAckWait seen;
+    pos_link_wait_ack(h, deadline, PosWake::OnInterrupt, &seen);
     return seen;
 }
 
 uint64_t response_deadline(PosHandle* h) { return GetTickCount() + static_cast<uint64_t>(h->response_timeout) * 1000u; }
 
-enum class LoopEnd { Accepted, Nothing, Interrupted, AckFailed };
+enum class LoopEnd { Accepted, Nothing, Interrupted, AckFailed, TooLong };
 
 // Read packets into data_buf until a message other than a wait notice comes.
 // Wait notices are acknowledged after 100 ms and move the deadline to their
@@ -94,18 +65,16 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
     std::memset(data_buf, 0, sizeof data_buf);
     data_len = 0;
     uint64_t deadline = response_deadline(h);
-    ReadDeadline bounded(h, deadline);
     while (GetTickCount() < deadline) {
-        std::memset(data_buf, 0, sizeof data_buf);
         unsigned int len = 0;
-        const unsigned int status = pos_read_packet(h, data_buf, &len);
+        const unsigned int status = pos_link_read_frame(h, data_buf, sizeof data_buf, &len, deadline);
         *last_status = status;
-        if (status != SE_OK) {
-            Sleep(1);  // a link that fails at once must not make this loop spin
-            continue;
-        }
         if (h->interrupt.load() != 0)
             return LoopEnd::Interrupted;
+        if (status == SE_SIZE)
+            return LoopEnd::TooLong;  // refused, not acknowledged: the exchange is over
+        if (status != SE_OK)
+            continue;  // each read waits until the deadline or a broken frame
         data_len = len < sizeof data_buf ? len : sizeof data_buf;
         if (!is_wait_notice(data_buf, data_len))
             return LoopEnd::Accepted;
@@ -117,11 +86,10 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
             return LoopEnd::AckFailed;
         }
         unsigned int minutes = 0;
-        if (wait_notice_minutes(data_buf, data_len, &minutes)) {
+        if (wait_notice_minutes(data_buf, data_len, &minutes))
             deadline = GetTickCount() + static_cast<uint64_t>(minutes) * 60000u;
-            bounded.Move(deadline);
-        }
     }
+    link_error_set("no answer within %u s", static_cast<unsigned int>(h->response_timeout));
     return LoopEnd::Nothing;
 }
 
@@ -138,13 +106,15 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     char code[4] = {0};
     std::memcpy(code, request_buf, 3);
 
+    pos_link_drop_stale(h);
+
     status = pos_write_packet(h, request_buf, len);
     if (status != SE_OK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << " pos_write_packet error[" << status << "]";
         return status;
     }
 
-    const AckWait ack = wait_ack(h, response_deadline(h));
+    const PosAckWait ack = wait_ack(h, response_deadline(h));
     if (ack.interrupted) {
         LOGREC_AS(LOG_TRACE, INIT_NAME) << "Interapted! return SE_OK";
         return SE_OK;
@@ -161,16 +131,14 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     unsigned int answer_len = 0;
     bool got = false;
     const uint64_t deadline = response_deadline(h);
-    const ReadDeadline bounded(h, deadline);
     while (GetTickCount() < deadline) {
-        status = pos_read_packet(h, answer, &answer_len);
+        status = pos_link_read_frame(h, answer, POS_MAX_READ_MESSAGE, &answer_len, deadline);
         if (h->interrupt.load() != 0)
             return SE_OK;
         if (status == SE_OK) {
             got = true;
             break;
         }
-        Sleep(1);
     }
     if (!got)
         return SE_READ;
@@ -192,6 +160,8 @@ unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* repo
         return SE_OK;
     case LoopEnd::AckFailed:
         return SE_WRITE;
+    case LoopEnd::TooLong:
+        return SE_SIZE;
     case LoopEnd::Nothing:
         return SE_READ;
     case LoopEnd::Accepted:
@@ -214,6 +184,8 @@ unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* repo
             return SE_OK;
         case LoopEnd::AckFailed:
             return SE_WRITE;
+        case LoopEnd::TooLong:
+            return SE_SIZE;
         case LoopEnd::Nothing:
             LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't read packet error[" << last_status << "] return SE_READ";
             return SE_READ;
@@ -238,7 +210,7 @@ unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* repo
     if (status != SE_OK)
         return status;
 
-    const AckWait ack = wait_ack(h, response_deadline(h));
+    const PosAckWait ack = wait_ack(h, response_deadline(h));
     if (ack.interrupted) {
         LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
     }
@@ -269,7 +241,11 @@ unsigned int guarded(const char* name, void* handle, Record* record,
             LOGREC_AS(LOG_ERROR, name) << " transaction exchange busy, return SE_EXEC";
             return SE_EXEC;
         }
-        return run(static_cast<PosHandle*>(handle), record);
+        // The link is read by one exchange at a time: an interrupt exchange
+        // that holds it ends first (the raised flag then ends this one).
+        PosHandle* h = static_cast<PosHandle*>(handle);
+        const std::lock_guard<std::mutex> owner(h->owner);
+        return run(h, record);
     } catch (...) {
         return SE_FAIL;
     }

@@ -11,9 +11,8 @@
 namespace {
 
 const std::string FSs(1, '\x1c');
-// The abort does not wait for the ACK of its request: on a socket link the
-// ACK must come as a burst of its own (more than 100 ms before the answer)
-// to be refused by itself before the answer frame is read.
+// The abort does not wait for the ACK of its request: the ACK is skipped while
+// the answer frame is read, whether it comes alone or with the answer.
 constexpr unsigned ACK_ALONE_MS = 300;
 
 class Control : public ::testing::TestWithParam<sim::Link> {

@@ -24,7 +24,7 @@ using sim::Event;
 namespace {
 
 // The pause before the ACK of a response is never early; the upper bound
-// leaves room for a loaded machine (and the socket's end-of-burst wait).
+// leaves room for a loaded machine.
 void expect_service_pause(const Rig& rig, const std::string& response)
 {
     const long long d = ack_delay(rig, response);

@@ -315,6 +315,17 @@ TEST_F(ServiceOps, AccountReadsSetTheAccountTypeAndHandOutTheirTrack)
     finish();
 }
 
+// A cancel with nothing running is over once the next operation starts.
+TEST_F(ServiceOps, CancelWithNothingRunningDoesNotStopTheNextServiceCall)
+{
+    answer(t, "GTL10.00", full_answer("GTL11.", "00", "RECEIPT"));
+    open();
+    EXPECT_EQ(CancelTransaction(), 0);
+    EXPECT_EQ(ecr->GetPosHandle()->interrupt.load(), 1);
+    EXPECT_EQ(PosGTL(0), 0);
+    EXPECT_EQ(finish(), std::vector<std::string>{"GTL10.00"});
+}
+
 // ---- card group -------------------------------------------------------------
 
 TEST_F(ServiceOps, CancelOfAGroupCompletionWithoutACardReadFails)

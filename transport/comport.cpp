@@ -6,12 +6,17 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "Logging/log.h"
 #include "compat/compat.h"
 #include "protocol/status.h"
+#include "transport/channel.h"
+#include "transport/link_error.h"
+#include "transport/poll_wait.h"
 
 namespace {
 
@@ -49,6 +54,9 @@ void apply_line_settings(termios& tty, unsigned long baud, unsigned char data_bi
         cfsetispeed(&tty, B115200);
         cfsetospeed(&tty, B115200);
     }
+    // The line belongs to this library: modem control lines are not waited
+    // for, and the receiver is on.
+    tty.c_cflag |= CLOCAL | CREAD;
     tty.c_cflag &= ~CSIZE;
     if (data_bits == 7)
         tty.c_cflag |= CS7;
@@ -66,6 +74,15 @@ void apply_line_settings(termios& tty, unsigned long baud, unsigned char data_bi
     tty.c_oflag &= ~OPOST;
     tty.c_cc[VMIN] = 0;
     tty.c_cc[VTIME] = 20;
+}
+
+bool raw_mode_in_place(int fd)
+{
+    termios now{};
+    if (tcgetattr(fd, &now) != 0)
+        return false;
+    return (now.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (now.c_cflag & CLOCAL) != 0 && now.c_cc[VMIN] == 0 &&
+           now.c_cc[VTIME] == 20;
 }
 
 }  // namespace
@@ -90,16 +107,42 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
     LOGREC(LOG_TRACE) << " Open[" << path << "}\n";
     int fd = open(path, O_RDWR | O_NOCTTY | O_SYNC | O_CLOEXEC);
     LOGREC(LOG_TRACE) << " Open res[" << fd << "}\n";
-    if (fd < 0)
+    if (fd < 0) {
+        link_error_set("open %s: %s", path, std::strerror(errno));
         return SE_OPEN;
+    }
+
+    // One user of the line at a time: a second open of the device (by this
+    // or another process) is refused while it is held.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        LOGREC(LOG_ERROR) << "comport_open" << "Serial device is in use: " << err << " " << std::strerror(err) << "\n";
+        link_error_set("open %s: in use by another process (%s)", path, std::strerror(err));
+        close(fd);
+        return SE_OPEN;
+    }
+    // Further opens of a terminal device fail with EBUSY (privileged ones
+    // excepted, which the lock above still refuses).
+    ioctl(fd, TIOCEXCL);
 
     termios tty{};
     if (tcgetattr(fd, &tty) != 0) {
         log_termios_error("Error from tcgetattr: ", errno);
     } else {
         apply_line_settings(tty, baud, data_bits, parity, stop_bits);
-        if (tcsetattr(fd, TCSANOW, &tty) != 0)
-            log_termios_error("Error from tcsetattr: ", errno);
+        if (tcsetattr(fd, TCSANOW, &tty) != 0) {
+            const int err = errno;
+            log_termios_error("Error from tcsetattr: ", err);
+            // A device may refuse part of the settings (a pseudo-terminal
+            // refuses parity) and still apply the rest: the line is usable
+            // only when it is in raw mode with the read timing and CLOCAL.
+            if (!raw_mode_in_place(fd)) {
+                link_error_set("tcsetattr %s: %s", path, std::strerror(err));
+                ioctl(fd, TIOCNXCL);
+                close(fd);
+                return SE_OPEN;
+            }
+        }
     }
 
     _comport_handle* port = new (std::nothrow) _comport_handle;
@@ -128,8 +171,12 @@ void comport_close(_comport_handle* port)
 {
     if (port == nullptr)
         return;
-    if (port->fd >= 0)
+    if (port->fd >= 0) {
+        // The exclusive mark outlives the descriptor (a pseudo-terminal keeps
+        // it while its master is open): it is taken off before the close.
+        ioctl(port->fd, TIOCNXCL);
         CloseHandle(port->fd);
+    }
     delete port;
 }
 
@@ -176,6 +223,29 @@ int comport_read(_comport_handle* port, unsigned char* buffer, unsigned int n)
         done += static_cast<unsigned int>(r);
     }
     return static_cast<int>(done);
+}
+
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd)
+{
+    if (port == nullptr || buffer == nullptr || max == 0 || port->fd < 0)
+        return PosChannel::kFailed;
+    for (;;) {
+        const int ready = poll_readable(port->fd, deadline, wake_fd);
+        if (ready == PosChannel::kWoken)
+            return PosChannel::kWoken;
+        if (ready == 0)
+            return PosChannel::kTimedOut;
+        ssize_t r = ready > 0 ? read(port->fd, buffer, max) : -1;
+        if (r > 0)
+            return static_cast<int>(r);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // Readable without data, or an error: the device is gone (hang-up,
+        // removed adapter).
+        link_error_set("the serial line was hung up");
+        return rest_unless_woken(kVanishedBackoffMs, deadline, wake_fd) == PosChannel::kWoken ? PosChannel::kWoken
+                                                                                               : PosChannel::kFailed;
+    }
 }
 
 unsigned int comport_readframe(_comport_handle* port, unsigned char* buffer, int size)

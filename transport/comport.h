@@ -1,5 +1,6 @@
 // Serial line over the POSIX terminal interface.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "ecrbridge.h"
@@ -25,7 +26,10 @@ struct _comport_handle {
 
 extern "C" {
 // Open and configure the line (115200 7E1 raw, VMIN 0 / VTIME 20 as used by the
-// library).  SE_PARAM, SE_OPEN or SE_OK; *out stays null on failure.
+// library; CLOCAL, so the modem lines are not waited for).  The device is held
+// exclusively (flock, TIOCEXCL): a second open while it is held fails with
+// SE_OPEN.  SE_OPEN too when the settings cannot be applied.  SE_PARAM, SE_OPEN
+// or SE_OK; *out stays null on failure.
 ECRBRIDGE_API unsigned int comport_open(_comport_handle** out, const char* device, unsigned long baud,
                                         unsigned char data_bits, unsigned char parity, unsigned char stop_bits);
 ECRBRIDGE_API void comport_close(_comport_handle* port);
@@ -38,6 +42,11 @@ ECRBRIDGE_API unsigned int comport_readframe(_comport_handle* port, unsigned cha
 ECRBRIDGE_API unsigned int comport_write_all(_comport_handle* port, const unsigned char* bytes, int size, int attempts);
 ECRBRIDGE_API unsigned int comport_read_all(_comport_handle* port, unsigned char* buffer, int size, int attempts);
 }
+// The line's part of PosChannel::ReadSome (same results): wait in poll()
+// with wake_fd until bytes come or the deadline passes, then take what is
+// there.
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline,
+                      int wake_fd);
 // Close (if open) and open again; exported under its C++ name.
 ECRBRIDGE_API unsigned int comport_reopen(_comport_handle** port, const char* device, unsigned long baud,
                                           unsigned char data_bits, unsigned char parity, unsigned char stop_bits);

@@ -1,15 +1,14 @@
 // The transport facade: settings, open/close and byte-level read/write.
 #include "transport/transport.h"
 
-#include <cerrno>
 #include <climits>
-#include <poll.h>
 
 #include "Logging/log.h"
 #include "compat/compat.h"
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport/read_deadline.h"
+#include "transport/link_error.h"
+#include "transport/poll_wait.h"
 
 namespace {
 // The serial line settings are fixed: 115200 baud, 7 data bits, even parity,
@@ -21,8 +20,8 @@ constexpr unsigned char kSerialOneStopBit = 0;
 constexpr unsigned short kPacketTimeoutS = 5;
 constexpr unsigned short kResponseTimeoutS = 40;
 
-// The receive time-out of the socket channels: no single read waits longer.
-constexpr uint64_t kSocketReceiveTimeoutMs = 30000;
+// A read with no channel open rests this long before it answers.
+constexpr unsigned int kNoChannelRestMs = 100;
 
 int clamp_count(unsigned long count)
 {
@@ -49,35 +48,16 @@ bool channel_usable(TransportType type, const PosHandle* handle, int* refused)
     return true;
 }
 
-// Before a socket receive: when the calling loop has a deadline, wait for
-// the socket to become readable for the time left (at most the receive
-// time-out; not at all once the deadline has passed).  False when nothing
-// came; the read then ends as on the channel's receive time-out.  A closed
-// channel (descriptor -1) is left to the receive, which answers 0 at once.
-bool readable_before_deadline(const CTransport* transport, int fd)
-{
-    uint64_t deadline = 0;
-    if (fd < 0 || !ReadDeadline::Current(transport, &deadline))
-        return true;
-    for (;;) {
-        const uint64_t now = GetTickCount();
-        uint64_t wait_ms = deadline > now ? deadline - now : 0;
-        if (wait_ms > kSocketReceiveTimeoutMs)
-            wait_ms = kSocketReceiveTimeoutMs;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(wait_ms));
-        if (ready > 0)
-            return true;  // data, end of stream or an error: the receive reports it
-        if (ready == 0)
-            return false;
-        if (errno != EINTR) {
-            const int err = errno;
-            LOGREC(LOG_ERROR) << "ERRROR make select[" << err << "]";
-            return false;
-        }
-    }
-}
 }  // namespace
+
+// A channel that opened starts the link afresh: no failure of an earlier one
+// is reported any longer.
+static bool opened(bool ok)
+{
+    if (ok)
+        link_error_clear();
+    return ok;
+}
 
 CTransport::CTransport()
     : m_type(TT_COM),
@@ -137,6 +117,7 @@ bool CTransport::Open()
             return false;
         }
         m_handle->transport = this;
+        link_error_clear();
         return true;
     }
     if (m_type == TT_UDP || m_type == TT_TCP) {
@@ -146,6 +127,7 @@ bool CTransport::Open()
         if (m_handle != nullptr && m_openType != m_type)
             Close();
         m_embedded.transport = this;
+        m_embedded.rx.reset();  // nothing of an earlier connection is read
         m_handle = &m_embedded;
         m_openType = m_type;
         pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS);
@@ -153,11 +135,11 @@ bool CTransport::Open()
             LOGREC(LOG_TRACE) << "Try connect to [" << m_remoteIP << ":" << m_remotePort << "]";
             m_tcp.SetRemoteAddress(m_remoteIP.c_str(), m_remotePort);
             m_tcp.SetLocalAddress(m_bindIP.c_str(), m_bindPort);
-            return m_tcp.Open();
+            return opened(m_tcp.Open());
         }
         m_udp.SetRemoteAddress(m_remoteIP.c_str(), m_remotePort);
         m_udp.SetLocalAddress(m_bindIP.c_str(), m_bindPort);
-        return m_udp.Open();
+        return opened(m_udp.Open());
     }
     LOGREC(LOG_ERROR) << "Uncknown connection type!";
     return false;
@@ -193,15 +175,29 @@ int CTransport::Read(unsigned char* buffer, unsigned long count)
     case TT_COM:
         return comport_read(m_handle->serial, buffer, clamp_serial_count(count));
     case TT_UDP:
-        if (!readable_before_deadline(this, m_udp.GetDescriptor()))
-            return -1;
         return m_udp.ReceiveFrom(buffer, clamp_count(count));
     case TT_TCP:
-        if (!readable_before_deadline(this, m_tcp.GetDescriptor()))
-            return -1;
         return m_tcp.Receive(buffer, clamp_count(count));
     }
     return 0;
+}
+
+int CTransport::ReadSome(unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd)
+{
+    int refused = 0;
+    if (channel_usable(m_type, m_handle, &refused)) {
+        switch (m_openType) {
+        case TT_COM:
+            if (m_handle->serial != nullptr)
+                return comport_read_some(m_handle->serial, buffer, max, deadline, wake_fd);
+            break;
+        case TT_UDP:
+            return m_udp.ReceiveSome(buffer, max, deadline, wake_fd);
+        case TT_TCP:
+            return m_tcp.ReceiveSome(buffer, max, deadline, wake_fd);
+        }
+    }
+    return rest_unless_woken(kNoChannelRestMs, deadline, wake_fd) == kWoken ? kWoken : kFailed;
 }
 
 int CTransport::Write(const unsigned char* buffer, unsigned long count)

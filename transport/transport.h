@@ -4,11 +4,12 @@
 #include <string>
 
 #include "protocol/pos_handle.h"
+#include "transport/channel.h"
 #include "transport/udpsocket.h"
 
 enum TransportType { TT_COM = 0, TT_UDP = 1, TT_TCP = 2 };
 
-class CTransport {
+class CTransport : public PosChannel {
 public:
     CTransport();
     ~CTransport();
@@ -31,9 +32,14 @@ public:
     PosHandle* GetHandle();
     bool Open();
     void Close();
-    // Bytes transferred, 0 when nothing was transferred, -1 on error.
+    // Bytes transferred, 0 when nothing was transferred, -1 on error.  A
+    // socket Read takes what one receive gives; the serial Read waits for
+    // count bytes or 2 s of silence.
     int Read(unsigned char* buffer, unsigned long count);
-    int Write(const unsigned char* buffer, unsigned long count);
+    int Write(const unsigned char* buffer, unsigned long count) override;
+    // The packet layer's read: see PosChannel.  Any type or state where no
+    // channel is open answers kFailed after a short rest.
+    int ReadSome(unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd) override;
 
 private:
     TransportType m_type;

@@ -4,7 +4,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -12,11 +14,12 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
+#include "transport/channel.h"
+#include "transport/link_error.h"
+#include "transport/poll_wait.h"
 
 namespace {
 
-// A burst ends when no further byte follows within this pause.
-constexpr int kBurstGapMs = 100;
 // When the terminal has closed the connection every call fails at once; the
 // callers wait out their deadlines by calling again, so each such call first
 // rests this long to keep those loops from spinning.
@@ -46,6 +49,13 @@ void set_address(sockaddr_in& addr, const char* address, int port)
 bool peer_gone(int err)
 {
     return err == EPIPE || err == ECONNRESET || err == ENOTCONN || err == ESHUTDOWN;
+}
+
+const char* dotted(const sockaddr_in& a, char* text, socklen_t size)
+{
+    if (inet_ntop(AF_INET, &a.sin_addr, text, size) == nullptr)
+        std::snprintf(text, size, "?");
+    return text;
 }
 
 }  // namespace
@@ -88,12 +98,17 @@ bool CTSocket<SockType, Protocol, Family>::Open()
         if (bind(m_socket, reinterpret_cast<const sockaddr*>(&m_local), sizeof m_local) != 0) {
             int err = errno;
             LOGREC(LOG_ERROR) << "ERRROR:Cannot bind socket error[" << err << "]";
+            char text[INET_ADDRSTRLEN];
+            link_error_set("bind to %s:%u: %s", dotted(m_local, text, sizeof text), ntohs(m_local.sin_port),
+                           std::strerror(err));
+            Close();
             return false;
         }
     }
-    if (SockType == SOCK_STREAM)
-        return Connect();
-    return true;
+    if (Connect())
+        return true;
+    Close();
+    return false;
 }
 
 template <int SockType, int Protocol, int Family>
@@ -104,13 +119,120 @@ bool CTSocket<SockType, Protocol, Family>::Connect()
         err = EBADF;
     } else if (m_remote.sin_addr.s_addr == htonl(INADDR_ANY)) {
         err = EADDRNOTAVAIL;
-    } else if (connect(m_socket, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) != 0) {
-        err = errno;
-    } else {
+    } else if (ConnectWithin(kConnectTimeoutMs, &err)) {
         return true;
     }
     LOGREC(LOG_ERROR) << "ERRROR:Cannot connect socket error[" << " errno[" << err << "][" << std::strerror(err) << "]";
+    char text[INET_ADDRSTRLEN];
+    link_error_set("connect to %s:%u: %s", dotted(m_remote, text, sizeof text), ntohs(m_remote.sin_port),
+                   std::strerror(err));
     return false;
+}
+
+// connect() on a non-blocking socket, waiting for its outcome at most
+// timeout_ms; the socket is blocking again afterwards.
+template <int SockType, int Protocol, int Family>
+bool CTSocket<SockType, Protocol, Family>::ConnectWithin(int timeout_ms, int* err)
+{
+    const int flags = fcntl(m_socket, F_GETFL);
+    if (flags < 0 || fcntl(m_socket, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *err = errno;
+        return false;
+    }
+    int result = 0;
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) != 0) {
+        result = errno;
+        if (result == EINPROGRESS) {
+            const uint64_t deadline = GetTickCount() + static_cast<uint64_t>(timeout_ms);
+            result = ETIMEDOUT;
+            for (;;) {
+                const uint64_t now = GetTickCount();
+                if (now >= deadline)
+                    break;
+                pollfd p{m_socket, POLLOUT, 0};
+                const int ready = poll(&p, 1, static_cast<int>(deadline - now));
+                if (ready < 0 && errno == EINTR)
+                    continue;
+                if (ready > 0) {
+                    int so_error = 0;
+                    socklen_t len = sizeof so_error;
+                    if (getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
+                        so_error = errno;
+                    result = so_error;
+                } else if (ready < 0) {
+                    result = errno;
+                }
+                break;
+            }
+        }
+    }
+    fcntl(m_socket, F_SETFL, flags);
+    *err = result;
+    return result == 0;
+}
+
+template <int SockType, int Protocol, int Family>
+bool CTSocket<SockType, Protocol, Family>::FromTerminal(const sockaddr_in& from, socklen_t len)
+{
+    if (SockType == SOCK_STREAM)
+        return true;
+    if (len >= sizeof from && from.sin_family == AF_INET && from.sin_addr.s_addr == m_remote.sin_addr.s_addr &&
+        from.sin_port == m_remote.sin_port)
+        return true;
+    ++m_foreign;
+    char text[INET_ADDRSTRLEN];
+    LOGREC(LOG_ERROR) << "Datagram from another sender dropped [" << dotted(from, text, sizeof text) << ":"
+                      << ntohs(from.sin_port) << "] dropped so far[" << m_foreign << "]";
+    return false;
+}
+
+template <int SockType, int Protocol, int Family>
+int CTSocket<SockType, Protocol, Family>::ReceiveSome(unsigned char* buffer, unsigned int max, uint64_t deadline,
+                                                      int wake_fd)
+{
+    // A gone peer, a refused datagram or a closed channel is reported after a
+    // short rest, so that the loops above do not spin until their deadline.
+    const auto failed = [&]() {
+        return rest_unless_woken(kPeerGoneBackoffMs, deadline, wake_fd) == PosChannel::kWoken ? PosChannel::kWoken
+                                                                                               : PosChannel::kFailed;
+    };
+    if (buffer == nullptr || max == 0)
+        return PosChannel::kFailed;
+    if (m_socket == -1)
+        return failed();
+    for (;;) {
+        const int ready = poll_readable(m_socket, deadline, wake_fd);
+        if (ready == PosChannel::kWoken)
+            return PosChannel::kWoken;
+        if (ready == 0)
+            return PosChannel::kTimedOut;
+        if (ready < 0)
+            return failed();
+        sockaddr_in from{};
+        socklen_t from_len = sizeof from;
+        const ssize_t r = recvfrom(m_socket, buffer, max, MSG_DONTWAIT | MSG_NOSIGNAL,
+                                   reinterpret_cast<sockaddr*>(&from), &from_len);
+        if (r < 0) {
+            const int err = errno;
+            if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK)
+                continue;
+            if (peer_gone(err))
+                link_error_set("the terminal closed the connection");
+            else
+                link_error_set("receive: %s", std::strerror(err));
+            return failed();
+        }
+        if (r == 0) {
+            if (SockType == SOCK_STREAM) {
+                link_error_set("the terminal closed the connection");
+                return failed();
+            }
+            continue;  // an empty datagram carries nothing
+        }
+        if (!FromTerminal(from, from_len))
+            continue;
+        return static_cast<int>(r);
+    }
 }
 
 template <int SockType, int Protocol, int Family>
@@ -160,8 +282,12 @@ int CTSocket<SockType, Protocol, Family>::DirectInteraction(unsigned char* buffe
     }
 
     for (;;) {
-        ssize_t r = recvfrom(m_socket, buffer + done, static_cast<size_t>(length - done), MSG_NOSIGNAL, nullptr,
-                             nullptr);
+        sockaddr_in from{};
+        socklen_t from_len = sizeof from;
+        ssize_t r = recvfrom(m_socket, buffer + done, static_cast<size_t>(length - done), MSG_NOSIGNAL,
+                             reinterpret_cast<sockaddr*>(&from), &from_len);
+        if (r > 0 && !FromTerminal(from, from_len))
+            continue;
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -179,17 +305,7 @@ int CTSocket<SockType, Protocol, Family>::DirectInteraction(unsigned char* buffe
             break;
         }
         done += static_cast<int>(r);
-        if (done >= length)
-            break;
-        pollfd p{m_socket, POLLIN, 0};
-        int ready = poll(&p, 1, kBurstGapMs);
-        if (ready < 0) {
-            int err = errno;
-            LOGREC(LOG_ERROR) << "ERRROR make select[" << err << "]";
-            continue;
-        }
-        if (ready == 0)
-            break;
+        break;
     }
     return done;
 }

@@ -463,6 +463,54 @@ Terminal& Terminal::send_ack() {
     });
 }
 
+Terminal& Terminal::send_split(const std::string& bytes, size_t piece, unsigned gap_ms) {
+    return step([bytes, piece, gap_ms](Terminal& t) {
+        Impl& d = *t.m_impl;
+        const size_t step_size = piece == 0 ? 1 : piece;
+        uint64_t first = 0;
+        for (size_t at = 0; at < bytes.size(); at += step_size) {
+            if (at != 0 && gap_ms != 0) {
+                const uint64_t deadline = GetTickCount() + gap_ms;
+                while (remaining_ms(deadline) > 0) {
+                    if (!d.wait_link(deadline, false)) break;
+                    char buf[8192];
+                    size_t got = d.read_some(buf, sizeof buf);
+                    if (got) d.parse(buf, got);
+                }
+            }
+            if (!d.write_all(bytes.substr(at, step_size))) {
+                d.error("send_split(" + printable(bytes) + "): link not writable");
+                return;
+            }
+            if (at == 0) first = d.write_started;
+        }
+        d.record_at(Event::SentRaw, bytes, first);
+    });
+}
+
+Terminal& Terminal::send_forged(const std::string& bytes) {
+    return step([bytes](Terminal& t) {
+        Impl& d = *t.m_impl;
+        if (d.link != Link::Udp || !d.have_peer) {
+            d.error("send_forged: no UDP peer known");
+            return;
+        }
+        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        d.write_started = GetTickCount();
+        const ssize_t r = sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
+                                 reinterpret_cast<const sockaddr*>(&d.peer), sizeof d.peer);
+        close(fd);
+        if (r == static_cast<ssize_t>(bytes.size()))
+            d.record_sent(Event::SentRaw, "forged:" + bytes);
+        else
+            d.error("send_forged: not sent");
+    });
+}
+
 Terminal& Terminal::pause(unsigned ms) {
     return step([ms](Terminal& t) {
         Impl& d = *t.m_impl;

@@ -56,6 +56,13 @@ public:
     Terminal& send_frame(const std::string& message);
     Terminal& send_raw(const std::string& bytes);
     Terminal& send_ack();
+    // Faults of the link: the bytes written in pieces of `piece` bytes with
+    // gap_ms between them (over UDP one datagram per piece), recorded as one
+    // SentRaw item.  Merging is send_raw of several frames and ACKs at once.
+    Terminal& send_split(const std::string& bytes, size_t piece, unsigned gap_ms);
+    // UDP: the bytes sent to the library from another local socket (a forger);
+    // recorded as SentRaw "forged:" + bytes.
+    Terminal& send_forged(const std::string& bytes);
     // Do nothing for ms milliseconds; bytes that arrive meanwhile are recorded.
     Terminal& pause(unsigned ms);
     // Close the terminal's end (TCP: the accepted connection; PTY: the master).

@@ -1,0 +1,166 @@
+// Frame and byte reads of the link, each bounded by its deadline and woken
+// by the interrupt flag.
+#include "protocol/pos_link.h"
+
+#include <cstring>
+
+#include "Logging/log.h"
+#include "compat/compat.h"
+#include "transport/link_error.h"
+
+namespace {
+
+// Without a wake-up descriptor a read looks at the flag this often.
+constexpr uint64_t kFlagLookMs = 50;
+
+// Wait for more bytes into the frame reader until `until`.
+int receive_more(PosHandle* h, uint64_t until, PosWake wake)
+{
+    int wake_fd = -1;
+    if (wake == PosWake::OnInterrupt) {
+        wake_fd = h->interrupt.wake_fd();
+        if (wake_fd < 0) {
+            const uint64_t look = GetTickCount() + kFlagLookMs;
+            if (look < until)
+                until = look;
+        }
+    }
+    unsigned int room = 0;
+    unsigned char* space = h->rx.space(&room);
+    const int got = h->transport->ReadSome(space, room, until, wake_fd);
+    if (got > 0)
+        h->rx.commit(static_cast<unsigned int>(got));
+    else if (got == PosChannel::kWoken)
+        h->interrupt.drain_stale();
+    return got;
+}
+
+bool stop_asked(const PosHandle* h, PosWake wake)
+{
+    return wake == PosWake::OnInterrupt && h->interrupt.load() != 0;
+}
+
+}  // namespace
+
+uint64_t pos_deadline_in(uint64_t ms) { return GetTickCount() + ms; }
+
+unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int cap, unsigned int* len,
+                                 uint64_t deadline, PosWake wake)
+{
+    if (h == nullptr || h->transport == nullptr || buf == nullptr || len == nullptr)
+        return SE_PARAM;
+    bool bad_check = false;
+    uint64_t frame_deadline = 0;  // set when the STX of a frame has come
+    for (;;) {
+        const FrameReader::Item item = h->rx.next(cap);
+        switch (item.kind) {
+        case FrameReader::Kind::Frame:
+            std::memcpy(buf, item.data, item.size);
+            *len = item.size;
+            LOGDUMP(buf, *len, "Received from terminal");
+            return SE_OK;
+        case FrameReader::Kind::BadCheck:
+            // Dumped whole, so that a technician sees what the line did to it.
+            LOGDUMP(item.data, item.size, "Received from terminal");
+            ++h->bad_frames;
+            LOGREC(LOG_ERROR) << "Frame with a bad check byte dropped, size[" << item.size << "] dropped so far["
+                              << h->bad_frames << "]";
+            link_error_set("frames with a bad check byte were received");
+            bad_check = true;
+            frame_deadline = 0;
+            continue;
+        case FrameReader::Kind::TooLong:
+            LOGDUMP(item.data, item.size < 64 ? item.size : 64, "Received from terminal");
+            LOGREC(LOG_ERROR) << "Frame longer than " << cap << " bytes refused";
+            link_error_set("a frame longer than %u bytes was received", cap);
+            return SE_SIZE;
+        case FrameReader::Kind::Ack:
+        case FrameReader::Kind::Nak:
+            continue;
+        case FrameReader::Kind::None:
+            break;
+        }
+        if (stop_asked(h, wake)) {
+            LOGREC(LOG_INFO) << "Read was interrapted -> exit";
+            return SE_OK;
+        }
+        const bool in_frame = h->rx.in_frame();
+        if (in_frame && frame_deadline == 0)
+            frame_deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
+        const uint64_t until = in_frame ? frame_deadline : deadline;
+        const int got = receive_more(h, until, wake);
+        if (got > 0 || got == PosChannel::kWoken || GetTickCount() < until)
+            continue;
+        if (in_frame) {
+            // The frame stopped half-way: its bytes are of no use any more.
+            const bool nothing_after_stx = h->rx.held() <= 1;
+            h->rx.reset();
+            return nothing_after_stx ? SE_NODATA : SE_READ;
+        }
+        if (bad_check)
+            return SE_SYNTAX;
+        return h->serial != nullptr ? SE_FORMAT : SE_FAIL;
+    }
+}
+
+unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, PosAckWait* seen)
+{
+    PosAckWait ignored;
+    if (seen == nullptr)
+        seen = &ignored;
+    *seen = PosAckWait{};
+    if (h == nullptr || h->transport == nullptr)
+        return SE_PARAM;
+    for (;;) {
+        unsigned char byte = 0;
+        while (h->rx.take(&byte)) {
+            seen->last = byte;
+            if (byte == ACK)
+                return SE_OK;
+        }
+        if (stop_asked(h, wake)) {
+            seen->interrupted = true;
+            return SE_EXEC;
+        }
+        const int got = receive_more(h, deadline, wake);
+        if (got <= 0 && got != PosChannel::kWoken && GetTickCount() >= deadline)
+            return SE_EXEC;
+    }
+}
+
+void pos_link_drop_stale(PosHandle* h)
+{
+    if (h == nullptr || h->transport == nullptr)
+        return;
+    // A deadline that has passed: only what is there already.
+    const uint64_t now = GetTickCount();
+    while (h->rx.held() < FrameReader::kMaxMessage) {
+        unsigned int room = 0;
+        unsigned char* space = h->rx.space(&room);
+        const int got = h->transport->ReadSome(space, room, now, -1);
+        if (got <= 0)
+            break;
+        h->rx.commit(static_cast<unsigned int>(got));
+    }
+    const unsigned int held = h->rx.held();
+    if (held == 0)
+        return;
+    LOGDUMP(h->rx.held_bytes(), held, "Received from terminal");
+    LOGREC(LOG_INFO) << "Bytes left from an earlier exchange dropped[" << held << "]";
+    h->rx.reset();
+}
+
+int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n)
+{
+    if (h == nullptr || h->transport == nullptr)
+        return -1;
+    return h->transport->Write(bytes, n);
+}
+
+int pos_link_send_ack(PosHandle* h)
+{
+    const unsigned char ack = ACK;
+    const int written = pos_link_write(h, &ack, 1);
+    LOGDUMP(&ack, 1, "SEND TO TERMINAL");
+    return written;
+}
