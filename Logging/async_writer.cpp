@@ -1,12 +1,13 @@
 // The log file writer task and its open/close protocol.
 #include "Logging/async_writer.h"
 
+#include "compat/compat.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <exception>
 #include <iostream>
 
@@ -58,7 +59,12 @@ bool AsyncWriter::Open(std::string path)
     if (!Fopen(path))
         return false;
     try {
-        m_task = std::async(std::launch::async, &AsyncWriter::WriterTask, this);
+        m_task = std::thread([this] {
+            try {
+                WriterTask();
+            } catch (...) {
+            }
+        });
     } catch (...) {
         CloseFile();
         throw;
@@ -75,27 +81,17 @@ void AsyncWriter::Close()
 
 void AsyncWriter::CloseLocked()
 {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> queue(m_queueLock);
-            m_stop = true;
-        }
-        m_cv.notify_one();
-        if (!m_task.valid()) {
-            CloseFile();
-            return;
-        }
-        // Never wait for the task while holding the queue lock: it needs it
-        // to drain the queue before it can see the stop flag.
-        if (m_task.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready) {
-            try {
-                m_task.get();
-            } catch (...) {
-            }
-            CloseFile();
-            return;
-        }
+    {
+        std::lock_guard<std::mutex> queue(m_queueLock);
+        m_stop = true;
     }
+    m_cv.notify_one();
+    // Never wait for the task while holding the queue lock: it needs it to
+    // drain the queue before it can see the stop flag, which it cannot miss
+    // since it was set under that lock.
+    if (m_task.joinable())
+        m_task.join();
+    CloseFile();
 }
 
 void AsyncWriter::CloseFile()
@@ -171,8 +167,8 @@ void AsyncWriter::WriterTask()
                 // After a pass that wrote, let the lines that follow gather
                 // (Close cuts the pause short); producers need not wake a
                 // writer that comes back by itself.
-                if (wrote)
-                    m_cv.wait_for(queue, std::chrono::milliseconds(kGatherMs), [this] { return m_stop; });
+                if (wrote && !m_stop)
+                    WaitMonotonic(m_cv, queue, kGatherMs);
                 if (m_queue.empty() && m_dropped == 0) {
                     if (m_stop)
                         return;

@@ -6,7 +6,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstddef>
-#include <future>
+#include <thread>
 #include <mutex>
 #include <string>
 
@@ -54,7 +54,7 @@ private:
 
     int m_fd = -1;                    // the output file
     mutable std::mutex m_queueLock;   // guards the queue, the counters and m_stop
-    std::future<void> m_task;         // the running writer task, if any
+    std::thread m_task;               // the running writer task, if any
     std::string m_queue;              // finished lines not yet written, back to back
     bool m_stop = true;
     bool m_writerIdle = false;        // the writer waits for lines and must be woken
