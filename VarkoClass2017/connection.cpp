@@ -1,9 +1,14 @@
 // Connection members of the ECR object: open and close the terminal link.
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/link_claim.h"
 
 HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
 {
+    // Re-opening under a running payment would pull its link away.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     m_Transport.SetComPort(port);
     m_Transport.SetComPortName(m_UnixTTY);
     if (m_Transport.Open()) {
@@ -24,6 +29,12 @@ HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
 
 HRESULT CVarkoClass2017::PosClose()
 {
+    // A running payment is stopped and waited for: it still uses the handle.
+    // From inside the payment (its message callback) nothing can be waited.
+    if (!StopAndWaitForLink()) {
+        LOGREC(LOG_ERROR) << " a payment of this thread still reads, return E_FAIL";
+        return E_FAIL;
+    }
     m_Transport.Close();
     return 0;
 }

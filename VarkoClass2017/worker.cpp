@@ -6,6 +6,9 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/link_claim.h"
+#include "VarkoClass2017/operation_record.h"
+#include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
 #include "protocol/message.h"
@@ -47,6 +50,11 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
         return E_INVALIDARG;
     }
 
+    // A running operation keeps the link, its records and its state word.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
+
     m_State.store(1);
     LOGREC(LOG_INFO) << " Tran name[" << transaction_name(op) << "] Tran code[" << op << "]";
 
@@ -83,16 +91,54 @@ unsigned long CVarkoClass2017::ThreadFunc(void* object)
     return 0;
 }
 
+namespace {
+
+// The outcome of a transaction whose reading ended without a final response.
+void outcome_without_report(bool stopped_by_terminal, bool interrupted_by_desk)
+{
+    if (stopped_by_terminal)
+        set_outcome(ECRB_OUTCOME_CANCELLED, "the terminal accepted the abort");
+    else if (interrupted_by_desk)
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "cancelled by the cash register after the terminal started");
+    else
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "no final response from the terminal");
+}
+
+}  // namespace
+
 HRESULT CVarkoClass2017::Transaction()
 {
     unsigned long result = kNoReport;
     PosHandle* handle = m_Transport.GetHandle();
+    m_TerminalStopped.store(false);
 
+    // A cancel that came before anything was written: nothing to undo.
+    if (interrupted(handle)) {
+        set_outcome(ECRB_OUTCOME_CANCELLED, "cancelled before the request was sent");
+        LinkDoneReading();
+        m_LastReport.ResponseCode = 0;
+        clear_interrupt(m_Transport.GetHandle());
+        Fire_OnTrxComplete(0);
+        return 0;
+    }
+
+    if (m_Param.trx_type != 43)  // a ping moves no money
+        OperationRecord::Write(m_Param);
     LOGREC(LOG_TRACE) << "Start pos_init_transport";
-    unsigned int status = pos_init_transaction(handle, &m_Param);
+    const InitRead init = init_transaction_step(handle, &m_Param);
+    unsigned int status = init.status;
     LOGREC(LOG_TRACE) << "End pos_init_transport err_code=[" << status << "]";
 
     if (status != SE_OK) {
+        if (init.step == RequestStep::Accepted) {
+            set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
+        } else {
+            set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten
+                                                   ? "request not written"
+                                                   : "request not acknowledged by the terminal");
+            OperationRecord::Clear();
+        }
+        LinkDoneReading();
         // Nothing of this transaction stays: the records are cleared before
         // the application is told, so that no write follows its callback.
         clear_interrupt(m_Transport.GetHandle());
@@ -102,23 +148,33 @@ HRESULT CVarkoClass2017::Transaction()
     }
 
     // The acknowledgement of a ping is its whole answer.
-    if (m_Param.trx_type == 43)
+    if (m_Param.trx_type == 43) {
+        set_outcome(ECRB_OUTCOME_APPROVED, "ping acknowledged");
         return 0;
+    }
 
+    // The outcome is decided by the final response when one was read, even
+    // when a cancel raced it; only without one does the flag decide.
+    FinalStep final = FinalStep::None;
+    bool desk_stopped = init.interrupted;
     unsigned int budget = m_PurchTimeout;
-    for (;;) {
+    while (!desk_stopped) {
         handle = m_Transport.GetHandle();
         if (interrupted(handle)) {
-            result = 0;
+            desk_stopped = true;
             break;
         }
         LOGREC(LOG_TRACE) << "Start pos_read_transaction_report";
         m_Report.MsgText[0] = '\0';  // a text message of this read shows up here
-        status = pos_read_transaction_report(handle, &m_Report);
+        const ReportRead read = read_transaction_report_step(handle, &m_Report);
+        status = read.status;
+        final = read.final;
         LOGREC(LOG_TRACE) << "End pos_read_transaction_report err_code=[" << status << "]";
+        if (final != FinalStep::None)
+            break;
         handle = m_Transport.GetHandle();
         if (interrupted(handle)) {
-            result = 0;
+            desk_stopped = true;
             break;
         }
         if (status == SE_MESSAGE) {
@@ -128,11 +184,6 @@ HRESULT CVarkoClass2017::Transaction()
                 Fire_OnMsgReceived(m_Report.MsgText);
             continue;
         }
-        if (status == SE_OK) {
-            result = m_Report.ResponseCode;
-            m_LastReport = m_Report;
-            break;
-        }
         if (status == SE_NODATA || status == SE_READ) {
             if (budget < kBudgetStep)
                 break;
@@ -141,8 +192,38 @@ HRESULT CVarkoClass2017::Transaction()
                 continue;
             break;
         }
-        break;  // syntax, size, a failed ACK write: the transaction is over
+        break;  // a failed ACK write, a broken link: the transaction is over
     }
+
+    switch (final) {
+    case FinalStep::Confirmed:
+        result = m_Report.ResponseCode;
+        m_LastReport = m_Report;
+        set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
+                    result == 0 ? "approved by the terminal" : "declined by the terminal");
+        OperationRecord::Clear();
+        break;
+    case FinalStep::Decoded:
+        // The terminal said something and we read it, but it did not take our
+        // confirmation: the record stays for the application, the result is
+        // the failure result and the outcome unknown.
+        result = kNoReport;
+        m_LastReport = m_Report;
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
+        break;
+    case FinalStep::Undecodable:
+        result = kNoReport;
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "final response could not be decoded");
+        break;
+    case FinalStep::None:
+        // The cash register's own cancel reports 0, as it always has.
+        result = desk_stopped ? 0 : kNoReport;
+        outcome_without_report(m_TerminalStopped.load(), desk_stopped);
+        if (m_TerminalStopped.load())
+            OperationRecord::Clear();
+        break;
+    }
+    LinkDoneReading();
 
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
     // The flag is lowered before the application is told: once its callback
@@ -159,27 +240,37 @@ void CVarkoClass2017::ClearBuffers()
     std::memset(&m_LastReport, 0, sizeof(m_LastReport));
 }
 
+// The callbacks are taken under the lock and called outside it, so that a
+// callback may register callbacks or call any other function.
 HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
 {
-    std::lock_guard<std::mutex> lock(m_CallbackLock);
-    m_State.store(static_cast<unsigned int>(result));
-    if (!m_OnTrxComplete) {
+    std::function<void(unsigned long)> callback;
+    {
+        std::lock_guard<std::mutex> lock(m_CallbackLock);
+        m_State.store(static_cast<unsigned int>(result));
+        callback = m_OnTrxComplete;
+    }
+    if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
-    m_OnTrxComplete(result);
+    callback(result);
     LOGREC(LOG_TRACE) << " On transaction complete[" << result << "]";
     return 0;
 }
 
 HRESULT CVarkoClass2017::Fire_OnMsgReceived(char const* text)
 {
-    std::lock_guard<std::mutex> lock(m_CallbackLock);
-    if (!m_OnMsgReceived) {
+    std::function<void(char const*)> callback;
+    {
+        std::lock_guard<std::mutex> lock(m_CallbackLock);
+        callback = m_OnMsgReceived;
+    }
+    if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
-    m_OnMsgReceived(text);
+    callback(text);
     return 0;
 }
 
@@ -222,11 +313,18 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
-    handle->interrupt.store(1);
-    ClearBuffers();
-    handle->interrupt.store(0);
+    // The records of a running payment belong to its worker: they are
+    // cleared only when no payment runs.
+    {
+        std::lock_guard<std::mutex> lock(m_LinkLock);
+        if (m_LinkDepth == 0)
+            ClearBuffers();
+    }
     unsigned int status = send_receive_interrupt(handle);
-    return status == SE_OK ? 0 : E_FAIL;
+    if (status != SE_OK)
+        return E_FAIL;
+    m_TerminalStopped.store(true);
+    return 0;
 }
 
 HRESULT CVarkoClass2017::PosAbortTrx()
@@ -243,8 +341,11 @@ HRESULT CVarkoClass2017::PosAbortTrx()
         return E_FAIL;
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
+    m_TerminalStopped.store(true);
     CancelPurch();
-    ClearBuffers();
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    if (m_LinkDepth == 0)
+        ClearBuffers();
     return 0;
 }
 

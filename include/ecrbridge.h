@@ -17,8 +17,16 @@
  * asynchronous payment functions, which start the payment on a thread of
  * their own and return at once (one runs at a time; the next waits for the
  * previous one).  Callbacks run on the thread that carries out the
- * transaction, while the library holds its callback lock: a callback may read
- * the result accessors but must not start operations or register callbacks.
+ * transaction.  A callback may read the result accessors, register callbacks
+ * and call any other function: each one either works or returns its failure
+ * result at once (an asynchronous payment started from a callback is not
+ * started; destroy_object from a callback does nothing).
+ *
+ * One owner of the link: while a payment runs, every other function that
+ * would talk to the terminal is refused at once with its failure result and
+ * sends nothing; CancelTransaction, PosInterruptTrx and PosAbortTrx are the
+ * only ways to act on the running payment.  PosClose and destroy_object
+ * during a payment stop it (as CancelTransaction does) and wait for its end.
  *
  * Exit: the application may leave at any time, by exit() or by returning from
  * main, also from inside a callback, and may dlclose the library.  A running
@@ -343,6 +351,36 @@ ECRBRIDGE_API int CountVoidTransaction(int* pVal);
 /* ---- end section: results (plain) ---- */
 
 #ifdef __cplusplus
+/* ---- outcome of the last operation ------------------------------------
+ *
+ * The completion callback keeps its documented results; these tell the
+ * application how far the last payment got, so that it can tell "safe to
+ * retry" from "the card may have been charged".
+ */
+enum {
+    ECRB_OUTCOME_NONE = 0,      /* no operation has ended yet, nothing recovered */
+    ECRB_OUTCOME_APPROVED = 1,  /* final response decoded and confirmed, response code 00 */
+    ECRB_OUTCOME_DECLINED = 2,  /* final response decoded and confirmed, another code */
+    ECRB_OUTCOME_NOT_SENT = 3,  /* the terminal never accepted the request: safe to retry */
+    ECRB_OUTCOME_CANCELLED = 4, /* stopped before the terminal started, or the terminal accepted the abort */
+    ECRB_OUTCOME_UNKNOWN = 5    /* the terminal may have completed it: ask it (ecrb_recover) */
+};
+/* The outcome of the last payment operation (one of ECRB_OUTCOME_*). */
+ECRBRIDGE_API int ecrb_last_outcome(void);
+/* A short, stable text saying why (never card data); "" before any outcome. */
+ECRBRIDGE_API const char* ecrb_last_outcome_reason(void);
+/* Resolves an operation record left behind by a payment whose outcome was
+ * never known (the process died, or the outcome was unknown), by asking the
+ * terminal's journal (last transaction, or transaction by invoice).  Returns
+ * the resolved outcome (also given by ecrb_last_outcome and written to the
+ * log), ECRB_OUTCOME_NONE when there was nothing to recover, or E_FAIL when
+ * the terminal cannot be asked (link not open, busy, or no answer); the record
+ * then stays.  Runs only when called. */
+ECRBRIDGE_API int ecrb_recover(void);
+/* The directory of the operation record (default: the log directory).
+ * 0, or E_INVALIDARG for a null or empty path or one that is not a directory. */
+ECRBRIDGE_API int ecrb_set_record_dir(const char* dir);
+
 } /* extern "C" */
 
 /* Functions exported under C++ (mangled) names; declare them with exactly
