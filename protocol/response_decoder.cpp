@@ -173,13 +173,14 @@ bool int_field(Decoder& d, T* dest)
     });
 }
 
-// A number of up to ten digits into 32 bits: a value that does not fit is
-// kept as the largest one (never wrapped into another valid number).
+// A number of up to ten digits into 32 bits: a value that does not fit (or
+// is negative) is kept as the largest one, never wrapped into another valid
+// number; the accessor refuses it.
 bool wide_number_field(Decoder& d, uint32_t* dest)
 {
     return field(d, kOrdinaryField, [dest](const FieldReader& r) {
         const long long v = std::strtoll(r.text(), nullptr, 10);
-        *dest = v < 0 ? 0u : (v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v));
+        *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
         return static_cast<unsigned int>(SE_OK);
     });
 }
