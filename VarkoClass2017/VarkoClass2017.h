@@ -297,7 +297,8 @@ public:
     int m_LinkDepth = 0;
     bool m_LinkReading = false;
     std::atomic<bool> m_Closing{false};        // destroy_object has begun: nothing new starts
-    std::atomic<bool> m_TerminalStopped{false}; // the terminal accepted an abort or interrupt
+    std::atomic<bool> m_TerminalStopped{false};
+    std::atomic<uint16_t> m_LastOp{0};  // operation of m_Param, read by the controls from any thread // the terminal accepted an abort or interrupt
     std::string m_UnixTTY;
     char m_InfoText[256] = {};  // text of the last PosGetInfo, handed out by pointer
 };

@@ -35,6 +35,12 @@ HRESULT CVarkoClass2017::PosClose()
         LOGREC(LOG_ERROR) << " a payment of this thread still reads, return E_FAIL";
         return E_FAIL;
     }
+    // Closing is an operation on the link like any other; the controls that
+    // touch the handle from other threads do so under m_LinkLock.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
+    std::lock_guard<std::mutex> lock(m_LinkLock);
     m_Transport.Close();
     return 0;
 }

@@ -78,6 +78,7 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
 HRESULT CVarkoClass2017::StartThread()
 {
     LOGREC(LOG_INFO) << "startThread\n";
+    m_LastOp.store(m_Param.trx_type);
     clear_interrupt(m_Transport.GetHandle());
     ThreadFunc(this);
     LOGREC(LOG_INFO) << "thread done\n";
@@ -111,6 +112,7 @@ HRESULT CVarkoClass2017::Transaction()
     unsigned long result = kNoReport;
     PosHandle* handle = m_Transport.GetHandle();
     m_TerminalStopped.store(false);
+    m_LastOp.store(m_Param.trx_type);
 
     // A cancel that came before anything was written: nothing to undo.
     if (interrupted(handle)) {
@@ -238,6 +240,7 @@ void CVarkoClass2017::ClearBuffers()
     std::memset(&m_Param, 0, sizeof(m_Param));
     std::memset(&m_Report, 0, sizeof(m_Report));
     std::memset(&m_LastReport, 0, sizeof(m_LastReport));
+    m_LastOp.store(0);
 }
 
 // The callbacks are taken under the lock and called outside it, so that a
@@ -286,6 +289,7 @@ HRESULT CVarkoClass2017::SetPurchTimeout(unsigned short seconds)
     if (seconds < 40 || seconds > 420)
         return E_INVALIDARG;
     m_PurchTimeout = seconds;
+    std::lock_guard<std::mutex> lock(m_LinkLock);  // PosClose frees the handle under it
     unsigned int status = pos_set_timeouts(m_Transport.GetHandle(), 5, seconds);
     return status != SE_OK ? E_FAIL : 0;
 }
@@ -298,6 +302,7 @@ HRESULT CVarkoClass2017::CancelPurch()
     m_CardReadPending = false;
     m_DiscountPending = false;
     m_CheckCardPending = false;
+    std::lock_guard<std::mutex> lock(m_LinkLock);  // PosClose frees the handle under it
     PosHandle* handle = m_Transport.GetHandle();
     if (handle != nullptr)
         handle->interrupt.store(1);
@@ -307,7 +312,7 @@ HRESULT CVarkoClass2017::CancelPurch()
 HRESULT CVarkoClass2017::PosInterruptTrx()
 {
     LOGREC(LOG_INFO) << "PosInterruptTrx";
-    unsigned short op = m_Param.trx_type;
+    const unsigned short op = m_LastOp.load();
     if (op != 18 && op != 19 && op != 44)
         return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
@@ -330,7 +335,7 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
 HRESULT CVarkoClass2017::PosAbortTrx()
 {
     LOGREC(LOG_INFO) << "PosAbortTrx";
-    unsigned short op = m_Param.trx_type;
+    const unsigned short op = m_LastOp.load();
     if (op != 1 && op != 2 && op != 35 && op != 36 && op != 46)
         return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
