@@ -2,6 +2,7 @@
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "VarkoClass2017/link_claim.h"
+#include "VarkoClass2017/operation_record.h"
 
 HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
 {
@@ -13,6 +14,10 @@ HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
     m_Transport.SetComPortName(m_UnixTTY);
     if (m_Transport.Open()) {
         LOGREC(LOG_TRACE) << " Successful connection!";
+        // Nothing is sent for it here: the application resolves it when it asks.
+        OperationEntry left;
+        if (OperationRecord::Load(&left))
+            LOGREC(LOG_INFO) << " operation record left behind[" << left.op << "] ecrb_recover resolves it";
         if (pVal != nullptr) {
             LOGREC(LOG_TRACE) << " pVal != NULL";
             *pVal = 0;

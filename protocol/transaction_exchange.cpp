@@ -130,6 +130,25 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
     return LoopEnd::Nothing;
 }
 
+// The final response decoded into the report.  The two-step operations
+// (RDC, PCC, DSC, RFC) end with a response numbered 11, which the confirmation
+// rule knows; it carries the fields of a final response and is decoded as one.
+unsigned int decode_final(_ecr_transaction_report* report)
+{
+    static const char* const kNumberedEleven[] = {"RDC", "PCC", "DSC", "RFC"};
+    if (data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.') {
+        for (const char* code : kNumberedEleven) {
+            if (message_starts_with(data_buf, data_len, code, 3)) {
+                data_buf[4] = '2';
+                const unsigned int status = ecr_parse_response(data_buf, data_len, report);
+                data_buf[4] = '1';  // the confirmation is built from the number as received
+                return status;
+            }
+        }
+    }
+    return ecr_parse_response(data_buf, data_len, report);
+}
+
 InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
 {
     InitRead out{SE_OK, RequestStep::NotWritten, false};
@@ -247,7 +266,7 @@ ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report
     // Final response: decoded first; only a response that was understood is
     // confirmed (after 5 s), so the terminal keeps no payment the cash desk
     // could not read.
-    const unsigned int decoded = ecr_parse_response(data_buf, data_len, report);
+    const unsigned int decoded = decode_final(report);
     // A settlement of fewer currencies than the layout holds ends early.
     if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
         LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded << "] no confirmation";
