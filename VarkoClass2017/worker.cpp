@@ -288,8 +288,12 @@ HRESULT CVarkoClass2017::SetPurchTimeout(unsigned short seconds)
     LOGREC(LOG_INFO) << "SetPurchTimeout";
     if (seconds < 40 || seconds > 420)
         return E_INVALIDARG;
+    // The budget and the handle's time-out of a running payment stay as they are.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     m_PurchTimeout = seconds;
-    std::lock_guard<std::mutex> lock(m_LinkLock);  // PosClose frees the handle under it
+    std::lock_guard<std::mutex> lock(m_LinkLock);  // the handle does not change under it
     unsigned int status = pos_set_timeouts(m_Transport.GetHandle(), 5, seconds);
     return status != SE_OK ? E_FAIL : 0;
 }
