@@ -3,8 +3,11 @@
 // recovery from the terminal's journal, and caller input that is refused
 // before anything is sent.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -287,6 +290,59 @@ TEST_P(Recovery, RecordOfAnotherProcessNotInTheJournal)
     EXPECT_EQ(ecrb_recover(), ECRB_OUTCOME_NOT_SENT);
     EXPECT_FALSE(record_left());
     ASSERT_TRUE(t.wait_done(10000));
+}
+
+// The cash register's process is killed after the terminal took the
+// confirmation and before the library heard its ACK: the restarted process
+// finds the record and the terminal's journal says approved.
+std::atomic<pid_t> g_child{0};
+
+TEST_P(Recovery, KilledProcessIsResolvedAfterRestart)
+{
+    sim::Terminal t(GetParam());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The cash register that is about to die: no test assertions here.
+        ecrb_set_record_dir(dir.c_str());
+        if (paytest::open_to(t) == 0) {
+            put_ECRReceiptNumber(57);
+            PosPurchase(12.34, 0);
+        }
+        for (;;)
+            pause();
+    }
+    g_child = child;
+    t.expect_frame("PUR10.");
+    first_answer(t);
+    t.send_frame(response("PUR12.00")).expect_ack().expect_frame("PUR13.", 20000).step([](sim::Terminal&) {
+        kill(g_child.load(), SIGKILL);
+        waitpid(g_child.load(), nullptr, 0);
+    });
+    sim::queue_single_answer(t, "GTL10.", response("GTL11.00"));
+    t.start();
+    const uint64_t start = GetTickCount();
+    while (!record_left() && GetTickCount() - start < 10000)
+        Sleep(20);
+    // The restarted cash register.
+    for (int i = 0; i < 200 && sim::find_event(t.events(), sim::Event::RecvFrame, "PUR13.") < 0; ++i)
+        Sleep(50);
+    Sleep(200);  // the kill step has run
+    ASSERT_TRUE(record_left());
+    ASSERT_EQ(paytest::open_to(t), 0);
+    EXPECT_EQ(ecrb_recover(), ECRB_OUTCOME_APPROVED);
+    EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_APPROVED);
+    EXPECT_FALSE(record_left());
+    char rrn[16] = {};
+    EXPECT_EQ(get_LastTrxRRN(rrn), 0);
+    EXPECT_STREQ(rrn, "123456789012");
+    ASSERT_TRUE(t.wait_done(10000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    {
+        std::lock_guard<std::mutex> lock(g_rows_lock);
+        g_rows.push_back({link_name(GetParam()), "kill_then_recover", "confirmed",
+                          outcome_name(ecrb_last_outcome())});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Recovery, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
