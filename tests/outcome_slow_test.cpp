@@ -51,18 +51,19 @@ const char* journal_name(Journal j)
     return names[static_cast<int>(j)];
 }
 
+// Confirmed: the terminal took the confirmation (whether or not its ACK
+// arrived); answered: it sent a message after its first answer.
 Journal journal_of(const sim::Terminal& t)
 {
     const std::vector<sim::Event> ev = t.events();
-    const int confirmation = sim::find_event(ev, sim::Event::RecvFrame, "PUR13.");
-    if (confirmation >= 0 && sim::find_event(ev, sim::Event::SentAck, confirmation) >= 0)
+    if (sim::find_event(ev, sim::Event::RecvFrame, "PUR13.") >= 0)
         return Journal::Confirmed;
+    size_t sent = 0;
     for (const sim::Event& e : ev)
-        if (e.kind == sim::Event::SentFrame && e.data.compare(0, 5, "PUR12") == 0)
-            return Journal::Answered;
-    if (sim::find_event(ev, sim::Event::SentFrame, "PUR11.") >= 0)
-        return Journal::Started;
-    return Journal::Nothing;
+        sent += (e.kind == sim::Event::SentFrame || e.kind == sim::Event::SentRaw) ? 1 : 0;
+    if (sent >= 2)
+        return Journal::Answered;
+    return sent == 1 ? Journal::Started : Journal::Nothing;
 }
 
 const char* outcome_name(int o)
