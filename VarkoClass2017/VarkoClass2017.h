@@ -3,10 +3,12 @@
 // operations and the last-transaction accessors.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ecrbridge.h"
@@ -234,6 +236,23 @@ public:
     ECRBRIDGE_API HRESULT TotolAmoundVoidTransaction(double* pVal);
     ECRBRIDGE_API HRESULT PosGetMultiCurrencyReportByIndex(unsigned char index);
 
+    // Resolves a left-behind operation record from the terminal's journal:
+    // an ECRB_OUTCOME_* value, or E_FAIL when the terminal cannot be asked.
+    int Recover();
+
+    // ---- the link's owner (link_owner.cpp, link_claim.h) -------------------
+    // False when another operation holds the link (or the object is closing).
+    bool ClaimLink();
+    void ReleaseLink();
+    // The payment has read its last message; only the completion remains.
+    void LinkDoneReading();
+    // Stops a payment of another thread (as CancelPurch does) and waits until
+    // it has released the link.  On the owner's thread: true in the
+    // completion callback, false while it still reads (nothing can be waited).
+    bool StopAndWaitForLink();
+    // True on the thread of the operation that holds the link (its callbacks).
+    bool InsideOwnOperation();
+
     // ---- state (plain data; the exported functions and the worker use it) --
     std::mutex m_CallbackLock;
     std::function<void(unsigned long)> m_OnTrxComplete;
@@ -272,6 +291,14 @@ public:
     std::string m_Version;
     std::atomic<unsigned int> m_State{0};  // read by OnTRX from any thread
     std::mutex m_StateLock;
+    std::mutex m_LinkLock;
+    std::condition_variable m_LinkFree;
+    std::thread::id m_LinkOwner;
+    int m_LinkDepth = 0;
+    bool m_LinkReading = false;
+    std::atomic<bool> m_Closing{false};        // destroy_object has begun: nothing new starts
+    std::atomic<bool> m_TerminalStopped{false};
+    std::atomic<uint16_t> m_LastOp{0};  // operation of m_Param, read by the controls from any thread // the terminal accepted an abort or interrupt
     std::string m_UnixTTY;
     char m_InfoText[256] = {};  // text of the last PosGetInfo, handed out by pointer
 };

@@ -199,7 +199,18 @@ ECR_NUMBER_ACCESSOR(get_LastTrxAddAmount, double, m_LastReport.AddAmount)
 ECR_NUMBER_ACCESSOR(get_LastTrxTotalAmount, double, m_LastReport.TotalAmount)
 ECR_NUMBER_ACCESSOR(get_LastTrxLoyalTotalAmount, double, m_LastReport.TotalAmount)
 ECR_NUMBER_ACCESSOR(get_LastTrxEcrNum, long, static_cast<long>(m_LastReport.EcrNum))
-ECR_NUMBER_ACCESSOR(get_LastTrxEcrReceiptNum, long, static_cast<long>(m_LastReport.EcrReceiptNum))
+// The receipt number comes back whole or not at all: a value beyond 32-bit
+// long (the application's type) is refused with E_INVALIDARG.
+HRESULT CVarkoClass2017::get_LastTrxEcrReceiptNum(long* pVal)
+{
+    LOGREC(LOG_INFO);
+    if (pVal == nullptr)
+        return 1;
+    if (m_LastReport.EcrReceiptNum > 2147483647u)
+        return E_INVALIDARG;
+    *pVal = static_cast<long>(m_LastReport.EcrReceiptNum);
+    return 0;
+}
 ECR_NUMBER_ACCESSOR(get_LastTrxProcessingCode, long, static_cast<long>(m_LastReport.ProcessingCode))
 ECR_NUMBER_ACCESSOR(get_LastTrxBatchId, long, static_cast<long>(m_LastReport.BatchId))
 ECR_NUMBER_ACCESSOR(get_LastTrxCardExpireYear, long, static_cast<long>(m_LastReport.CardExpireYear))

@@ -4,14 +4,19 @@
 #include <cstring>
 
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/link_claim.h"
 #include "protocol/status.h"
 
 namespace {
 
-// E_FAIL without a connection or when the exchange fails; 0 otherwise.
+// E_FAIL without a connection, while another operation has the link, or
+// when the exchange fails; 0 otherwise.
 template <class Record, class Exchange>
 HRESULT exchange_into(CVarkoClass2017& ecr, Record& record, Exchange exchange)
 {
+    LinkClaim claim(ecr);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = ecr.m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;

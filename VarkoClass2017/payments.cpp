@@ -8,6 +8,9 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/caller_text.h"
+#include "VarkoClass2017/link_claim.h"
+#include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/pos_handle.h"
 #include "protocol/transaction_exchange.h"
@@ -76,14 +79,18 @@ HRESULT card_read_completion(CVarkoClass2017& ecr, unsigned short op, double amo
 
 // The blocking discount completion: the request carries the amounts and the
 // currency only.
-void run_discount_completion(CVarkoClass2017& ecr, double amount, double addAmount)
+HRESULT run_discount_completion(CVarkoClass2017& ecr, double amount, double addAmount)
 {
+    LinkClaim claim(ecr);
+    if (!claim)
+        return E_FAIL;
     ecr.ClearBuffers();
     ecr.m_Param.trx_type = OP_DSC;
     ecr.m_Param.amount = amount;
     ecr.m_Param.add_amount = addAmount;
     ecr.m_Param.currency_code = ecr.m_CurrencyCode;
     ecr.Transaction();
+    return 0;
 }
 
 }  // namespace
@@ -167,7 +174,7 @@ HRESULT CVarkoClass2017::PosAuthFin(double amount, double addAmount, unsigned lo
 HRESULT CVarkoClass2017::PosAuthFinNoCard(char* authCode, double amount, double addAmount, unsigned long* pResult)
 {
     LOG_MEMBER();
-    if (authCode == nullptr || strnlen(authCode, kMaxAuthCode + 1) > kMaxAuthCode)
+    if (authCode == nullptr || strnlen(authCode, kMaxAuthCode + 1) > kMaxAuthCode || has_link_byte(authCode))
         return E_INVALIDARG;
     m_AuthCode = authCode;
     return StartTransaction(OP_AFC, amount, addAmount, 0, 0, 0);
@@ -270,7 +277,7 @@ HRESULT CVarkoClass2017::PosPing(unsigned long* pResult)
 HRESULT CVarkoClass2017::PosPrintMessage(char* text)
 {
     LOG_MEMBER();
-    if (text == nullptr || strnlen(text, kMaxPrintText + 1) > kMaxPrintText)
+    if (text == nullptr || strnlen(text, kMaxPrintText + 1) > kMaxPrintText || has_link_byte(text))
         return E_INVALIDARG;
     m_PrintText = text;
     return StartTransaction(OP_PST, 0, 0, 0, 0, 0);
@@ -353,7 +360,8 @@ HRESULT CVarkoClass2017::PosGetGroupCompletionBlocking(double amount, double add
         return E_FAIL;
     if (amount < 0)
         return E_FAIL;
-    run_discount_completion(*this, amount, addAmount);
+    if (run_discount_completion(*this, amount, addAmount) != 0)
+        return E_FAIL;
     *pResult = 0;
     return 0;
 }
@@ -363,7 +371,8 @@ HRESULT CVarkoClass2017::PosDiscountCompletionBlocking(double amount, double add
     LOG_MEMBER();
     if (amount < 0)
         return E_FAIL;
-    run_discount_completion(*this, amount, addAmount);
+    if (run_discount_completion(*this, amount, addAmount) != 0)
+        return E_FAIL;
     if (pResult != nullptr)
         *pResult = 0;
     return 0;
@@ -374,6 +383,9 @@ HRESULT CVarkoClass2017::PosDiscountCompletionBlocking(double amount, double add
 HRESULT CVarkoClass2017::PosPurchaseCheckCard(double amount, double addAmount, unsigned long* pResult)
 {
     LOG_MEMBER();
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     m_CardBelong = '0';
     std::memset(&m_LastReport, 0, sizeof(m_LastReport));
     if (amount < 0 || addAmount < 0) {
@@ -399,6 +411,9 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCard(double amount, double addAmount, u
 HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned long* pResult)
 {
     LOG_MEMBER();
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
@@ -409,13 +424,25 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
 
     unsigned long result = 0;
     if (complete != 0) {
-        if (pos_read_transaction_report(handle, &m_Report) == SE_OK) {
+        const ReportRead read = read_transaction_report_step(handle, &m_Report);
+        if (read.final == FinalStep::Confirmed) {
             result = m_Report.ResponseCode;
             m_LastReport = m_Report;
+            set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
+                        result == 0 ? "approved by the terminal" : "declined by the terminal");
         } else {
             result = kNoReport;
+            if (read.final == FinalStep::Decoded)
+                m_LastReport = m_Report;
+            set_outcome(ECRB_OUTCOME_UNKNOWN, read.final == FinalStep::None ? "no final response from the terminal"
+                                              : read.final == FinalStep::Decoded
+                                                  ? "confirmation not acknowledged by the terminal"
+                                                  : "final response could not be decoded");
         }
+    } else {
+        set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
     }
+    LinkDoneReading();
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
     handle = m_Transport.GetHandle();
     if (handle != nullptr)

@@ -8,6 +8,8 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/caller_text.h"
+#include "VarkoClass2017/operation_record.h"
 
 // Every member the application calls starts with a record naming itself.
 #define LOG_MEMBER() LOGREC(LOG_INFO) << __func__
@@ -171,7 +173,7 @@ HRESULT CVarkoClass2017::put_ServiceNumber(char* newVal)
     if (newVal == nullptr)
         return 1;
     const size_t len = strnlen(newVal, kMaxServiceNumber + 1);
-    if (len > kMaxServiceNumber)
+    if (len > kMaxServiceNumber || has_link_byte(newVal, len))
         return E_INVALIDARG;
     m_ServiceNumber.assign(newVal, len);
     return 0;
@@ -210,7 +212,7 @@ HRESULT CVarkoClass2017::put_HostText(char* newVal)
     if (newVal == nullptr)
         return 1;
     const size_t len = strnlen(newVal, kMaxHostText + 1);
-    if (len > kMaxHostText)
+    if (len > kMaxHostText || has_link_byte(newVal, len))
         return E_INVALIDARG;
     m_HostText.assign(newVal, len);
     return 0;
@@ -406,6 +408,7 @@ HRESULT CVarkoClass2017::put_EcrLogingPath(const char* path)
     std::fputs("\n", stdout);
     std::fflush(stdout);
     ConfigureFile(dir + "/" + el::getCurrentTimeString());  // a failed open still returns 0
+    OperationRecord::SetDefaultDir(dir);
     return 0;
 }
 
@@ -476,7 +479,7 @@ HRESULT CVarkoClass2017::PrepareParameters(char* text)
 {
     LOG_MEMBER();
     m_ServiceParams.clear();
-    if (text == nullptr)
+    if (text == nullptr || has_link_byte(text))
         return E_INVALIDARG;
     const char* pos = text;
     for (;;) {

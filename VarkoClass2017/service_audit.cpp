@@ -6,6 +6,8 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/caller_text.h"
+#include "VarkoClass2017/link_claim.h"
 #include "protocol/audit.h"
 
 namespace {
@@ -34,6 +36,11 @@ HRESULT CVarkoClass2017::PosAudit(char* selection, char* record)
     if (m_AuditNew) {
         if (selection == nullptr)
             return 1;
+        if (has_link_byte(selection))
+            return E_INVALIDARG;
+        LinkClaim claim(*this);
+        if (!claim)
+            return E_FAIL;
         PosHandle* handle = m_Transport.GetHandle();
         if (handle == nullptr)
             return E_FAIL;
@@ -74,6 +81,9 @@ HRESULT CVarkoClass2017::PosAudit(char* selection, char* record)
 HRESULT CVarkoClass2017::PosPrintXReport()
 {
     LOGREC(LOG_INFO);
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;

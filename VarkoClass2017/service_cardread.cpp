@@ -11,6 +11,8 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/caller_text.h"
+#include "VarkoClass2017/link_claim.h"
 #include "VarkoClass2017/exchange_into.h"
 #include "protocol/card_group.h"
 #include "protocol/card_read.h"
@@ -87,6 +89,9 @@ HRESULT CVarkoClass2017::PosAZSPinRead(unsigned char parameter, char** pin)
 HRESULT CVarkoClass2017::PosCardIdent()
 {
     LOGREC(LOG_INFO);
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr) {
         LOGREC(LOG_ERROR) << "Can't get handle! return E_FAIL";
@@ -131,6 +136,8 @@ HRESULT account_card_read(CVarkoClass2017& ecr, char* account, char** out, unsig
 {
     if (account == nullptr || out == nullptr)
         return 1;
+    if (has_link_byte(account))
+        return E_INVALIDARG;
     const HRESULT read = exchange_into(ecr, ecr.m_MReadReport, [&](PosHandle* handle, _ecr_mread_report* report) {
         return pos_discount_init_accid(handle, report, account, mode);
     });
@@ -198,6 +205,9 @@ HRESULT CVarkoClass2017::PosCancelGetGroupCompletion()
 {
     LOGREC(LOG_INFO);
     if (!m_CardReadPending)
+        return E_FAIL;
+    LinkClaim claim(*this);
+    if (!claim)
         return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)

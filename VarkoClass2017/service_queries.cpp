@@ -6,6 +6,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/link_claim.h"
 #include "VarkoClass2017/exchange_into.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
@@ -15,6 +16,9 @@ namespace {
 // Work area of the text queries: the exchange copies at most 255 characters
 // and a terminator.
 constexpr std::size_t kTextArea = 256;
+// Widths of the stored-transaction numbers on the wire.
+constexpr unsigned long kMaxSequence = 9999;
+constexpr long kMaxInvoice = 999999;
 
 // Merchant indices are two digits on the wire; anything larger asks for 0.
 unsigned char merchant_index(int index)
@@ -39,6 +43,9 @@ HRESULT CVarkoClass2017::PosGetNameSoftware(char* name)
     LOGREC(LOG_INFO);
     if (name == nullptr)
         return 1;
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
@@ -55,6 +62,9 @@ HRESULT CVarkoClass2017::PosGetInfo(tagGetInfoType kind, char** text)
     LOGREC(LOG_INFO);
     if (text == nullptr)
         return 1;
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
@@ -75,6 +85,9 @@ HRESULT CVarkoClass2017::PosTSN(char* serial)
     LOGREC(LOG_INFO);
     if (serial == nullptr)
         return 1;
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
@@ -93,6 +106,9 @@ HRESULT CVarkoClass2017::PosGTC(unsigned char index, unsigned long* count)
     LOGREC(LOG_INFO);
     if (count == nullptr)
         return 1;
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;
@@ -108,6 +124,9 @@ HRESULT CVarkoClass2017::PosGTC(unsigned char index, unsigned long* count)
 HRESULT CVarkoClass2017::PosGTS(unsigned char index, unsigned long sequence)
 {
     LOGREC(LOG_INFO);
+    // Four digits on the wire: a larger number would ask for another record.
+    if (sequence > kMaxSequence)
+        return E_INVALIDARG;
     return exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
         return pos_get_transaction_data_by_sequence_number(handle, merchant_index(index),
                                                            static_cast<uint32_t>(sequence), report);
@@ -125,6 +144,9 @@ HRESULT CVarkoClass2017::PosGTL(unsigned char index)
 HRESULT CVarkoClass2017::PosGTI(unsigned char index, long invoice)
 {
     LOGREC(LOG_INFO);
+    // Six digits on the wire.
+    if (invoice < 0 || invoice > kMaxInvoice)
+        return E_INVALIDARG;
     return exchange_into(*this, m_LastReport, [&](PosHandle* handle, _ecr_transaction_report* report) {
         return pos_get_transaction_data_by_invoice(handle, merchant_index(index), static_cast<int32_t>(invoice),
                                                    report);
@@ -144,6 +166,9 @@ HRESULT CVarkoClass2017::PosGSI(int index)
 HRESULT CVarkoClass2017::PosClearPort()
 {
     LOGREC(LOG_INFO);
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
     if (handle == nullptr)
         return E_FAIL;

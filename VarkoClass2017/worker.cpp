@@ -6,6 +6,9 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/link_claim.h"
+#include "VarkoClass2017/operation_record.h"
+#include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
 #include "protocol/message.h"
@@ -35,6 +38,21 @@ void clear_interrupt(PosHandle* handle)
         handle->interrupt.store(0);
 }
 
+// True on the thread of a transaction while it holds its link's run lock:
+// the interrupt and the abort, which wait for that lock, are refused there
+// (from a callback of the transaction) instead of waiting for themselves.
+thread_local bool t_runHeld = false;
+
+struct RunHeld {
+    explicit RunHeld(bool held) : m_held(held) { t_runHeld = t_runHeld || held; }
+    ~RunHeld()
+    {
+        if (m_held)
+            t_runHeld = false;
+    }
+    bool m_held;
+};
+
 }  // namespace
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
@@ -46,6 +64,11 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
         LOGREC(LOG_ERROR) << " invoice number out of range[" << invoice << "] return E_INVALIDARG";
         return E_INVALIDARG;
     }
+
+    // A running operation keeps the link, its records and its state word.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
 
     m_State.store(1);
     LOGREC(LOG_INFO) << " Tran name[" << transaction_name(op) << "] Tran code[" << op << "]";
@@ -70,6 +93,7 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
 HRESULT CVarkoClass2017::StartThread()
 {
     LOGREC(LOG_INFO) << "startThread\n";
+    m_LastOp.store(m_Param.trx_type);
     clear_interrupt(m_Transport.GetHandle());
     ThreadFunc(this);
     LOGREC(LOG_INFO) << "thread done\n";
@@ -83,6 +107,21 @@ unsigned long CVarkoClass2017::ThreadFunc(void* object)
     return 0;
 }
 
+namespace {
+
+// The outcome of a transaction whose reading ended without a final response.
+void outcome_without_report(bool stopped_by_terminal, bool interrupted_by_desk)
+{
+    if (stopped_by_terminal)
+        set_outcome(ECRB_OUTCOME_CANCELLED, "the terminal accepted the abort");
+    else if (interrupted_by_desk)
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "cancelled by the cash register after the terminal started");
+    else
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "no final response from the terminal");
+}
+
+}  // namespace
+
 HRESULT CVarkoClass2017::Transaction()
 {
     unsigned long result = kNoReport;
@@ -90,12 +129,37 @@ HRESULT CVarkoClass2017::Transaction()
     std::unique_lock<std::mutex> running;
     if (handle != nullptr)
         running = std::unique_lock<std::mutex>(handle->run);
+    const RunHeld held(running.owns_lock());
+    m_TerminalStopped.store(false);
+    m_LastOp.store(m_Param.trx_type);
 
+    // A cancel that came before anything was written: nothing to undo.
+    if (interrupted(handle)) {
+        set_outcome(ECRB_OUTCOME_CANCELLED, "cancelled before the request was sent");
+        LinkDoneReading();
+        m_LastReport.ResponseCode = 0;
+        clear_interrupt(m_Transport.GetHandle());
+        Fire_OnTrxComplete(0);
+        return 0;
+    }
+
+    if (m_Param.trx_type != 43)  // a ping moves no money
+        OperationRecord::Write(m_Param);
     LOGREC(LOG_TRACE) << "Start pos_init_transport";
-    unsigned int status = pos_init_transaction(handle, &m_Param);
+    const InitRead init = init_transaction_step(handle, &m_Param);
+    unsigned int status = init.status;
     LOGREC(LOG_TRACE) << "End pos_init_transport err_code=[" << status << "]";
 
     if (status != SE_OK) {
+        if (init.step == RequestStep::Accepted) {
+            set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
+        } else {
+            set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten
+                                                   ? "request not written"
+                                                   : "request not acknowledged by the terminal");
+            OperationRecord::Clear();
+        }
+        LinkDoneReading();
         // Nothing of this transaction stays: the records are cleared before
         // the application is told, so that no write follows its callback.
         clear_interrupt(m_Transport.GetHandle());
@@ -107,23 +171,33 @@ HRESULT CVarkoClass2017::Transaction()
     }
 
     // The acknowledgement of a ping is its whole answer.
-    if (m_Param.trx_type == 43)
+    if (m_Param.trx_type == 43) {
+        set_outcome(ECRB_OUTCOME_APPROVED, "ping acknowledged");
         return 0;
+    }
 
+    // The outcome is decided by the final response when one was read, even
+    // when a cancel raced it; only without one does the flag decide.
+    FinalStep final = FinalStep::None;
+    bool desk_stopped = init.interrupted;
     unsigned int budget = m_PurchTimeout;
-    for (;;) {
+    while (!desk_stopped) {
         handle = m_Transport.GetHandle();
         if (interrupted(handle)) {
-            result = 0;
+            desk_stopped = true;
             break;
         }
         LOGREC(LOG_TRACE) << "Start pos_read_transaction_report";
         m_Report.MsgText[0] = '\0';  // a text message of this read shows up here
-        status = pos_read_transaction_report(handle, &m_Report);
+        const ReportRead read = read_transaction_report_step(handle, &m_Report);
+        status = read.status;
+        final = read.final;
         LOGREC(LOG_TRACE) << "End pos_read_transaction_report err_code=[" << status << "]";
+        if (final != FinalStep::None)
+            break;
         handle = m_Transport.GetHandle();
         if (interrupted(handle)) {
-            result = 0;
+            desk_stopped = true;
             break;
         }
         if (status == SE_MESSAGE) {
@@ -133,11 +207,6 @@ HRESULT CVarkoClass2017::Transaction()
                 Fire_OnMsgReceived(m_Report.MsgText);
             continue;
         }
-        if (status == SE_OK) {
-            result = m_Report.ResponseCode;
-            m_LastReport = m_Report;
-            break;
-        }
         if (status == SE_NODATA || status == SE_READ) {
             if (budget < kBudgetStep)
                 break;
@@ -146,8 +215,38 @@ HRESULT CVarkoClass2017::Transaction()
                 continue;
             break;
         }
-        break;  // syntax, size, a failed ACK write: the transaction is over
+        break;  // a failed ACK write, a broken link: the transaction is over
     }
+
+    switch (final) {
+    case FinalStep::Confirmed:
+        result = m_Report.ResponseCode;
+        m_LastReport = m_Report;
+        set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
+                    result == 0 ? "approved by the terminal" : "declined by the terminal");
+        OperationRecord::Clear();
+        break;
+    case FinalStep::Decoded:
+        // The terminal said something and we read it, but it did not take our
+        // confirmation: the record stays for the application, the result is
+        // the failure result and the outcome unknown.
+        result = kNoReport;
+        m_LastReport = m_Report;
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
+        break;
+    case FinalStep::Undecodable:
+        result = kNoReport;
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "final response could not be decoded");
+        break;
+    case FinalStep::None:
+        // The cash register's own cancel reports 0, as it always has.
+        result = desk_stopped ? 0 : kNoReport;
+        outcome_without_report(m_TerminalStopped.load(), desk_stopped);
+        if (m_TerminalStopped.load())
+            OperationRecord::Clear();
+        break;
+    }
+    LinkDoneReading();
 
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
     // The flag is lowered before the application is told: once its callback
@@ -164,29 +263,40 @@ void CVarkoClass2017::ClearBuffers()
     std::memset(&m_Param, 0, sizeof(m_Param));
     std::memset(&m_Report, 0, sizeof(m_Report));
     std::memset(&m_LastReport, 0, sizeof(m_LastReport));
+    m_LastOp.store(0);
 }
 
+// The callbacks are taken under the lock and called outside it, so that a
+// callback may register callbacks or call any other function.
 HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
 {
-    std::lock_guard<std::mutex> lock(m_CallbackLock);
-    m_State.store(static_cast<unsigned int>(result));
-    if (!m_OnTrxComplete) {
+    std::function<void(unsigned long)> callback;
+    {
+        std::lock_guard<std::mutex> lock(m_CallbackLock);
+        m_State.store(static_cast<unsigned int>(result));
+        callback = m_OnTrxComplete;
+    }
+    if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
-    m_OnTrxComplete(result);
+    callback(result);
     LOGREC(LOG_TRACE) << " On transaction complete[" << result << "]";
     return 0;
 }
 
 HRESULT CVarkoClass2017::Fire_OnMsgReceived(char const* text)
 {
-    std::lock_guard<std::mutex> lock(m_CallbackLock);
-    if (!m_OnMsgReceived) {
+    std::function<void(char const*)> callback;
+    {
+        std::lock_guard<std::mutex> lock(m_CallbackLock);
+        callback = m_OnMsgReceived;
+    }
+    if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
-    m_OnMsgReceived(text);
+    callback(text);
     return 0;
 }
 
@@ -201,7 +311,12 @@ HRESULT CVarkoClass2017::SetPurchTimeout(unsigned short seconds)
     LOGREC(LOG_INFO) << "SetPurchTimeout";
     if (seconds < 40 || seconds > 420)
         return E_INVALIDARG;
+    // The budget and the handle's time-out of a running payment stay as they are.
+    LinkClaim claim(*this);
+    if (!claim)
+        return E_FAIL;
     m_PurchTimeout = seconds;
+    std::lock_guard<std::mutex> lock(m_LinkLock);  // the handle does not change under it
     unsigned int status = pos_set_timeouts(m_Transport.GetHandle(), 5, seconds);
     return status != SE_OK ? E_FAIL : 0;
 }
@@ -214,6 +329,7 @@ HRESULT CVarkoClass2017::CancelPurch()
     m_CardReadPending = false;
     m_DiscountPending = false;
     m_CheckCardPending = false;
+    std::lock_guard<std::mutex> lock(m_LinkLock);  // PosClose frees the handle under it
     PosHandle* handle = m_Transport.GetHandle();
     if (handle != nullptr)
         handle->interrupt.store(1);
@@ -223,7 +339,9 @@ HRESULT CVarkoClass2017::CancelPurch()
 HRESULT CVarkoClass2017::PosInterruptTrx()
 {
     LOGREC(LOG_INFO) << "PosInterruptTrx";
-    unsigned short op = m_Param.trx_type;
+    if (t_runHeld)
+        return E_FAIL;
+    const unsigned short op = m_LastOp.load();
     if (op != 18 && op != 19 && op != 44)
         return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
@@ -237,15 +355,26 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
     handle->interrupt.store(1);
     const std::lock_guard<std::mutex> running(handle->run);
     const std::lock_guard<std::mutex> owner(handle->owner);
-    ClearBuffers();
+    // The records of a running payment belong to its worker: they are
+    // cleared only when no payment runs.
+    {
+        std::lock_guard<std::mutex> lock(m_LinkLock);
+        if (m_LinkDepth == 0)
+            ClearBuffers();
+    }
     unsigned int status = send_receive_interrupt(handle);
-    return status == SE_OK ? 0 : E_FAIL;
+    if (status != SE_OK)
+        return E_FAIL;
+    m_TerminalStopped.store(true);
+    return 0;
 }
 
 HRESULT CVarkoClass2017::PosAbortTrx()
 {
     LOGREC(LOG_INFO) << "PosAbortTrx";
-    unsigned short op = m_Param.trx_type;
+    if (t_runHeld)
+        return E_FAIL;
+    const unsigned short op = m_LastOp.load();
     if (op != 1 && op != 2 && op != 35 && op != 36 && op != 46)
         return E_FAIL;
     PosHandle* handle = m_Transport.GetHandle();
@@ -261,8 +390,11 @@ HRESULT CVarkoClass2017::PosAbortTrx()
     const std::lock_guard<std::mutex> owner(handle->owner);
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
+    m_TerminalStopped.store(true);
     CancelPurch();
-    ClearBuffers();
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    if (m_LinkDepth == 0)
+        ClearBuffers();
     return 0;
 }
 

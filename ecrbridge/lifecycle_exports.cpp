@@ -8,6 +8,7 @@
 #include "ecrbridge.h"
 #include "ecrbridge/export_guard.h"
 #include "ecrbridge/instance.h"
+#include "ecrbridge/operation_thread.h"
 
 // ---- mangled ----------------------------------------------------------------
 
@@ -24,6 +25,18 @@ ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
     if (object == nullptr)
         return;
     try {
+        // From inside its own operation (a callback) the object cannot be
+        // freed: the operation still runs on it.
+        if (OperationThread::on_operation_thread() || object->InsideOwnOperation()) {
+            LOGREC(LOG_ERROR) << " called from inside an operation, nothing freed";
+            return;
+        }
+        // A running payment is stopped as by CancelTransaction and waited
+        // for; an operation that has not yet begun is refused its start.
+        object->m_Closing.store(true);
+        object->StopAndWaitForLink();
+        TheOperationThread().wait_idle();
+        object->StopAndWaitForLink();
         ResetInstanse(object);
         delete object;
     }

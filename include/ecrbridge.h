@@ -17,8 +17,20 @@
  * asynchronous payment functions, which start the payment on a thread of
  * their own and return at once (one runs at a time; the next waits for the
  * previous one).  Callbacks run on the thread that carries out the
- * transaction, while the library holds its callback lock: a callback may read
- * the result accessors but must not start operations or register callbacks.
+ * transaction.  A callback may read the result accessors, register callbacks
+ * and call any other function: each one either works or returns its failure
+ * result at once (an asynchronous payment started from a callback is not
+ * started; destroy_object from a callback does nothing).
+ *
+ * Texts that go into a request (host text, print text, service number,
+ * service parameters, authorisation code, account, audit selection) holding
+ * STX, ETX, ACK, NAK or FS are refused with E_INVALIDARG; nothing is sent.
+ *
+ * One owner of the link: while a payment runs, every other function that
+ * would talk to the terminal is refused at once with its failure result and
+ * sends nothing; CancelTransaction, PosInterruptTrx and PosAbortTrx are the
+ * only ways to act on the running payment.  PosClose and destroy_object
+ * during a payment stop it (as CancelTransaction does) and wait for its end.
  *
  * Exit: the application may leave at any time, by exit() or by returning from
  * main, also from inside a callback, and may dlclose the library.  A running
@@ -172,7 +184,8 @@ ECRBRIDGE_API int PosInterruptTrx(void);
    connection or for a refused argument or state. */
 /* Response budget of a transaction, 40..420 s (E_INVALIDARG otherwise); also
    the time-out of each read on the open connection.  Before PosOpen it returns
-   E_FAIL but the budget is kept (the reads then wait 40 s). */
+   E_FAIL but the budget is kept (the reads then wait 40 s).  While a payment
+   runs it returns E_FAIL and changes nothing. */
 ECRBRIDGE_API int SetPurchTimeout(unsigned short seconds);
 /* Payment with a card read earlier (PosDiscountInit, PosGetGroup...): E_FAIL
    when no card read waits or the amount is negative.  The read stays usable
@@ -226,13 +239,15 @@ ECRBRIDGE_API int PosTSN(char* serial);
 /* Number of transactions stored for merchant `index` (0..99; larger asks for
    merchant 0). */
 ECRBRIDGE_API int PosGTC(unsigned char index, unsigned long* count);
-/* Stored transaction number `sequence` (0..9999) of merchant `index`; it
-   becomes the last transaction that the result accessors read. */
+/* Stored transaction number `sequence` (0..9999; larger gives E_INVALIDARG
+   and sends nothing) of merchant `index`; it becomes the last transaction
+   that the result accessors read. */
 ECRBRIDGE_API int PosGTS(unsigned char index, unsigned long sequence);
 /* The last stored transaction of merchant `index`, for the result accessors. */
 ECRBRIDGE_API int PosGTL(unsigned char index);
-/* The stored transaction with the given invoice number (0..999999) of
-   merchant `index`, for the result accessors. */
+/* The stored transaction with the given invoice number (0..999999; outside
+   gives E_INVALIDARG and sends nothing) of merchant `index`, for the result
+   accessors. */
 ECRBRIDGE_API int PosGTI(unsigned char index, long invoice);
 /* Summary of the stored transactions of merchant `index` (0..99, other values
    ask for merchant 0); read it with CountPurchaseTransaction and the other
@@ -257,7 +272,8 @@ ECRBRIDGE_API int put_MerchantID(unsigned char newVal);
    none. */
 ECRBRIDGE_API int get_RRN(unsigned long long* pVal);
 ECRBRIDGE_API int put_RRN(unsigned long long newVal);
-/* Service number, at most 3 characters (4 or more give E_INVALIDARG); it is
+/* Service number, at most 3 characters (4 or more, or STX, ETX, ACK, NAK or
+   FS among them, give E_INVALIDARG); it is
    sent only when it has exactly 3.  get_ServiceNumber needs 4 bytes. */
 ECRBRIDGE_API int get_ServiceNumber(char* pVal);
 ECRBRIDGE_API int put_ServiceNumber(char* newVal);
@@ -314,6 +330,8 @@ ECRBRIDGE_API int get_LastTrxTotalAmount(double* pVal);
 ECRBRIDGE_API int get_LastTrxCardExpireYear(long* pVal);
 ECRBRIDGE_API int get_LastTrxCardExpireMonth(long* pVal);
 ECRBRIDGE_API int get_LastTrxEcrNum(long* pVal);
+/* The cash register's receipt number as the terminal returned it; a value
+   that a 32-bit long cannot hold gives E_INVALIDARG (never a wrapped number). */
 ECRBRIDGE_API int get_LastTrxEcrReceiptNum(long* pVal);
 ECRBRIDGE_API int get_LastTrxInvoceNumber(long* pVal);
 ECRBRIDGE_API int get_LastTrxTransactionDateDay(long* pVal);
@@ -400,6 +418,36 @@ ECRBRIDGE_API int ecrb_TotolAmoundVoidTransaction(double* pVal);
 /* ---- end section: ecrb (plain) ---- */
 
 #ifdef __cplusplus
+/* ---- outcome of the last operation ------------------------------------
+ *
+ * The completion callback keeps its documented results; these tell the
+ * application how far the last payment got, so that it can tell "safe to
+ * retry" from "the card may have been charged".
+ */
+enum {
+    ECRB_OUTCOME_NONE = 0,      /* no operation has ended yet, nothing recovered */
+    ECRB_OUTCOME_APPROVED = 1,  /* final response decoded and confirmed, response code 00 */
+    ECRB_OUTCOME_DECLINED = 2,  /* final response decoded and confirmed, another code */
+    ECRB_OUTCOME_NOT_SENT = 3,  /* the terminal never accepted the request: safe to retry */
+    ECRB_OUTCOME_CANCELLED = 4, /* stopped before the terminal started, or the terminal accepted the abort */
+    ECRB_OUTCOME_UNKNOWN = 5    /* the terminal may have completed it: ask it (ecrb_recover) */
+};
+/* The outcome of the last payment operation (one of ECRB_OUTCOME_*). */
+ECRBRIDGE_API int ecrb_last_outcome(void);
+/* A short, stable text saying why (never card data); "" before any outcome. */
+ECRBRIDGE_API const char* ecrb_last_outcome_reason(void);
+/* Resolves an operation record left behind by a payment whose outcome was
+ * never known (the process died, or the outcome was unknown), by asking the
+ * terminal's journal (last transaction, or transaction by invoice).  Returns
+ * the resolved outcome (also given by ecrb_last_outcome and written to the
+ * log), ECRB_OUTCOME_NONE when there was nothing to recover, or E_FAIL when
+ * the terminal cannot be asked (link not open, busy, or no answer); the record
+ * then stays.  Runs only when called. */
+ECRBRIDGE_API int ecrb_recover(void);
+/* The directory of the operation record (default: the log directory).
+ * 0, or E_INVALIDARG for a null or empty path or one that is not a directory. */
+ECRBRIDGE_API int ecrb_set_record_dir(const char* dir);
+
 } /* extern "C" */
 
 /* Functions exported under C++ (mangled) names; declare them with exactly
@@ -431,7 +479,8 @@ ECRBRIDGE_API void PosAuthFin(double amount, double addAmount);
    thread) before the request is sent; it must stay valid until the callback. */
 ECRBRIDGE_API void PurchaseCheckCard(double amount, double addAmount, unsigned long* pResult);
 /* Print a text of at most 1000 characters on the terminal; the text is copied
-   before the call returns.  A null or longer text starts nothing. */
+   before the call returns.  A null or longer text, or one holding STX, ETX,
+   ACK, NAK or FS, starts nothing (line breaks pass). */
 ECRBRIDGE_API void PosPrintMessage(char* text);
 /* Cancel the running operation from any thread: it ends with callback result
    0.  Also drops the pending completions of card reads, discounts and card

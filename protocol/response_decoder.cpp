@@ -173,6 +173,18 @@ bool int_field(Decoder& d, T* dest)
     });
 }
 
+// A number of up to ten digits into 32 bits: a value that does not fit (or
+// is negative) is kept as the largest one, never wrapped into another valid
+// number; the accessor refuses it.
+bool wide_number_field(Decoder& d, uint32_t* dest)
+{
+    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
+        const long long v = std::strtoll(r.text(), nullptr, 10);
+        *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+        return static_cast<unsigned int>(SE_OK);
+    });
+}
+
 bool amount_field(Decoder& d, double* dest, bool divide = true)
 {
     return field(d, kOrdinaryField, [dest, divide](const FieldReader& r) {
@@ -202,7 +214,7 @@ bool logo_field(Decoder& d, uint8_t* dest, uint32_t* dest_size)
 bool head_fields(Decoder& d, bool with_amount)
 {
     _ecr_transaction_report* rep = d.report;
-    if (!int_field(d, &rep->EcrNum) || !int_field(d, &rep->EcrReceiptNum))
+    if (!int_field(d, &rep->EcrNum) || !wide_number_field(d, &rep->EcrReceiptNum))
         return false;
     if (!with_amount)
         return true;

@@ -69,13 +69,23 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
         unsigned int len = 0;
         const unsigned int status = pos_link_read_frame(h, data_buf, sizeof data_buf, &len, deadline);
         *last_status = status;
-        if (h->interrupt.load() != 0)
-            return LoopEnd::Interrupted;
         if (status == SE_SIZE)
             return LoopEnd::TooLong;  // refused, not acknowledged: the exchange is over
-        if (status != SE_OK)
-            continue;  // each read waits until the deadline or a broken frame
+        if (status != SE_OK) {
+            // A read that the raised flag stopped brings no message at all.
+            if (h->interrupt.load() != 0)
+                return LoopEnd::Interrupted;
+            Sleep(1);  // a link that fails at once must not make this loop spin
+            continue;
+        }
         data_len = len < sizeof data_buf ? len : sizeof data_buf;
+        // A final response that has been read is taken even when the flag
+        // came meanwhile: what the terminal said is never dropped.  (A read
+        // that the flag stopped brings no message at all.)
+        const bool intermediate = data_len == 0 || is_wait_notice(data_buf, data_len) ||
+                                  is_text_message(data_buf, data_len) || is_progress_notice(data_buf, data_len);
+        if (h->interrupt.load() != 0 && intermediate)
+            return LoopEnd::Interrupted;
         if (!is_wait_notice(data_buf, data_len))
             return LoopEnd::Accepted;
 
@@ -93,14 +103,35 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
     return LoopEnd::Nothing;
 }
 
-unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
+// The final response decoded into the report.  The two-step operations
+// (RDC, PCC, DSC, RFC) end with a response numbered 11, which the confirmation
+// rule knows; it carries the fields of a final response and is decoded as one.
+unsigned int decode_final(_ecr_transaction_report* report)
 {
+    static const char* const kNumberedEleven[] = {"RDC", "PCC", "DSC", "RFC"};
+    if (data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.') {
+        for (const char* code : kNumberedEleven) {
+            if (message_starts_with(data_buf, data_len, code, 3)) {
+                data_buf[4] = '2';
+                const unsigned int status = ecr_parse_response(data_buf, data_len, report);
+                data_buf[4] = '1';  // the confirmation is built from the number as received
+                return status;
+            }
+        }
+    }
+    return ecr_parse_response(data_buf, data_len, report);
+}
+
+InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
+{
+    InitRead out{SE_OK, RequestStep::NotWritten, false};
     unsigned int len = 0;
     std::memset(request_buf, 0, sizeof request_buf);
     unsigned int status = ecr_build_init_transaction(request_buf, &len, request);
     if (status != SE_OK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << " ecr_build_init_transaction error[" << status << "]";
-        return status;
+        out.status = status;
+        return out;
     }
     // The request's message code; the first answer must carry the same.
     char code[4] = {0};
@@ -111,19 +142,24 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     status = pos_write_packet(h, request_buf, len);
     if (status != SE_OK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << " pos_write_packet error[" << status << "]";
-        return status;
+        out.status = status;
+        return out;
     }
+    out.step = RequestStep::Written;
 
     const PosAckWait ack = wait_ack(h, response_deadline(h));
     if (ack.interrupted) {
         LOGREC_AS(LOG_TRACE, INIT_NAME) << "Interapted! return SE_OK";
-        return SE_OK;
+        out.interrupted = true;
+        return out;
     }
     LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
     if (ack.last != ACK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << "Received ack[" << static_cast<char>(ack.last) << "]";
-        return SE_EXEC;
+        out.status = SE_EXEC;
+        return out;
     }
+    out.step = RequestStep::Accepted;
 
     // The first answer is read into the request buffer, which is free now.
     unsigned char* answer = request_buf;
@@ -133,62 +169,65 @@ unsigned int init_transaction(PosHandle* h, _init_transaction_request* request)
     const uint64_t deadline = response_deadline(h);
     while (GetTickCount() < deadline) {
         status = pos_link_read_frame(h, answer, POS_MAX_READ_MESSAGE, &answer_len, deadline);
-        if (h->interrupt.load() != 0)
-            return SE_OK;
+        if (h->interrupt.load() != 0) {
+            out.interrupted = true;
+            return out;
+        }
         if (status == SE_OK) {
             got = true;
             break;
         }
     }
-    if (!got)
-        return SE_READ;
+    if (!got) {
+        out.status = SE_READ;
+        return out;
+    }
 
     const bool same_code = message_starts_with(answer, answer_len, code, 3);
     const bool first_number =
         answer_len >= 5 && answer[3] == '1' && (answer[4] == '1' || answer[4] == '3' || answer[4] == '5');
-    if (!same_code || !first_number)
-        return SE_SYNTAX;
-
-    return send_ack(h) == 1 ? SE_OK : SE_WRITE;
+    out.status = (!same_code || !first_number) ? SE_SYNTAX : (send_ack(h) == 1 ? SE_OK : SE_WRITE);
+    return out;
 }
 
-unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
+ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
 {
+    const FinalStep none = FinalStep::None;
     unsigned int last_status = SE_READ;
     switch (read_response(h, &last_status)) {
     case LoopEnd::Interrupted:
-        return SE_OK;
+        return {SE_OK, none};
     case LoopEnd::AckFailed:
-        return SE_WRITE;
+        return {SE_WRITE, none};
     case LoopEnd::TooLong:
-        return SE_SIZE;
+        return {SE_SIZE, FinalStep::Undecodable};
     case LoopEnd::Nothing:
-        return SE_READ;
+        return {SE_READ, none};
     case LoopEnd::Accepted:
         break;
     }
 
     Sleep(ACK_PAUSE_MS);
     if (send_ack(h) != 1)
-        return SE_WRITE;
+        return {SE_WRITE, none};
 
     if (is_text_message(data_buf, data_len)) {
         store_text_message(data_buf, data_len, report);
-        return SE_MESSAGE;
+        return {SE_MESSAGE, none};
     }
 
     if (is_progress_notice(data_buf, data_len)) {
         // The packet that follows the notice is acknowledged but not decoded.
         switch (read_response(h, &last_status)) {
         case LoopEnd::Interrupted:
-            return SE_OK;
+            return {SE_OK, none};
         case LoopEnd::AckFailed:
-            return SE_WRITE;
+            return {SE_WRITE, none};
         case LoopEnd::TooLong:
-            return SE_SIZE;
+            return {SE_SIZE, FinalStep::Undecodable};
         case LoopEnd::Nothing:
             LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't read packet error[" << last_status << "] return SE_READ";
-            return SE_READ;
+            return {SE_READ, none};
         case LoopEnd::Accepted:
             break;
         }
@@ -196,50 +235,57 @@ unsigned int read_transaction_report(PosHandle* h, _ecr_transaction_report* repo
         const int written = send_ack(h);
         if (written != 1) {
             LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << written << "] return SE_WRITE";
-            return SE_WRITE;
+            return {SE_WRITE, none};
         }
-        return SE_MESSAGE;
+        return {SE_MESSAGE, none};
     }
 
-    // Final response: confirm it after 5 s and decode it once the terminal
-    // has acknowledged the confirmation.
+    // Final response: decoded first; only a response that was understood is
+    // confirmed (after 5 s), so the terminal keeps no payment the cash desk
+    // could not read.
+    const unsigned int decoded = decode_final(report);
+    // A settlement of fewer currencies than the layout holds ends early.
+    if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
+        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded << "] no confirmation";
+        return {SE_SYNTAX, FinalStep::Undecodable};
+    }
     unsigned char confirmation[6];
     build_confirmation(data_buf, data_len, confirmation);
     Sleep(CONFIRM_PAUSE_MS);
+    // The terminal has answered: a cancel that came after its final response
+    // is too late and must not cut the confirmation short.
+    h->interrupt.store(0);
     const unsigned int status = pos_write_packet(h, confirmation, sizeof confirmation);
     if (status != SE_OK)
-        return status;
+        return {status, FinalStep::Decoded};
 
     const PosAckWait ack = wait_ack(h, response_deadline(h));
     if (ack.interrupted) {
         LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
     }
     LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
-    if (ack.last == ACK) {
-        // The decoder's own status does not change the result.
-        ecr_parse_response(data_buf, data_len, report);
-        return SE_OK;
-    }
+    if (ack.last == ACK)
+        return {SE_OK, FinalStep::Confirmed};
     LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Readed[" << static_cast<char>(ack.last) << "] return SE_EXEC";
-    return SE_EXEC;
+    return {SE_EXEC, FinalStep::Decoded};
 }
 
 // Both entry points: the arguments are checked, one exchange runs at a time
-// in the process, and no exception leaves.
-template <class Record>
-unsigned int guarded(const char* name, void* handle, Record* record,
-                     unsigned int (*run)(PosHandle*, Record*))
+// in the process, and no exception leaves.  failed(status) makes the result.
+template <class Record, class Result>
+Result guarded(const char* name, void* handle, Record* record, Result (*run)(PosHandle*, Record*),
+               Result (*failed)(unsigned int))
 {
     try {
         if (handle == nullptr || record == nullptr) {
             LOGREC_AS(LOG_ERROR, name) << (handle == nullptr ? " NULL pos_handle " : "")
                                        << (record == nullptr ? " NULL ecr_init_request " : "");
-            return SE_PARAM;
+            return failed(SE_PARAM);
         }
         std::unique_lock<std::mutex> lock(g_exchange_lock, std::try_to_lock);
         if (!lock.owns_lock()) {
             LOGREC_AS(LOG_ERROR, name) << " transaction exchange busy, return SE_EXEC";
-            return SE_EXEC;
+            return failed(SE_EXEC);
         }
         // The link is read by one exchange at a time: an interrupt exchange
         // that holds it ends first (the raised flag then ends this one).
@@ -247,22 +293,35 @@ unsigned int guarded(const char* name, void* handle, Record* record,
         const std::lock_guard<std::mutex> owner(h->owner);
         return run(h, record);
     } catch (...) {
-        return SE_FAIL;
+        return failed(SE_FAIL);
     }
 }
 
+InitRead init_failed(unsigned int status) { return {status, RequestStep::NotWritten, false}; }
+ReportRead report_failed(unsigned int status) { return {status, FinalStep::None}; }
+
 }  // namespace
+
+InitRead init_transaction_step(void* handle, _init_transaction_request* request)
+{
+    return guarded("pos_init_transaction", handle, request, init_transaction, init_failed);
+}
+
+ReportRead read_transaction_report_step(void* handle, _ecr_transaction_report* report)
+{
+    return guarded("pos_read_transaction_report", handle, report, read_transaction_report, report_failed);
+}
 
 extern "C" {
 
 unsigned int pos_init_transaction(void* handle, _init_transaction_request* request)
 {
-    return guarded(__func__, handle, request, init_transaction);
+    return init_transaction_step(handle, request).status;
 }
 
 unsigned int pos_read_transaction_report(void* handle, _ecr_transaction_report* report)
 {
-    return guarded(__func__, handle, report, read_transaction_report);
+    return read_transaction_report_step(handle, report).status;
 }
 
 }  // extern "C"

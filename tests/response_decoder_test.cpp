@@ -250,7 +250,7 @@ TEST_F(Decoder, IntegerConversionsStopAtTheFirstOtherCharacter)
 {
     ASSERT_EQ(SE_OK, parse("PUR12.00" + FS + "12AB" + FS + " -3" + FS + "12.5E1"));
     EXPECT_EQ(12, report->EcrNum);
-    EXPECT_EQ(static_cast<uint32_t>(-3), report->EcrReceiptNum);
+    EXPECT_EQ(0xFFFFFFFFu, report->EcrReceiptNum);  // no valid receipt number: marked, not wrapped
     EXPECT_DOUBLE_EQ(1.25, report->Amount);
     ASSERT_EQ(SE_OK, parse("PUR12.00" + FS + "X" + FS + "99999999999999999999"));
     EXPECT_EQ(0, report->EcrNum);

@@ -155,18 +155,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfirmCase{"LowerCaseRef", sim::join_fields({"ref12.000", "01"}), "ref13."}),
     [](const ::testing::TestParamInfo<ConfirmCase>& i) { return std::string(i.param.name); });
 
-TEST(FinalResponse, UndecodableResponseStillGivesOk)
+// A final response that cannot be decoded is acknowledged as a frame but
+// never confirmed: the terminal keeps nothing the cash desk could not read.
+TEST(FinalResponse, UndecodableResponseIsNotConfirmed)
 {
     sim::Terminal t(sim::Link::Pty);
     exch::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    t.pause(50).send_frame("PUR19").expect_ack(5000).expect_frame("PUR13.", 10000).send_ack();
+    t.pause(50).send_frame("PUR19").expect_ack(5000).pause(1000);
     t.start();
     _ecr_transaction_report report;
     std::memset(&report, 0, sizeof report);
-    EXPECT_EQ(pos_read_transaction_report(lib.handle(), &report), SE_OK);
+    EXPECT_EQ(pos_read_transaction_report(lib.handle(), &report), SE_SYNTAX);
     ASSERT_TRUE(t.wait_done(10000));
     EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    EXPECT_TRUE(t.frames_received().empty());
 }
 
 TEST(FinalResponse, ConfirmationNotAcknowledgedGivesExec)
@@ -182,7 +185,7 @@ TEST(FinalResponse, ConfirmationNotAcknowledgedGivesExec)
     _ecr_transaction_report report;
     std::memset(&report, 0, sizeof report);
     EXPECT_EQ(pos_read_transaction_report(lib.handle(), &report), SE_EXEC);
-    EXPECT_EQ(report.TrxType, 0);  // not decoded
+    EXPECT_EQ(report.TrxType, 1);  // decoded before the confirmation, and kept
     EXPECT_NE(log.text().find("Readed[?] return SE_EXEC"), std::string::npos);
 }
 

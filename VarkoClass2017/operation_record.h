@@ -1,0 +1,35 @@
+// The record of a payment in flight, kept on disk from just before its
+// request is written until its outcome is known, so that a payment whose
+// process died can be resolved from the terminal's journal.  It holds the
+// operation, the amount, the invoice, the cash register's receipt number and
+// the time; never card data.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "protocol/records.h"
+
+struct OperationEntry {
+    unsigned op = 0;
+    double amount = 0;
+    long invoice = 0;           // 0: none
+    uint64_t ecr_receipt = 0;
+    long long written_at = 0;   // seconds since the epoch
+};
+
+namespace OperationRecord {
+
+// The directory of the record: set by the application, else the log's.
+bool SetDir(const std::string& dir);    // false: not a directory
+void SetDefaultDir(const std::string& dir);
+std::string Path();
+
+// Atomically replaces the record (write, fsync, rename, fsync of the
+// directory); false when it cannot be written (the payment goes on).
+bool Write(const _init_transaction_request& request);
+// Removes the record.
+void Clear();
+// Reads a left-behind record; false when there is none (or it is unreadable).
+bool Load(OperationEntry* entry);
+
+}  // namespace OperationRecord
