@@ -306,9 +306,12 @@ TEST_P(Recovery, KilledProcessIsResolvedAfterRestart)
     if (child == 0) {
         // The cash register that is about to die: no test assertions here.
         ecrb_set_record_dir(dir.c_str());
+        // The purchase runs on this thread: a forked child starts no
+        // threads (an emulated i386 process cannot).
         if (paytest::open_to(t) == 0) {
             put_ECRReceiptNumber(57);
-            PosPurchase(12.34, 0);
+            unsigned long r = 0;
+            ecr->PosPurchase(12.34, 0, &r);
         }
         for (;;)
             pause();

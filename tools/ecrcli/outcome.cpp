@@ -44,6 +44,15 @@ Verdict payment(const Observed& o)
     case LibOutcome::NotSent:
         return make(kExitLink, "failed", why(o, "the request did not reach the terminal"));
     case LibOutcome::Unknown:
+        if (o.user_cancelled)
+            return make(kExitUnknown, "unknown",
+                        "cancelled at the cash desk (Ctrl-C) after the terminal started: the outcome is not known");
+        // The tool's own limit ended the wait: say so first, then the
+        // library's word on what that left.
+        if (o.deadline_hit && o.link_error.empty())
+            return make(kExitUnknown, "unknown",
+                        no_answer(o) + ": " +
+                            (o.outcome_reason.empty() ? "the outcome is not known" : o.outcome_reason));
         return make(kExitUnknown, "unknown", why(o, "the terminal's answer did not come: the outcome is not known"));
     case LibOutcome::Cancelled:
         if (o.user_cancelled)
