@@ -14,6 +14,7 @@
    The terminal is the simulator on 127.0.0.1:PORT (with --sms for "message"). */
 #define _POSIX_C_SOURCE 200809L
 #include <dlfcn.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,7 +24,7 @@ typedef void (*trx_cb)(unsigned long);
 typedef void (*msg_cb)(char const*);
 
 static void* lib;
-static volatile int completed;
+static atomic_int completed;
 static const char* mode;
 
 static void* sym(const char* name)
@@ -42,7 +43,7 @@ static void on_trx(unsigned long result)
     fflush(stdout);
     if (strcmp(mode, "callback") == 0)
         exit(0);
-    completed = 1;
+    atomic_store(&completed, 1);
 }
 
 static void on_msg(char const* text)
@@ -56,9 +57,9 @@ static void on_msg(char const* text)
 static void wait_completed(void)
 {
     struct timespec pause = {0, 20 * 1000 * 1000};
-    for (int i = 0; i < 3000 && !completed; ++i)
+    for (int i = 0; i < 3000 && !atomic_load(&completed); ++i)
         nanosleep(&pause, NULL);
-    if (!completed) {
+    if (!atomic_load(&completed)) {
         fprintf(stderr, "no callback within 60 s\n");
         exit(3);
     }
