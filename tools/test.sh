@@ -31,7 +31,7 @@ if [ -f fuzz/CMakeLists.txt ]; then
   echo "=== fuzz ==="
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
-  tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-20}"
+  tools/run-fuzzers.sh "${ECR_FUZZ_SECONDS:-12}"
 fi
 
 echo "=== bench (built, not run: tools/bench.sh runs them) ==="
