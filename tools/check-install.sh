@@ -138,7 +138,7 @@ gcc -m32 -std=c99 -Wall -Wextra -Werror "$work/open.c" -ldl -o "$work/open"
 (cd "$work" && run32 ./open) | tee "$work/open.out"
 grep -qx 'dlopen("libecrbridge.so"): version 1.0.1.0' "$work/open.out" || fail "dlopen by name failed"
 help=$(run32 /usr/bin/ecrcli --help) || fail "ecrcli --help failed"
-grep -q '^usage: ecrcli' <<< "$help" || fail "ecrcli --help printed no usage"
+grep -q '^Usage: ecrcli' <<< "$help" || fail "ecrcli --help printed no usage"
 files=$(dpkg -L libecrbridge1 libecrbridge1-dbg | grep -v '/$' | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 dpkg --purge libecrbridge1-dbg libecrbridge1 >/dev/null
 installed=0
