@@ -65,11 +65,11 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
 
     // Each subcommand's arguments arrive as text and are checked below, so
     // that every argument error reads the same way.
-    std::vector<std::pair<CLI::App*, const CommandSpec*>> subs;
+    std::vector<std::pair<CLI::App*, const CommandDef*>> subs;
     std::vector<std::vector<std::string>> texts(commands().size());
     std::vector<std::vector<CLI::Option*>> opts(commands().size());
     for (size_t i = 0; i < commands().size(); ++i) {
-        const CommandSpec& c = commands()[i];
+        const CommandDef& c = commands()[i];
         CLI::App* sub = app.add_subcommand(c.name, c.help);
         sub->fallthrough();
         sub->footer(kFooter);
@@ -130,14 +130,14 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
         for (size_t i = 0; i < subs.size(); ++i) {
             if (!subs[i].first->parsed())
                 continue;
-            o.spec = subs[i].second;
-            o.command = o.spec->name;
-            o.args.resize(o.spec->args.size());
-            for (size_t k = 0; k < o.spec->args.size(); ++k) {
+            o.def = subs[i].second;
+            o.command = o.def->name;
+            o.args.resize(o.def->args.size());
+            for (size_t k = 0; k < o.def->args.size(); ++k) {
                 if (opts[i][k]->count() == 0)
                     continue;
                 std::string err;
-                if (!read_arg(o.spec->args[k], texts[i][k], &o.args[k], &err)) {
+                if (!read_arg(o.def->args[k], texts[i][k], &o.args[k], &err)) {
                     out.text = o.command + ": " + err;
                     return out;
                 }

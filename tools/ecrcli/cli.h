@@ -22,8 +22,8 @@ struct Options {
     bool verbose = false;
     bool version = false;
     std::string command;  // "check", a row of commands(), or empty with version
-    const CommandSpec* spec = nullptr;  // null for check
-    std::vector<ArgValue> args;         // one per spec->args entry
+    const CommandDef* def = nullptr;  // null for check
+    std::vector<ArgValue> args;         // one per def->args entry
 };
 
 enum class ParseStatus { Run, Help, Usage };

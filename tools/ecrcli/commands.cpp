@@ -6,9 +6,9 @@ namespace ecrcli {
 
 namespace {
 
-const ArgSpec kAmount{"AMOUNT", ArgKind::Amount, true, "amount, e.g. 12.34"};
-const ArgSpec kAdd{"ADD", ArgKind::AmountOrZero, false, "additional amount (default 0)"};
-const ArgSpec kIndexOpt{"INDEX", ArgKind::Index, false, "merchant index 0..99 (default 0)"};
+const ArgDef kAmount{"AMOUNT", ArgKind::Amount, true, "amount, e.g. 12.34"};
+const ArgDef kAdd{"ADD", ArgKind::AmountOrZero, false, "additional amount (default 0)"};
+const ArgDef kIndexOpt{"INDEX", ArgKind::Index, false, "merchant index 0..99 (default 0)"};
 
 bool number_in(const std::string& text, long long lo, long long hi, long long* out)
 {
@@ -20,10 +20,10 @@ bool number_in(const std::string& text, long long lo, long long hi, long long* o
 
 }  // namespace
 
-const std::vector<CommandSpec>& commands()
+const std::vector<CommandDef>& commands()
 {
-    using A = ArgSpec;
-    static const std::vector<CommandSpec> table = {
+    using A = ArgDef;
+    static const std::vector<CommandDef> table = {
         {"purchase", "pay AMOUNT by card", Shape::Payment, Call::AmountAdd, "PosPurchase", {kAmount, kAdd}, true},
         {"refund", "give AMOUNT back to the card", Shape::Payment, Call::Refund, "PosPurchase", {kAmount}, true},
         {"void", "void the payment with this invoice number", Shape::Payment, Call::Invoice, "PosVoid",
@@ -66,24 +66,24 @@ const std::vector<CommandSpec>& commands()
     return table;
 }
 
-const CommandSpec* find_command(const std::string& name)
+const CommandDef* find_command(const std::string& name)
 {
-    for (const CommandSpec& c : commands())
+    for (const CommandDef& c : commands())
         if (name == c.name)
             return &c;
     return nullptr;
 }
 
-bool read_arg(const ArgSpec& spec, const std::string& text, ArgValue* out, std::string* error)
+bool read_arg(const ArgDef& def, const std::string& text, ArgValue* out, std::string* error)
 {
-    const std::string what = std::string(spec.name) + ": ";
+    const std::string what = std::string(def.name) + ": ";
     out->given = true;
     out->text = text;
     long long lo = 0, hi = 0;
-    switch (spec.kind) {
+    switch (def.kind) {
     case ArgKind::Amount:
     case ArgKind::AmountOrZero:
-        if (!parse_money(text, spec.kind == ArgKind::AmountOrZero, &out->number, error)) {
+        if (!parse_money(text, def.kind == ArgKind::AmountOrZero, &out->number, error)) {
             *error = what + *error;
             return false;
         }
@@ -95,7 +95,7 @@ bool read_arg(const ArgSpec& spec, const std::string& text, ArgValue* out, std::
         return true;
     case ArgKind::Text:
     case ArgKind::Selection: {
-        const size_t max = spec.kind == ArgKind::Text ? 1000 : 15;
+        const size_t max = def.kind == ArgKind::Text ? 1000 : 15;
         if (text.empty() || text.size() > max) {
             *error = what + "1 to " + std::to_string(max) + " characters";
             return false;

@@ -41,25 +41,25 @@ enum class Call {
     CardRead, DiscountRead, Discount, Group, TextQuery, Gtc, Gts, Gtl, Gti, Gsi, Audit, XReport,
 };
 
-struct ArgSpec {
+struct ArgDef {
     const char* name;
     ArgKind kind;
     bool required;
     const char* help;
 };
 
-struct CommandSpec {
+struct CommandDef {
     const char* name;
     const char* help;
     Shape shape;
     Call call;
     const char* symbol;  // the export, as dlsym finds it
-    std::vector<ArgSpec> args;
+    std::vector<ArgDef> args;
     bool transaction_report;  // read the last transaction afterwards
 };
 
-const std::vector<CommandSpec>& commands();
-const CommandSpec* find_command(const std::string& name);
+const std::vector<CommandDef>& commands();
+const CommandDef* find_command(const std::string& name);
 
 // One checked argument: money and numbers in number (minor units for money),
 // texts in text.
@@ -71,6 +71,6 @@ struct ArgValue {
 };
 
 // Checks the text of an argument; false with a reason in *error.
-bool read_arg(const ArgSpec& spec, const std::string& text, ArgValue* out, std::string* error);
+bool read_arg(const ArgDef& def, const std::string& text, ArgValue* out, std::string* error);
 
 }  // namespace ecrcli

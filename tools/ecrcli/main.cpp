@@ -179,7 +179,7 @@ int run_check(const Options& o, const Link& link)
     const Limits lim{step, step, 1000};
     std::thread worker;
     Options po = o;
-    po.spec = find_command("ping");
+    po.def = find_command("ping");
     Ended p = run_operation(g_lib, "ping", make_operation(g_lib, po), lim, nullptr, &worker);
     Verdict v = judge(observe(g_lib, Shape::Ping, p, step));
     if (v.exit_code != kExitOk) {
@@ -191,7 +191,7 @@ int run_check(const Options& o, const Link& link)
     r.add("link", "Link", link.what, link.what + ": open");
     r.add("ping", "Ping", "ok", "ok: the terminal acknowledged");
     for (const char* what : {"tsn", "software"}) {
-        po.spec = find_command(what);
+        po.def = find_command(what);
         const Operation op = make_operation(g_lib, po);
         Ended s = run_operation(g_lib, what, op, lim, nullptr, &worker);
         v = judge(observe(g_lib, Shape::Service, s, step));
@@ -270,7 +270,7 @@ int main(int argc, char** argv)
     if (!o.log_dir.empty())
         g_lib.get<int (*)(char const*)>("put_EcrLogingPath")(o.log_dir.c_str());
     Operation op;
-    if (o.spec != nullptr)
+    if (o.def != nullptr)
         op = make_operation(g_lib, o);
     if (!g_lib.error.empty())
         return fail(o.command, kExitLink, g_lib.error);
@@ -298,7 +298,7 @@ int main(int argc, char** argv)
     std::thread worker;
     const Ended e = run_operation(g_lib, o.command, op, lim, op.shape == Shape::Payment ? &watch : nullptr, &worker);
     Observed seen = observe(g_lib, op.shape, e, lim.limit_s);
-    seen.empty_answer_ok = o.spec->call == Call::Audit;  // an empty journal has no records to give
+    seen.empty_answer_ok = o.def->call == Call::Audit;  // an empty journal has no records to give
     const Verdict v = judge(seen);
 
     Report r;

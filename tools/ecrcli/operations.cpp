@@ -147,7 +147,7 @@ long number_arg(const Options& o, size_t i, long dflt = 0)
 
 Operation make_operation(Library& lib, const Options& o)
 {
-    const CommandSpec& c = *o.spec;
+    const CommandDef& c = *o.def;
     Operation op;
     op.shape = c.shape;
     op.transaction_report = c.transaction_report;

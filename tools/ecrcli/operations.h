@@ -8,7 +8,7 @@
 
 namespace ecrcli {
 
-// The operation of o.spec (missing exports are noted in lib.error).
+// The operation of o.def (missing exports are noted in lib.error).
 Operation make_operation(Library& lib, const Options& o);
 // The last transaction, field by field.
 void add_last_transaction(const Library& lib, Report& r);
