@@ -1,21 +1,11 @@
 # Compares the dynamic symbols the library defines with the checked-in list.
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
-endif()
-string(REPLACE "\n" ";" lines "${out}")
-# Each line reads "ADDRESS TYPE NAME@@NODE"; the nodes themselves are the
-# absolute symbols (type A).  Every name must carry a version node.
+include(${CMAKE_CURRENT_LIST_DIR}/nm_symbols.cmake)
+# The version nodes themselves are the absolute symbols (type A); every other
+# name must carry a version node.
+nm_symbols(defined ${LIB} --defined-only A)
 set(actual "")
 set(unversioned "")
-foreach(line ${lines})
-  if(line MATCHES " A [^ ]+$")
-    continue()
-  endif()
-  string(REGEX MATCH "[^ ]+$" sym "${line}")
-  if(NOT sym)
-    continue()
-  endif()
+foreach(sym ${defined})
   if(sym MATCHES "^([^@]+)@@?ECRBRIDGE_[0-9.]+$")
     list(APPEND actual "${CMAKE_MATCH_1}")
   else()

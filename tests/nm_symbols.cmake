@@ -1,0 +1,25 @@
+# nm_symbols(<var> <library> <--defined-only|--undefined-only> [<type>...])
+# Sets <var> to the dynamic symbols of <library> as nm -D lists them, each
+# "NAME" or "NAME@NODE" / "NAME@@NODE", leaving out the symbols whose type
+# letter is one of the given <type>s.  Stops the script when nm fails.
+function(nm_symbols var lib which)
+  execute_process(COMMAND nm -D ${which} ${lib} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${lib}")
+  endif()
+  string(REPLACE "\n" ";" lines "${out}")
+  set(symbols "")
+  # Each line reads "[ADDRESS] TYPE NAME".
+  foreach(line ${lines})
+    if(NOT line MATCHES "([^ ]) ([^ ]+)$")
+      continue()
+    endif()
+    set(type "${CMAKE_MATCH_1}")
+    set(sym "${CMAKE_MATCH_2}")
+    list(FIND ARGN "${type}" left_out)
+    if(left_out EQUAL -1)
+      list(APPEND symbols "${sym}")
+    endif()
+  endforeach()
+  set(${var} "${symbols}" PARENT_SCOPE)
+endfunction()
