@@ -37,6 +37,8 @@
 #include "Logging/async_writer.h"
 #include "Logging/log.h"
 #include "alloc_count.h"
+#include "measure.h"
+#include "run_size.h"
 
 namespace {
 
@@ -45,26 +47,12 @@ namespace {
 const char kExchangeName[] = "pos_read_transaction_report";
 constexpr size_t kLineBytes = 121;
 
-uint64_t cpu_ns(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return (static_cast<uint64_t>(u.ru_utime.tv_sec) + static_cast<uint64_t>(u.ru_stime.tv_sec)) * 1000000000u +
-           (static_cast<uint64_t>(u.ru_utime.tv_usec) + static_cast<uint64_t>(u.ru_stime.tv_usec)) * 1000u;
-}
-
-uint64_t now_ns()
-{
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
+using measure::cpu_ns;
+using measure::now_ns;
 
 long records_per_run()
 {
-    const char* text = std::getenv("ECR_BENCH_LOG_RECORDS");
-    long n = text ? std::atol(text) : 0;
-    return n > 0 ? n : 1000000;
+    return measure::run_size("ECR_BENCH_LOG_RECORDS", 1000000);
 }
 
 std::string file_in_run_dir(const std::string& name)
@@ -166,13 +154,8 @@ RunResult run(int threads, long total, const std::string& path, const std::funct
         all.insert(all.end(), c.begin(), c.end());
     const long n = static_cast<long>(all.size());
     RunResult r;
-    auto at = [&](double q) {
-        auto k = all.begin() + std::min<long>(n - 1, static_cast<long>(q * static_cast<double>(n)));
-        std::nth_element(all.begin(), k, all.end());
-        return static_cast<double>(*k);
-    };
-    r.p50_ns = at(0.50);
-    r.p99_ns = at(0.99);
+    r.p50_ns = measure::percentile(all, 0.50);
+    r.p99_ns = measure::percentile(all, 0.99);
     r.max_ns = static_cast<double>(*std::max_element(all.begin(), all.end()));
     count_lines(path, &r.lines, &r.bytes);
     r.seconds = static_cast<double>(drained - started) / 1e9;

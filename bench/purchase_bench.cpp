@@ -32,6 +32,8 @@
 
 #include "compat/compat.h"
 #include "ecrbridge.h"
+#include "measure.h"
+#include "run_size.h"
 #include "sim/payment_script.h"
 #include "sim/terminal.h"
 
@@ -41,26 +43,12 @@ constexpr unsigned kAckPauseMs = 100;
 constexpr unsigned kConfirmPauseMs = 5000;
 const char FS = '\x1C';
 
-uint64_t now_ns()
-{
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-uint64_t cpu_ns(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return (static_cast<uint64_t>(u.ru_utime.tv_sec) + static_cast<uint64_t>(u.ru_stime.tv_sec)) * 1000000000u +
-           (static_cast<uint64_t>(u.ru_utime.tv_usec) + static_cast<uint64_t>(u.ru_stime.tv_usec)) * 1000u;
-}
+using measure::cpu_ns;
+using measure::now_ns;
 
 int purchases_per_run()
 {
-    const char* text = std::getenv("ECR_BENCH_PURCHASES");
-    int n = text ? std::atoi(text) : 0;
-    return n > 0 ? n : 5;
+    return static_cast<int>(measure::run_size("ECR_BENCH_PURCHASES", 5));
 }
 
 std::string join(const std::vector<std::string>& parts)
@@ -111,12 +99,6 @@ int open_to(sim::Terminal& terminal)
         put_PosPort(terminal.port());
     }
     return PosOpen(0);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void BM_Purchase(benchmark::State& state, sim::Link link, bool logging)
@@ -201,12 +183,12 @@ void BM_Purchase(benchmark::State& state, sim::Link link, bool logging)
         g_done.count = 0;
     }
     state.counters["purchases"] = n;
-    state.counters["latency_median_ms"] = median(latency_ms);
-    state.counters["floor_median_ms"] = median(floor_ms);
-    state.counters["extra_median_ms"] = median(extra_ms);
+    state.counters["latency_median_ms"] = measure::percentile(latency_ms, 0.5);
+    state.counters["floor_median_ms"] = measure::percentile(floor_ms, 0.5);
+    state.counters["extra_median_ms"] = measure::percentile(extra_ms, 0.5);
     state.counters["extra_max_ms"] = *std::max_element(extra_ms.begin(), extra_ms.end());
     state.counters["cpu_ms_per_purchase"] = static_cast<double>(library_cpu) / 1e6 / n;
-    state.counters["operation_thread_cpu_ms"] = median(thread_cpu_ms);
+    state.counters["operation_thread_cpu_ms"] = measure::percentile(thread_cpu_ms, 0.5);
     state.counters["cpu_percent_of_core"] = 100.0 * static_cast<double>(library_cpu) / static_cast<double>(wall);
 }
 
