@@ -23,3 +23,13 @@ function(nm_symbols var lib which)
   endforeach()
   set(${var} "${symbols}" PARENT_SCOPE)
 endfunction()
+
+# fail_on_symbols(<heading> [<symbol>...])
+# Stops the script with <heading> and the symbols one a line, if any are given.
+function(fail_on_symbols heading)
+  list(LENGTH ARGN count)
+  if(count GREATER 0)
+    string(REPLACE ";" "\n  " listed "${ARGN}")
+    message(FATAL_ERROR "${heading}:\n  ${listed}")
+  endif()
+endfunction()
