@@ -241,15 +241,24 @@ public:
     int Recover();
 
     // ---- the link's owner (link_owner.cpp, link_claim.h) -------------------
-    // False when another operation holds the link (or the object is closing).
-    bool ClaimLink();
-    void ReleaseLink();
-    // The payment has read its last message; only the completion remains.
+    // A ticket for the claim; 0 when another operation holds the link (or
+    // the object is closing).
+    unsigned long ClaimLink();
+    // Ends the claim of the ticket; nothing when it has ended already.
+    void ReleaseLink(unsigned long ticket);
+    // The payment has read its last message and written its outcome: the
+    // link is free before the application is told, so that it may start the
+    // next operation from any thread as soon as its callback runs.
     void LinkDoneReading();
     // Stops a payment of another thread (as CancelPurch does) and waits until
-    // it has released the link.  On the owner's thread: true in the
-    // completion callback, false while it still reads (nothing can be waited).
+    // it has released the link.  On the owner's thread while it still reads
+    // (its message callback): false, nothing can be waited.
     bool StopAndWaitForLink();
+    // The end of an operation on the link: the state word, the link let go
+    // (LinkDoneReading), then the completion callback.  Nothing of the handle
+    // may be touched after it.
+    HRESULT CompleteOnLink(unsigned long result);
+    HRESULT TellCompletion(unsigned long result, bool releaseLink);
     // True on the thread of the operation that holds the link (its callbacks).
     bool InsideOwnOperation();
 
@@ -296,6 +305,7 @@ public:
     std::thread::id m_LinkOwner;
     int m_LinkDepth = 0;
     bool m_LinkReading = false;
+    unsigned long m_LinkTicket = 0;  // of the current outermost claim
     std::atomic<bool> m_Closing{false};        // destroy_object has begun: nothing new starts
     std::atomic<bool> m_TerminalStopped{false};
     std::atomic<uint16_t> m_LastOp{0};  // operation of m_Param, read by the controls from any thread // the terminal accepted an abort or interrupt

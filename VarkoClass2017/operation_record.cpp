@@ -75,20 +75,28 @@ std::string Path()
     return dir_locked() + "/" + kFileName;
 }
 
-bool Write(const _init_transaction_request& request)
+namespace {
+
+// The amount is kept in minor units: a decimal point would follow the
+// process's locale.
+long long minor_units(double amount)
+{
+    return static_cast<long long>(amount * 100.0 + (amount < 0 ? -0.5 : 0.5));
+}
+
+bool write_locked(const OperationEntry& e)
 {
     char text[256];
-    const int n = std::snprintf(text, sizeof text, "op=%u\namount=%.2f\ninvoice=%.6s\nreceipt=%llu\ntime=%lld\n",
-                                static_cast<unsigned>(request.trx_type), request.amount, request.invoice_num,
-                                static_cast<unsigned long long>(request.ecr_receipt_num),
-                                static_cast<long long>(std::time(nullptr)));
+    const int n = std::snprintf(text, sizeof text,
+                                "op=%u\ncents=%lld\ninvoice=%ld\nreceipt=%llu\nterminal_invoice=%ld\ntime=%lld\n",
+                                e.op, minor_units(e.amount), e.invoice,
+                                static_cast<unsigned long long>(e.ecr_receipt), e.terminal_invoice, e.written_at);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof text)
         return false;
-    std::lock_guard<std::mutex> lock(g_lock);
     const std::string dir = dir_locked();
     const std::string path = dir + "/" + kFileName;
     const std::string tmp = path + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = fd >= 0 && write_all(fd, text, static_cast<size_t>(n)) && ::fsync(fd) == 0;
     if (fd >= 0)
         ok = (::close(fd) == 0) && ok;
@@ -102,17 +110,9 @@ bool Write(const _init_transaction_request& request)
     return true;
 }
 
-void Clear()
+bool load_locked(OperationEntry* entry)
 {
-    std::lock_guard<std::mutex> lock(g_lock);
-    const std::string dir = dir_locked();
-    if (::unlink((dir + "/" + kFileName).c_str()) == 0)
-        sync_dir(dir);
-}
-
-bool Load(OperationEntry* entry)
-{
-    std::string path = Path();
+    const std::string path = dir_locked() + "/" + kFileName;
     FILE* f = std::fopen(path.c_str(), "r");
     if (f == nullptr)
         return false;
@@ -128,12 +128,16 @@ bool Load(OperationEntry* entry)
         if (std::strcmp(line, "op") == 0) {
             e.op = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
             ++fields;
+        } else if (std::strcmp(line, "cents") == 0) {
+            e.amount = static_cast<double>(std::strtoll(value, nullptr, 10)) / 100.0;
         } else if (std::strcmp(line, "amount") == 0) {
             e.amount = std::strtod(value, nullptr);
         } else if (std::strcmp(line, "invoice") == 0) {
             e.invoice = std::strtol(value, nullptr, 10);
         } else if (std::strcmp(line, "receipt") == 0) {
             e.ecr_receipt = std::strtoull(value, nullptr, 10);
+        } else if (std::strcmp(line, "terminal_invoice") == 0) {
+            e.terminal_invoice = std::strtol(value, nullptr, 10);
         } else if (std::strcmp(line, "time") == 0) {
             e.written_at = std::strtoll(value, nullptr, 10);
         }
@@ -143,6 +147,44 @@ bool Load(OperationEntry* entry)
         return false;
     *entry = e;
     return true;
+}
+
+}  // namespace
+
+bool Write(const _init_transaction_request& request)
+{
+    OperationEntry e;
+    e.op = request.trx_type;
+    e.amount = request.amount;
+    e.invoice = std::strtol(request.invoice_num, nullptr, 10);
+    e.ecr_receipt = request.ecr_receipt_num;
+    e.written_at = static_cast<long long>(std::time(nullptr));
+    std::lock_guard<std::mutex> lock(g_lock);
+    return write_locked(e);
+}
+
+bool NoteTerminalInvoice(long invoice)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    OperationEntry e;
+    if (!load_locked(&e))
+        return false;
+    e.terminal_invoice = invoice;
+    return write_locked(e);
+}
+
+void Clear()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    const std::string dir = dir_locked();
+    if (::unlink((dir + "/" + kFileName).c_str()) == 0)
+        sync_dir(dir);
+}
+
+bool Load(OperationEntry* entry)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    return load_locked(entry);
 }
 
 }  // namespace OperationRecord

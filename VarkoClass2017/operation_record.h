@@ -12,8 +12,9 @@
 struct OperationEntry {
     unsigned op = 0;
     double amount = 0;
-    long invoice = 0;           // 0: none
+    long invoice = 0;           // of the request (the original of a void); 0: none
     uint64_t ecr_receipt = 0;
+    long terminal_invoice = 0;  // the terminal's number for this payment, once its answer was read; 0: none
     long long written_at = 0;   // seconds since the epoch
 };
 
@@ -27,6 +28,10 @@ std::string Path();
 // Atomically replaces the record (write, fsync, rename, fsync of the
 // directory); false when it cannot be written (the payment goes on).
 bool Write(const _init_transaction_request& request);
+// Adds the terminal's invoice number of the payment to the record, so that
+// its outcome can be asked for by that number; false when there is no
+// record or it cannot be written.
+bool NoteTerminalInvoice(long invoice);
 // Removes the record.
 void Clear();
 // Reads a left-behind record; false when there is none (or it is unreadable).

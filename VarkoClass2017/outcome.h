@@ -9,3 +9,10 @@
 void set_outcome(int outcome, const char* reason);
 int last_outcome();
 const char* last_outcome_reason();
+// Replaces the outcome only while it is still the given one (same reason
+// text, by address); true when it did.
+bool replace_outcome(int expected, const char* expected_reason, int outcome, const char* reason);
+// The reason of a payment the cash register stopped after the terminal had
+// started it: an interrupt or abort the terminal accepts afterwards turns it
+// into a cancel.
+extern const char* const kDeskStoppedReason;

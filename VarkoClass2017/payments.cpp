@@ -10,6 +10,7 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "VarkoClass2017/caller_text.h"
 #include "VarkoClass2017/link_claim.h"
+#include "VarkoClass2017/operation_record.h"
 #include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/pos_handle.h"
@@ -432,8 +433,10 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
                         result == 0 ? "approved by the terminal" : "declined by the terminal");
         } else {
             result = kNoReport;
-            if (read.final == FinalStep::Decoded)
+            if (read.final == FinalStep::Decoded) {
                 m_LastReport = m_Report;
+                OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
+            }
             set_outcome(ECRB_OUTCOME_UNKNOWN, read.final == FinalStep::None ? "no final response from the terminal"
                                               : read.final == FinalStep::Decoded
                                                   ? "confirmation not acknowledged by the terminal"
@@ -442,12 +445,11 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
     } else {
         set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
     }
-    LinkDoneReading();
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
     handle = m_Transport.GetHandle();
     if (handle != nullptr)
         handle->interrupt.store(0);
     m_CheckCardPending = false;
-    Fire_OnTrxComplete(result);  // last: the application may act at once
+    CompleteOnLink(result);  // last: the application may act at once
     return 0;
 }

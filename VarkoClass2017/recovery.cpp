@@ -1,5 +1,7 @@
 // Resolving a payment whose outcome was never known: the operation record
-// left behind is compared with the last transaction of the terminal's journal.
+// left behind is compared with the terminal's journal, by the terminal's
+// invoice number when its answer had been read, else by its last
+// transaction.
 #include <cmath>
 #include <cstring>
 
@@ -12,11 +14,34 @@
 
 namespace {
 
-// The journal's last transaction is the recorded payment when the amount and
-// the cash register's receipt number agree.
+// A journal entry is the recorded payment when the amount and the cash
+// register's receipt number agree (and the invoice number, when known).
 bool same_payment(const OperationEntry& e, const _ecr_transaction_report& r)
 {
+    if (e.terminal_invoice != 0 && static_cast<long>(r.InvoceNumber) != e.terminal_invoice)
+        return false;
     return std::fabs(r.Amount - e.amount) < 0.005 && static_cast<uint64_t>(r.EcrReceiptNum) == e.ecr_receipt;
+}
+
+// Asks the journal for the payment: true with the entry in *found, false
+// when the journal holds another transaction; the status of a failed query
+// in *status.
+bool find_in_journal(PosHandle* handle, const OperationEntry& entry, _ecr_transaction_report* found,
+                     unsigned int* status)
+{
+    if (entry.terminal_invoice > 0 && entry.terminal_invoice <= 999999) {
+        std::memset(found, 0, sizeof *found);
+        if (pos_get_transaction_data_by_invoice(handle, 0, static_cast<int32_t>(entry.terminal_invoice), found) ==
+                SE_OK &&
+            same_payment(entry, *found))
+            return true;
+        LOGREC(LOG_INFO) << " invoice[" << entry.terminal_invoice << "] not in the journal, asking for the last";
+    }
+    std::memset(found, 0, sizeof *found);
+    *status = pos_get_last_transaction_data(handle, 0, found);
+    OperationEntry by_last = entry;
+    by_last.terminal_invoice = 0;
+    return *status == SE_OK && same_payment(by_last, *found);
 }
 
 }  // namespace
@@ -37,14 +62,15 @@ int CVarkoClass2017::Recover()
     }
 
     _ecr_transaction_report journal{};
-    const unsigned int status = pos_get_last_transaction_data(handle, 0, &journal);
+    unsigned int status = SE_OK;
+    const bool found = find_in_journal(handle, entry, &journal, &status);
     if (status != SE_OK) {
         LOGREC(LOG_ERROR) << " journal query failed[" << status << "] the operation record stays";
         return E_FAIL;
     }
 
     int outcome;
-    if (!same_payment(entry, journal)) {
+    if (!found) {
         outcome = ECRB_OUTCOME_NOT_SENT;
         set_outcome(outcome, "recovered: the terminal's journal does not hold the payment");
     } else {

@@ -53,7 +53,17 @@ struct RunHeld {
     bool m_held;
 };
 
+// The terminal accepted an interrupt or abort of the payment that the cash
+// register had stopped: nothing was charged, the record goes.
+void terminal_took_the_stop(const char* reason)
+{
+    if (replace_outcome(ECRB_OUTCOME_UNKNOWN, kDeskStoppedReason, ECRB_OUTCOME_CANCELLED, reason))
+        OperationRecord::Clear();
+}
+
 }  // namespace
+
+const char* const kDeskStoppedReason = "cancelled by the cash register after the terminal started";
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
                                           unsigned short discountType, unsigned short completeType)
@@ -115,7 +125,7 @@ void outcome_without_report(bool stopped_by_terminal, bool interrupted_by_desk)
     if (stopped_by_terminal)
         set_outcome(ECRB_OUTCOME_CANCELLED, "the terminal accepted the abort");
     else if (interrupted_by_desk)
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "cancelled by the cash register after the terminal started");
+        set_outcome(ECRB_OUTCOME_UNKNOWN, kDeskStoppedReason);
     else
         set_outcome(ECRB_OUTCOME_UNKNOWN, "no final response from the terminal");
 }
@@ -136,10 +146,11 @@ HRESULT CVarkoClass2017::Transaction()
     // A cancel that came before anything was written: nothing to undo.
     if (interrupted(handle)) {
         set_outcome(ECRB_OUTCOME_CANCELLED, "cancelled before the request was sent");
-        LinkDoneReading();
         m_LastReport.ResponseCode = 0;
         clear_interrupt(m_Transport.GetHandle());
-        Fire_OnTrxComplete(0);
+        if (running.owns_lock())
+            running.unlock();
+        CompleteOnLink(0);
         return 0;
     }
 
@@ -159,14 +170,13 @@ HRESULT CVarkoClass2017::Transaction()
                                                    : "request not acknowledged by the terminal");
             OperationRecord::Clear();
         }
-        LinkDoneReading();
         // Nothing of this transaction stays: the records are cleared before
         // the application is told, so that no write follows its callback.
         clear_interrupt(m_Transport.GetHandle());
         ClearBuffers();
         if (running.owns_lock())
             running.unlock();
-        Fire_OnTrxComplete(kNoReport);
+        CompleteOnLink(kNoReport);
         return 0;
     }
 
@@ -232,6 +242,7 @@ HRESULT CVarkoClass2017::Transaction()
         // the failure result and the outcome unknown.
         result = kNoReport;
         m_LastReport = m_Report;
+        OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
         set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
         break;
     case FinalStep::Undecodable:
@@ -246,15 +257,15 @@ HRESULT CVarkoClass2017::Transaction()
             OperationRecord::Clear();
         break;
     }
-    LinkDoneReading();
-
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
-    // The flag is lowered before the application is told: once its callback
-    // has run, the application may close the connection from another thread.
+    // The flag is lowered and the link let go before the application is
+    // told: once its callback runs, the application may close the connection
+    // or start the next operation from any thread, so nothing of the handle
+    // is touched after LinkDoneReading.
     clear_interrupt(m_Transport.GetHandle());
     if (running.owns_lock())
         running.unlock();
-    Fire_OnTrxComplete(result);
+    CompleteOnLink(result);
     return 0;
 }
 
@@ -270,12 +281,25 @@ void CVarkoClass2017::ClearBuffers()
 // callback may register callbacks or call any other function.
 HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
 {
+    return TellCompletion(result, false);
+}
+
+HRESULT CVarkoClass2017::CompleteOnLink(unsigned long result)
+{
+    return TellCompletion(result, true);
+}
+
+HRESULT CVarkoClass2017::TellCompletion(unsigned long result, bool releaseLink)
+{
     std::function<void(unsigned long)> callback;
     {
         std::lock_guard<std::mutex> lock(m_CallbackLock);
         m_State.store(static_cast<unsigned int>(result));
         callback = m_OnTrxComplete;
     }
+    // The state word is the payment's before another operation may take the link.
+    if (releaseLink)
+        LinkDoneReading();
     if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
@@ -356,16 +380,19 @@ HRESULT CVarkoClass2017::PosInterruptTrx()
     const std::lock_guard<std::mutex> running(handle->run);
     const std::lock_guard<std::mutex> owner(handle->owner);
     // The records of a running payment belong to its worker: they are
-    // cleared only when no payment runs.
+    // cleared only when no payment runs, and never when they hold what the
+    // terminal decided (the payment read its final response first).
     {
+        const int decided = last_outcome();
         std::lock_guard<std::mutex> lock(m_LinkLock);
-        if (m_LinkDepth == 0)
+        if (m_LinkDepth == 0 && decided != ECRB_OUTCOME_APPROVED && decided != ECRB_OUTCOME_DECLINED)
             ClearBuffers();
     }
     unsigned int status = send_receive_interrupt(handle);
     if (status != SE_OK)
         return E_FAIL;
     m_TerminalStopped.store(true);
+    terminal_took_the_stop("the terminal accepted the interrupt");
     return 0;
 }
 
@@ -391,6 +418,7 @@ HRESULT CVarkoClass2017::PosAbortTrx()
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
     m_TerminalStopped.store(true);
+    terminal_took_the_stop("the terminal accepted the abort");
     CancelPurch();
     std::lock_guard<std::mutex> lock(m_LinkLock);
     if (m_LinkDepth == 0)

@@ -58,7 +58,10 @@ void launch(Member member)
         // The object is taken here, on the caller's thread: the operation's
         // thread never creates an instance of its own.  It also makes sure the
         // log and the object exist before the operation thread is created.
-        CVarkoClass2017* ecr = GetInstanse();
+        // The use lasts until the operation is on its thread, where
+        // destroy_object waits for it.
+        const InstanceUse use;
+        CVarkoClass2017* ecr = use.get();
         if (!TheOperationThread().launch([ecr, member]() mutable { (void)run_operation(ecr, member); }))
             log_launch_failure("cannot start the operation thread");
     } catch (const std::exception& e) {
@@ -95,7 +98,8 @@ template <class Control>
 int control(Control run, int failed)
 {
     try {
-        return run(*GetInstanse());
+        const InstanceUse use;
+        return run(*use);
     } catch (const std::exception& e) {
         log_launch_failure(e.what());
     } catch (...) {

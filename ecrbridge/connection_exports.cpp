@@ -17,7 +17,7 @@ extern "C" {
 ECRBRIDGE_API int PosOpen(int port)
 {
     try {
-        CVarkoClass2017* ecr = GetInstanse();
+        const InstanceUse ecr;
         LOGREC_ALWAYS(LOG_INFO) << "start PosOpen\n";
         unsigned long value = 0;
         HRESULT result = ecr->PosOpen(port, &value);
@@ -30,7 +30,7 @@ ECRBRIDGE_API int PosOpen(int port)
 ECRBRIDGE_API int PosClose(void)
 {
     try {
-        return GetInstanse()->PosClose();
+        return InstanceUse()->PosClose();
     }
     EXPORT_CATCH(0)
 }
@@ -40,7 +40,7 @@ ECRBRIDGE_API int CommOpenTCP(char* address, short port)
     if (address == nullptr)
         return -1;
     try {
-        return GetInstanse()->CommOpenTCP(address, port);
+        return InstanceUse()->CommOpenTCP(address, port);
     }
     EXPORT_CATCH(kOpenFailed)
 }
@@ -48,7 +48,7 @@ ECRBRIDGE_API int CommOpenTCP(char* address, short port)
 ECRBRIDGE_API int CommClose(void)
 {
     try {
-        return GetInstanse()->CommClose();
+        return InstanceUse()->CommClose();
     }
     EXPORT_CATCH(0)
 }

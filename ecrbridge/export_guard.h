@@ -17,7 +17,8 @@ template <typename F>
 int guarded(const char* function, F&& call) noexcept
 {
     try {
-        return call(GetInstanse());
+        const InstanceUse use;
+        return call(use.get());
     } catch (const std::exception& e) {
         log_export_exception(function, e.what());
     } catch (...) {

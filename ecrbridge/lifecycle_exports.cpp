@@ -25,19 +25,32 @@ ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
     if (object == nullptr)
         return;
     try {
-        // From inside its own operation (a callback) the object cannot be
-        // freed: the operation still runs on it.
-        if (OperationThread::on_operation_thread() || object->InsideOwnOperation()) {
+        // From inside an operation (a callback) the object cannot be freed:
+        // the operation still runs on it.
+        if (OperationThread::on_operation_thread() || ThreadUsesInstance()) {
             LOGREC(LOG_ERROR) << " called from inside an operation, nothing freed";
             return;
         }
+        static std::mutex destroying;
+        const std::lock_guard<std::mutex> one_at_a_time(destroying);
+        // A pointer that is not the instance (freed already) is not touched.
+        switch (RetireInstance(object)) {
+        case RetireResult::NotInstance:
+            LOGREC(LOG_ERROR) << " not the library's object, nothing freed";
+            return;
+        case RetireResult::InUse:
+            LOGREC(LOG_ERROR) << " called from inside an operation, nothing freed";
+            return;
+        case RetireResult::Retired:
+            break;
+        }
         // A running payment is stopped as by CancelTransaction and waited
-        // for; an operation that has not yet begun is refused its start.
-        object->m_Closing.store(true);
+        // for; then every exported call still on the object, and the
+        // operation thread, are waited for.
         object->StopAndWaitForLink();
+        WaitRetiredUnused();
         TheOperationThread().wait_idle();
         object->StopAndWaitForLink();
-        ResetInstanse(object);
         delete object;
     }
     EXPORT_CATCH()
@@ -46,7 +59,7 @@ ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
 ECRBRIDGE_API void OnTrxComplete(EcrTrxCompleteCallback callback)
 {
     try {
-        CVarkoClass2017* ecr = GetInstanse();
+        const InstanceUse ecr;
         std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
         if (callback != nullptr)
             ecr->m_OnTrxComplete = callback;
@@ -59,7 +72,7 @@ ECRBRIDGE_API void OnTrxComplete(EcrTrxCompleteCallback callback)
 ECRBRIDGE_API void OnMsgReceived(EcrMsgReceivedCallback callback)
 {
     try {
-        CVarkoClass2017* ecr = GetInstanse();
+        const InstanceUse ecr;
         std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
         if (callback != nullptr)
             ecr->m_OnMsgReceived = callback;
@@ -76,7 +89,7 @@ extern "C" {
 ECRBRIDGE_API int OnTRX()
 {
     try {
-        return static_cast<int>(GetInstanse()->m_State.load());
+        return static_cast<int>(InstanceUse()->m_State.load());
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -86,7 +99,7 @@ ECRBRIDGE_API int get_DLLVersion(char* pVal)
     if (pVal == nullptr)
         return ECR_E_NULL_POINTER;
     try {
-        return GetInstanse()->get_DLLVersion(pVal);
+        return InstanceUse()->get_DLLVersion(pVal);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -94,7 +107,7 @@ ECRBRIDGE_API int get_DLLVersion(char* pVal)
 ECRBRIDGE_API int put_EcrLogging(unsigned char on)
 {
     try {
-        return GetInstanse()->put_EcrLogging(on != 0 ? 1 : 0);
+        return InstanceUse()->put_EcrLogging(on != 0 ? 1 : 0);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -104,7 +117,7 @@ ECRBRIDGE_API int get_EcrLoging(short* pVal)
     if (pVal == nullptr)
         return ECR_E_NULL_POINTER;
     try {
-        return GetInstanse()->get_EcrLoging(pVal);
+        return InstanceUse()->get_EcrLoging(pVal);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -112,7 +125,7 @@ ECRBRIDGE_API int get_EcrLoging(short* pVal)
 ECRBRIDGE_API int put_EcrLogingPath(char const* path)
 {
     try {
-        return GetInstanse()->put_EcrLogingPath(path);  // 1 for a null path
+        return InstanceUse()->put_EcrLogingPath(path);  // 1 for a null path
     }
     EXPORT_CATCH(E_FAIL)
 }

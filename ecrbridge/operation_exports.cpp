@@ -13,7 +13,7 @@ extern "C" {
 ECRBRIDGE_API int SetPurchTimeout(unsigned short seconds)
 {
     try {
-        return GetInstanse()->SetPurchTimeout(seconds);
+        return InstanceUse()->SetPurchTimeout(seconds);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -21,7 +21,7 @@ ECRBRIDGE_API int SetPurchTimeout(unsigned short seconds)
 ECRBRIDGE_API int PosDiscountCompletion(double amount, double addAmount, unsigned long* pResult)
 {
     try {
-        return GetInstanse()->PosDiscountCompletion(amount, addAmount, pResult);
+        return InstanceUse()->PosDiscountCompletion(amount, addAmount, pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -29,7 +29,7 @@ ECRBRIDGE_API int PosDiscountCompletion(double amount, double addAmount, unsigne
 ECRBRIDGE_API int PosPurchaseInterrupt(double amount, double addAmount, unsigned long* pResult)
 {
     try {
-        return GetInstanse()->PosPurchaseInterrupt(amount, addAmount, pResult);
+        return InstanceUse()->PosPurchaseInterrupt(amount, addAmount, pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -37,7 +37,7 @@ ECRBRIDGE_API int PosPurchaseInterrupt(double amount, double addAmount, unsigned
 ECRBRIDGE_API int PosVoidInterrupt(long invoice, unsigned long* pResult)
 {
     try {
-        return GetInstanse()->PosVoidInterrupt(invoice, pResult);
+        return InstanceUse()->PosVoidInterrupt(invoice, pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -45,7 +45,7 @@ ECRBRIDGE_API int PosVoidInterrupt(long invoice, unsigned long* pResult)
 ECRBRIDGE_API int PosAccFund(double amount, unsigned long* pResult)
 {
     try {
-        return GetInstanse()->PosAccFund(amount, pResult);
+        return InstanceUse()->PosAccFund(amount, pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -53,7 +53,7 @@ ECRBRIDGE_API int PosAccFund(double amount, unsigned long* pResult)
 ECRBRIDGE_API int EchoTest(unsigned long* pResult)
 {
     try {
-        return GetInstanse()->EchoTest(pResult);
+        return InstanceUse()->EchoTest(pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }
@@ -63,7 +63,7 @@ ECRBRIDGE_API int EchoTest(unsigned long* pResult)
 ECRBRIDGE_API int PurchaseCheckCardCompleteTran(bool complete, unsigned long* pResult)
 {
     try {
-        return GetInstanse()->PosPurchaseCheckCardCompleteTran(complete ? 1 : 0, pResult);
+        return InstanceUse()->PosPurchaseCheckCardCompleteTran(complete ? 1 : 0, pResult);
     }
     EXPORT_CATCH(E_FAIL)
 }

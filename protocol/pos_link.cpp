@@ -117,6 +117,7 @@ unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, Po
             seen->last = byte;
             if (byte == ACK)
                 return SE_OK;
+            seen->frame_seen = seen->frame_seen || byte == STX;
         }
         if (stop_asked(h, wake)) {
             seen->interrupted = true;

@@ -33,6 +33,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
 struct PosAckWait {
     unsigned char last = 0;    // the last byte taken (0 when none came)
     bool interrupted = false;  // the interrupt flag ended the wait
+    bool frame_seen = false;   // an STX came while waiting: the terminal is talking
 };
 // Wait for one ACK byte until the deadline; every other byte is skipped (a
 // frame that comes before the ACK is left over from an earlier exchange).

@@ -3,6 +3,7 @@
 // the library acknowledges after 100 ms, confirms after 5 s and decodes.
 #include "protocol/transaction_exchange.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -157,6 +158,10 @@ InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
     if (ack.last != ACK) {
         LOGREC_AS(LOG_ERROR, INIT_NAME) << "Received ack[" << static_cast<char>(ack.last) << "]";
         out.status = SE_EXEC;
+        // No ACK, but the terminal sent a frame after the request: it may
+        // well have taken it, so the request cannot count as not sent.
+        if (ack.frame_seen)
+            out.step = RequestStep::Accepted;
         return out;
     }
     out.step = RequestStep::Accepted;
@@ -259,9 +264,15 @@ ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report
     if (status != SE_OK)
         return {status, FinalStep::Decoded};
 
-    const PosAckWait ack = wait_ack(h, response_deadline(h));
+    PosAckWait ack = wait_ack(h, response_deadline(h));
     if (ack.interrupted) {
         LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
+        // The confirmation is out and cannot be taken back: its ACK is
+        // still awaited for the packet time-out, so that a cancel at this
+        // moment does not turn a confirmed payment into an unknown one.
+        const uint64_t grace = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
+        const uint64_t until = std::min(grace, response_deadline(h));
+        pos_link_wait_ack(h, until, PosWake::Never, &ack);
     }
     LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
     if (ack.last == ACK)

@@ -20,6 +20,8 @@
 #include "ecrbridge/operation_thread.h"
 #include "protocol/pos_handle.h"
 #include "support/payment_harness.h"
+#include "sim/payment_script.h"
+#include "support/sim_link.h"
 
 using paytest::Recorder;
 using paytest::msg;
@@ -118,20 +120,54 @@ TEST_P(LinkOwner, CloseAndDestroyDuringAPaymentStopAndWait)
             EXPECT_EQ(PosClose(), 0);
             EXPECT_EQ(ecr->GetPosHandle(), nullptr);
         }
-        // The payment had ended, as cancelled by the cash register, before the call returned.
-        ASSERT_EQ(rec.completions().size(), destroy ? 0u : 1u);
+        // The payment had ended, as cancelled by the cash register, before
+        // the call returned; its callback follows (none after destroy).
         if (!destroy) {
+            EXPECT_EQ(OnTRX(), 0);
+            ASSERT_TRUE(rec.wait_for(1, 5000));
             EXPECT_EQ(rec.completions()[0].result, 0u);
         }
+        paytest::drain();
+        EXPECT_EQ(rec.completions().size(), destroy ? 0u : 1u);
         EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_UNKNOWN);
         t.wait_done(5000);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, LinkOwner, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& i) {
-                             return std::string(i.param == sim::Link::Tcp ? "tcp" : i.param == sim::Link::Udp ? "udp" : "pty");
-                         });
+// The link is free once the completion is told: another thread starts the
+// next exchange while the callback is still running (it once was refused
+// until the callback had returned).
+std::atomic<int> g_told{0};
+void slow_callback(unsigned long)
+{
+    g_told = 1;
+    Sleep(800);
+    g_told = 2;
+}
+
+TEST_P(LinkOwner, NextExchangeDuringTheCompletionCallback)
+{
+    sim::Terminal t(GetParam());
+    t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
+    paytest::script_final(t, kApproval, "PUR13.");
+    sim::queue_single_answer(t, "GTL10.", "GTL11.00" + kApproval.substr(8));
+    connect(t);
+    g_told = 0;
+    OnTrxComplete(slow_callback);
+    PosPurchase(12.34, 0);
+    const uint64_t start = GetTickCount();
+    while (g_told.load() == 0 && elapsed_since(start) < 20000)
+        Sleep(5);
+    ASSERT_EQ(g_told.load(), 1);
+    EXPECT_EQ(OnTRX(), 0);
+    EXPECT_EQ(PosGTL(0), 0);
+    paytest::drain();
+    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    EXPECT_EQ(t.frames_received().back(), "GTL10.00");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, LinkOwner, ECR_ALL_LINKS, support::LinkParamName());
 
 // ---- callbacks ----------------------------------------------------------------
 
@@ -197,16 +233,44 @@ TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
 
 // ---- four threads ---------------------------------------------------------------
 
-TEST(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
+// The completion callback of the stress: every kind of export, from the
+// operation's thread, while other threads call them too.
+std::atomic<int> g_stress_callbacks{0};
+void stress_callback(unsigned long)
+{
+    char text[3000] = {};
+    unsigned long n = 0;
+    long l = 0;
+    (void)OnTRX();
+    (void)get_LastTrxRRN(text);
+    (void)get_LastTrxEcrReceiptNum(&l);
+    (void)ecrb_last_outcome_reason();
+    (void)PosGTL(0);
+    (void)PosGTC(0, &n);
+    (void)PosInterruptTrx();
+    (void)CancelTransaction();
+    (void)PosClose();
+    PosPurchase(1.0, 0);
+    destroy_object(create_object());
+    OnTrxComplete(stress_callback);
+    g_stress_callbacks.fetch_add(1);
+}
+
+class Stress : public ::testing::TestWithParam<sim::Link> {};
+
+// Four threads call exports at random (PosClose and destroy_object among
+// them) while a payment runs: no crash, no sanitizer report, no hang.
+TEST_P(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
 {
     paytest::fresh_object();
-    sim::Terminal t(sim::Link::Tcp);
-    t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack().pause(1000);
+    sim::Terminal t(GetParam());
+    t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack().pause(600);
     paytest::script_final(t, kApproval, "PUR13.");
     t.start();
     ASSERT_EQ(paytest::open_to(t), 0);
     ASSERT_EQ(pos_set_timeouts(GetInstanse()->GetPosHandle(), 5, 2), 0u);
-    Recorder::instance().install();
+    OnTrxComplete(stress_callback);
+    g_stress_callbacks = 0;
     PosPurchase(12.34, 0);
 
     std::atomic<bool> stop{false};
@@ -217,7 +281,7 @@ TEST(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
         unsigned long n = 0;
         long l = 0;
         while (!stop.load()) {
-            switch (rng() % 12) {
+            switch (rng() % 14) {
             case 0: (void)OnTRX(); break;
             case 1: (void)get_LastTrxRRN(text); break;
             case 2: (void)get_LastTrxEcrReceiptNum(&l); break;
@@ -227,8 +291,10 @@ TEST(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
             case 6: (void)PosInterruptTrx(); break;
             case 7: if (rng() % 8 == 0) (void)CancelTransaction(); break;
             case 8: if (rng() % 16 == 0) (void)PosClose(); break;
-            case 9: OnTrxComplete(Recorder::on_trx); break;
+            case 9: OnTrxComplete(stress_callback); break;
             case 10: (void)SetPurchTimeout(40); break;
+            case 11: if (rng() % 32 == 0) destroy_object(create_object()); break;
+            case 12: if (rng() % 16 == 0) PosPurchase(1.0, 0); break;
             default: (void)ecrb_recover(); break;
             }
             calls.fetch_add(1);
@@ -243,8 +309,18 @@ TEST(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
         th.join();
     paytest::drain();
     EXPECT_GT(calls.load(), 100);
-    EXPECT_EQ(OnTRX() == 1, false);  // the payment ended one way or another
+    EXPECT_FALSE(TheOperationThread().running());
+    // Nothing is left holding the link: a new connection works at once.
+    OnTrxComplete(nullptr);
+    PosClose();
+    sim::Terminal after(GetParam());
+    sim::queue_single_answer(after, "GTL10.", "GTL11.00" + kApproval.substr(8));
+    after.start();
+    ASSERT_EQ(paytest::open_to(after), 0);
+    EXPECT_EQ(PosGTL(0), 0);
     destroy_object(create_object());
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, Stress, ECR_ALL_LINKS, support::LinkParamName());
 
 }  // namespace

@@ -15,6 +15,20 @@
 
 namespace support {
 
+// The three links of a test parameterised over them, and their names.
+inline const char* link_label(sim::Link link)
+{
+    return link == sim::Link::Tcp ? "tcp" : link == sim::Link::Udp ? "udp" : "pty";
+}
+#define ECR_ALL_LINKS ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty)
+struct LinkParamName {
+    template <class Info>
+    std::string operator()(const Info& info) const
+    {
+        return link_label(info.param);
+    }
+};
+
 // The whole file (empty when it cannot be read).
 inline std::string read_file(const std::string& path)
 {
