@@ -31,6 +31,10 @@
  * sends nothing; CancelTransaction, PosInterruptTrx and PosAbortTrx are the
  * only ways to act on the running payment.  PosClose and destroy_object
  * during a payment stop it (as CancelTransaction does) and wait for its end.
+ * A payment lets go of the link once its outcome and OnTRX are set, before
+ * its completion callback runs: from then on any thread (the callback's
+ * own included) may start the next exchange.  destroy_object also waits
+ * until every exported call still running on the object has returned.
  *
  * Exit: the application may leave at any time, by exit() or by returning from
  * main, also from inside a callback, and may dlclose the library.  A running
@@ -148,8 +152,7 @@ ECRBRIDGE_API int ecrb_last_error_text(char* buf, unsigned size);
    callback, which runs on that thread (OnTRX reports 1 meanwhile).  One
    operation runs at a time: a call made while the previous one still runs
    waits until it has finished and its callback has returned.  The callback
-   runs while the library holds its callback lock: it may read the result
-   accessors, but must not start operations or register callbacks.  Without a
+   may call the other functions as said under "Threads" above.  Without a
    connection nothing is sent, no callback runs and OnTRX stays 1.  Amounts
    are currency units (12.34), sent as minor units.  An unsigned long* given
    to an operation must stay valid until the callback has run. */
@@ -438,7 +441,11 @@ ECRBRIDGE_API int ecrb_last_outcome(void);
 ECRBRIDGE_API const char* ecrb_last_outcome_reason(void);
 /* Resolves an operation record left behind by a payment whose outcome was
  * never known (the process died, or the outcome was unknown), by asking the
- * terminal's journal (last transaction, or transaction by invoice).  Returns
+ * terminal's journal: by the terminal's invoice number when its final
+ * response had been read (the confirmation was not acknowledged), else its
+ * last transaction, which is the payment when amount and receipt number
+ * agree.  Call it before the next payment: a new payment replaces the
+ * record.  Returns
  * the resolved outcome (also given by ecrb_last_outcome and written to the
  * log), ECRB_OUTCOME_NONE when there was nothing to recover, or E_FAIL when
  * the terminal cannot be asked (link not open, busy, or no answer); the record
@@ -457,14 +464,16 @@ ECRBRIDGE_API int ecrb_set_record_dir(const char* dir);
 /* The single ECR object, created on the first exported call of any kind.
    Make the first call from one thread.  Null only when it cannot be created. */
 ECRBRIDGE_API CVarkoClass2017* create_object();
-/* Closes the connection and releases the object; null does nothing.  After
-   the single instance is destroyed the next exported call creates a fresh one
-   with default properties.  No operation may be running. */
+/* Closes the connection and releases the object; null does nothing, and so
+   does a pointer that is not the current object (one destroyed already).
+   After the single instance is destroyed the next exported call creates a
+   fresh one with default properties.  A running payment is stopped and
+   waited for, as is every exported call still running on the object. */
 ECRBRIDGE_API void destroy_object(CVarkoClass2017* object);
 /* Register the transaction-complete callback, replacing the previous one; a
-   null pointer leaves none.  Waits while a callback is running; must not be
-   called from inside a callback.  The callback runs on the thread that
-   carries out the transaction. */
+   null pointer leaves none.  Takes effect from the next callback; may be
+   called from any thread, also from inside a callback.  The callback runs
+   on the thread that carries out the transaction. */
 ECRBRIDGE_API void OnTrxComplete(EcrTrxCompleteCallback callback);
 /* Register the intermediate-message callback (text at most 49 characters);
    as OnTrxComplete. */
