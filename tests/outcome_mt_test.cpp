@@ -32,19 +32,11 @@ const std::string kApproval = msg({"PUR12.00", "01", "57", "000000001234", "0000
                                    "1227JOHN", "THANK YOU", "000321A1B2C30812153000BANK", "MERCHANT01",
                                    "000000051000004567", "123456789012", "VISA CLASSIC", "TERM0001"});
 
-class LinkOwner : public ::testing::TestWithParam<sim::Link> {
+class LinkOwner : public paytest::PaymentTest<::testing::TestWithParam<sim::Link>> {
 protected:
-    void SetUp() override { ecr = paytest::fresh_object(); }
-    void TearDown() override
-    {
-        paytest::drain();
-        PosClose();
-        destroy_object(create_object());
-    }
     void connect(sim::Terminal& t)
     {
-        t.start();
-        ASSERT_EQ(paytest::open_to(t), 0);
+        paytest::PaymentTest<::testing::TestWithParam<sim::Link>>::connect(t);
         ASSERT_EQ(pos_set_timeouts(ecr->GetPosHandle(), 5, 3), 0u);
     }
     // Request acknowledged and answered; the terminal then waits before its
@@ -54,7 +46,6 @@ protected:
         t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack().pause(wait_ms);
     }
 
-    CVarkoClass2017* ecr = nullptr;
     Recorder& rec = Recorder::instance();
 };
 

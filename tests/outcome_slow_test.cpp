@@ -91,6 +91,13 @@ int recovered_from(Journal j)
                                    : j == Journal::Declined ? ECRB_OUTCOME_DECLINED : ECRB_OUTCOME_NOT_SENT;
 }
 
+std::string link_error()
+{
+    char text[256] = {};
+    ecrb_last_error_text(text, sizeof text);
+    return text;
+}
+
 const char* outcome_name(int o)
 {
     static const char* names[] = {"none", "approved", "declined", "not sent", "cancelled", "unknown"};
@@ -105,12 +112,15 @@ std::thread g_interrupter;
 std::atomic<int> g_interrupt_result{-1};
 std::atomic<pid_t> g_child{0};
 
+std::atomic<bool> g_reaped{false};  // the killed child has exited: its link is closed
+
 void kill_child()
 {
     const pid_t pid = g_child.exchange(0);
     if (pid > 0) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        g_reaped = true;
     }
 }
 
@@ -274,33 +284,29 @@ struct Row {
 std::mutex g_rows_lock;
 std::vector<Row> g_rows;
 
-class OutcomeTest : public ::testing::Test {
+class OutcomeTest : public paytest::PaymentTest<> {
 protected:
     void SetUp() override
     {
-        ecr = paytest::fresh_object();
+        paytest::PaymentTest<>::SetUp();
         char tmpl[] = "/tmp/ecr_outcome_XXXXXX";
         dir = mkdtemp(tmpl);
         ASSERT_EQ(ecrb_set_record_dir(dir.c_str()), 0);
     }
     void TearDown() override
     {
-        paytest::drain();
-        PosClose();
-        destroy_object(create_object());
+        paytest::close_and_release();
         std::remove((dir + "/ecrbridge.oprecord").c_str());
         rmdir(dir.c_str());
     }
     void connect(sim::Terminal& t)
     {
-        t.start();
-        ASSERT_EQ(paytest::open_to(t), 0);
+        paytest::PaymentTest<>::connect(t);
         ASSERT_EQ(pos_set_timeouts(ecr->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds), 0u);
         put_ECRReceiptNumber(57);
     }
     bool record_left() const { return access((dir + "/ecrbridge.oprecord").c_str(), F_OK) == 0; }
 
-    CVarkoClass2017* ecr = nullptr;
     Recorder& rec = Recorder::instance();
     std::string dir;
 };
@@ -325,9 +331,10 @@ protected:
             for (;;)
                 pause();
         }
+        g_reaped = false;
         g_child = child;
         t.start();
-        while (g_child.load() != 0 && !t.wait_done(50)) {
+        while (!g_reaped.load() && !t.wait_done(50)) {
         }
     }
 };
@@ -363,9 +370,9 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
     int outcome = ECRB_OUTCOME_NONE;
     if (kill) {
         pay_in_child(t);
-        ASSERT_EQ(g_child.load(), 0) << "the script did not reach the kill";
+        ASSERT_TRUE(g_reaped.load()) << "the script did not reach the kill";
         ASSERT_TRUE(record_left());  // written before the request
-        ASSERT_EQ(paytest::open_to(t), 0);
+        ASSERT_EQ(paytest::open_to(t), 0) << link_error();
     } else {
         connect(t);
         if (interruptible) {
@@ -396,7 +403,7 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         ASSERT_TRUE(t.wait_done(20000));
         reopened->start();
         PosClose();
-        ASSERT_EQ(paytest::open_to(*reopened), 0);
+        ASSERT_EQ(paytest::open_to(*reopened), 0) << link_error();
     }
     for (int i = 0; i < 400 && !g_answering.load(); ++i)
         Sleep(50);

@@ -32,22 +32,8 @@ std::string common_request(const std::string& header, const std::string& amount,
            "000" + FS + "00" + FS + FS + FS + FS + entry + FS + auth + FS + FS;
 }
 
-class Payments : public ::testing::Test {
+class Payments : public paytest::PaymentTest<> {
 protected:
-    void SetUp() override { ecr = paytest::fresh_object(); }
-    void TearDown() override
-    {
-        paytest::drain();
-        PosClose();
-        destroy_object(create_object());
-    }
-    // Runs the script and opens the library to the terminal.
-    void connect(sim::Terminal& t)
-    {
-        t.start();
-        ASSERT_EQ(paytest::open_to(t), 0);
-    }
-    CVarkoClass2017* ecr = nullptr;
     Recorder& rec = Recorder::instance();
 };
 

@@ -25,20 +25,8 @@ std::string final_response(const std::string& header_and_code)
                 "VISA CLASSIC", "TERM0001"});
 }
 
-class PaymentsSlow : public ::testing::Test {
+class PaymentsSlow : public paytest::PaymentTest<> {
 protected:
-    void SetUp() override { ecr = paytest::fresh_object(); }
-    void TearDown() override
-    {
-        paytest::drain();
-        PosClose();
-        destroy_object(create_object());
-    }
-    void connect(sim::Terminal& t)
-    {
-        t.start();
-        ASSERT_EQ(paytest::open_to(t), 0);
-    }
 
     // A whole purchase on the given link; returns after the callback.
     void purchase_over(sim::Link link, const std::string& code)
@@ -84,7 +72,6 @@ protected:
         EXPECT_STREQ(ecr->m_LastReport.TerminalID, "TERM0001");
     }
 
-    CVarkoClass2017* ecr = nullptr;
     Recorder& rec = Recorder::instance();
 };
 

@@ -130,6 +130,14 @@ void drain()
     TheOperationThread().wait_idle();
 }
 
+int close_and_release()
+{
+    drain();
+    const int closed = PosClose();
+    destroy_object(create_object());
+    return closed;
+}
+
 std::vector<std::string> frames(const sim::Terminal& t)
 {
     return t.frames_received();

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sim/terminal.h"
 
 class CVarkoClass2017;
@@ -69,6 +71,25 @@ void script_cancelled(sim::Terminal& t, const std::string& request, const std::s
 
 // Waits until the last asynchronous operation has finished.
 void drain();
+
+int close_and_release();
+
+// The fixture of the payment tests: a fresh object; at the end the last
+// operation waited for, the link closed and the object released.  Base is
+// ::testing::Test or a TestWithParam.
+template <class Base = ::testing::Test>
+class PaymentTest : public Base {
+protected:
+    void SetUp() override { ecr = fresh_object(); }
+    void TearDown() override { close_and_release(); }
+    // Runs the terminal's script and opens the library to it.
+    void connect(sim::Terminal& t)
+    {
+        t.start();
+        ASSERT_EQ(open_to(t), 0);
+    }
+    CVarkoClass2017* ecr = nullptr;
+};
 
 // The frames the library sent, in order.
 std::vector<std::string> frames(const sim::Terminal& t);
