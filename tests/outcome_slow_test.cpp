@@ -280,9 +280,38 @@ const std::vector<FaultCase>& fault_cases()
 
 struct Row {
     std::string link, fault, journal, outcome, recovered;
+    size_t index;  // in the table of cases: the rows of a link in step order
 };
+
+std::string row_text(const Row& r)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, "%-5s %-40s %-10s %-10s %s\n", r.link.c_str(), r.fault.c_str(),
+                  r.journal.c_str(), r.outcome.c_str(), r.recovered.c_str());
+    return line;
+}
+
 std::mutex g_rows_lock;
 std::vector<Row> g_rows;
+
+// The row is printed at the end of this process and, under ctest (each case
+// its own process), written for the table of the whole matrix.
+void record_row(const Row& r)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_rows_lock);
+        g_rows.push_back(r);
+    }
+#ifdef ECR_MATRIX_DIR
+    char order[8];
+    std::snprintf(order, sizeof order, "%02zu", r.index);
+    const std::string path = std::string(ECR_MATRIX_DIR) + "/" + r.link + "_" + order + "_" + r.fault + ".row";
+    if (FILE* f = std::fopen(path.c_str(), "w")) {
+        std::fputs(row_text(r).c_str(), f);
+        std::fclose(f);
+    }
+#endif
+}
 
 class OutcomeTest : public paytest::PaymentTest<> {
 protected:
@@ -411,11 +440,8 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
     const int recovered = ecrb_recover();
     g_queries_over = true;
     ASSERT_TRUE(answering->wait_done(20000));
-    {
-        std::lock_guard<std::mutex> lock(g_rows_lock);
-        g_rows.push_back({support::link_label(link), case_name(c), journal_name(journal),
-                          kill ? "(killed)" : outcome_name(outcome), outcome_name(recovered)});
-    }
+    record_row({support::link_label(link), case_name(c), journal_name(journal),
+                kill ? "(killed)" : outcome_name(outcome), outcome_name(recovered), std::get<1>(GetParam())});
     const int final_outcome = kill ? recovered : outcome;
     EXPECT_EQ(final_outcome, c.outcome) << ecrb_last_outcome_reason();
     // The rules of money, whatever the case.
@@ -453,10 +479,9 @@ public:
     {
         if (g_rows.empty())
             return;
-        std::printf("\n%-5s %-40s %-10s %-10s %s\n", "link", "step and fault", "terminal", "reported", "recovered");
+        std::printf("\nlink  step and fault                           terminal   reported   recovered\n");
         for (const Row& r : g_rows)
-            std::printf("%-5s %-40s %-10s %-10s %s\n", r.link.c_str(), r.fault.c_str(), r.journal.c_str(),
-                        r.outcome.c_str(), r.recovered.c_str());
+            std::fputs(row_text(r).c_str(), stdout);
     }
 };
 const auto* const kPrinter = ::testing::AddGlobalTestEnvironment(new MatrixPrinter);
