@@ -414,13 +414,15 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         paytest::drain();
         if (g_interrupter.joinable())
             g_interrupter.join();
+        if (interruptible) {
+            EXPECT_EQ(g_interrupt_result.load(), 0);  // the terminal took it
+        }
         outcome = ecrb_last_outcome();
         EXPECT_EQ(rec.completions()[0].result, c.result);
         EXPECT_STRNE(ecrb_last_outcome_reason(), "");
         // The record stays exactly while the outcome is unknown.
         EXPECT_EQ(record_left(), outcome == kUnknown);
     }
-    const Journal journal = journal_of(t.events(), h);
     // What the terminal said is kept whenever it was decoded.
     if (outcome == kApproved || outcome == kDeclined) {
         char rrn[16] = {};
@@ -437,6 +439,8 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
     for (int i = 0; i < 400 && !g_answering.load(); ++i)
         Sleep(50);
     ASSERT_TRUE(g_answering.load()) << "the terminal's script did not end: " << (t.errors().empty() ? "" : t.errors()[0]);
+    // What the terminal did, once its part of the payment is over.
+    const Journal journal = journal_of(t.events(), h);
     const int recovered = ecrb_recover();
     g_queries_over = true;
     ASSERT_TRUE(answering->wait_done(20000));
