@@ -108,8 +108,19 @@ const char* outcome_name(int o)
 
 std::atomic<bool> g_queries_over{false};
 std::atomic<bool> g_answering{false};  // the script has reached the journal's answers
+std::mutex g_interrupter_lock;  // the script thread starts it, the test joins it
 std::thread g_interrupter;
 std::atomic<int> g_interrupt_result{-1};
+
+// Waits for the interrupting thread (started or not) and joins it.
+void join_interrupter(unsigned timeout_ms)
+{
+    for (unsigned waited = 0; g_interrupt_result.load() == -1 && waited < timeout_ms; waited += 10)
+        Sleep(10);
+    std::lock_guard<std::mutex> lock(g_interrupter_lock);
+    if (g_interrupter.joinable())
+        g_interrupter.join();
+}
 std::atomic<pid_t> g_child{0};
 
 std::atomic<bool> g_reaped{false};  // the killed child has exited: its link is closed
@@ -127,7 +138,11 @@ void kill_child()
 // The child is killed on every way out of the test, so that no orphan keeps
 // the test's output open.
 struct ChildReaper {
-    ~ChildReaper() { kill_child(); }
+    ~ChildReaper()
+    {
+        kill_child();
+        join_interrupter(0);
+    }
 };
 
 // Answers the journal queries of a recovery from what the terminal did,
@@ -179,7 +194,10 @@ struct Dialogue {
     // takes the interrupt when it comes.
     Dialogue& interrupt()
     {
-        t.step([](sim::Terminal&) { g_interrupter = std::thread([] { g_interrupt_result = PosInterruptTrx(); }); });
+        t.step([](sim::Terminal&) {
+            std::lock_guard<std::mutex> lock(g_interrupter_lock);
+            g_interrupter = std::thread([] { g_interrupt_result = PosInterruptTrx(); });
+        });
         return *this;
     }
     Dialogue& takes_interrupt()
@@ -412,9 +430,8 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         }
         ASSERT_TRUE(rec.wait_for(1, 40000));
         paytest::drain();
-        if (g_interrupter.joinable())
-            g_interrupter.join();
         if (interruptible) {
+            join_interrupter(30000);
             EXPECT_EQ(g_interrupt_result.load(), 0);  // the terminal took it
         }
         outcome = ecrb_last_outcome();
