@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "Logging/log.h"
 #include "protocol/message.h"
@@ -28,6 +29,9 @@ const unsigned int kOrdinaryField = 256;
 const unsigned int kAdditionalDataField = 999;
 const unsigned int kReceiptField = 2048;
 const unsigned int kLogoField = 8192;
+// Zeros follow every cut field at least this far: the fields read at fixed
+// positions (expiry, invoice and date, processing data) read within it.
+const unsigned int kFixedPositions = 32;
 
 struct CodeEntry {
     char code[4];
@@ -53,23 +57,62 @@ bool same_letters(const unsigned char* got, const char* want, unsigned int n)
 
 uint16_t operation_of(const unsigned char* code)
 {
+    unsigned char upper[3];
+    for (unsigned int i = 0; i < 3; ++i)
+        upper[i] = static_cast<unsigned char>(std::toupper(code[i]));
     for (const CodeEntry& e : kResponseCodes) {
-        if (same_letters(code, e.code, 3))
+        if (std::memcmp(upper, e.code, 3) == 0)
             return e.op;
     }
     return 0;
+}
+
+// Nearly every number arrives as plain digits: 1 to 15 of them (so that the
+// value is exact in a double too) up to the zero byte.  Their value, or false
+// for any other text, which then goes to the C library's conversion.
+bool plain_digits(const char* text, long long* value)
+{
+    const unsigned int kMaxDigits = 15;
+    long long v = 0;
+    unsigned int i = 0;
+    for (; i < kMaxDigits; ++i) {
+        const unsigned int digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned int>('0');
+        if (digit > 9)
+            break;
+        v = v * 10 + digit;
+    }
+    if (i == 0 || text[i] != '\0')
+        return false;
+    *value = v;
+    return true;
 }
 
 // Leading-decimal conversion (optional blanks and sign, digits, stop at the
 // first other character, 0 if none); saturates instead of overflowing.
 long to_int(const char* text)
 {
+    long long v;
+    if (plain_digits(text, &v))
+        return v > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max() : static_cast<long>(v);
     return std::strtol(text, nullptr, 10);
+}
+
+long long to_wide(const char* text)
+{
+    long long v;
+    return plain_digits(text, &v) ? v : std::strtoll(text, nullptr, 10);
+}
+
+// Also takes a fraction, an exponent, a hexadecimal or an infinite form.
+double to_double(const char* text)
+{
+    long long v;
+    return plain_digits(text, &v) ? static_cast<double>(v) : std::strtod(text, nullptr);
 }
 
 double to_amount(const char* text)
 {
-    return std::strtod(text, nullptr) / 100.0;
+    return to_double(text) / 100.0;
 }
 
 // Cursor over the unread payload, with one scratch area for the fields.
@@ -79,11 +122,25 @@ public:
 
     // Cuts the next field into the scratch area (size bytes plus a zero).
     // SE_OK, SE_PARAM when the payload has ended, SE_SIZE when it is too long.
+    // Only the field and the zeros after it are written, not the whole area.
     unsigned int next(unsigned int size)
     {
-        std::memset(m_scratch, 0, size + 1);
+        const unsigned char* const start = m_pos;
+        const unsigned int kLastField = std::numeric_limits<unsigned int>::max();
+        unsigned int len = kLastField;
         m_raw_len = 0;
-        return cut_next_field_n(&m_pos, &m_remaining, reinterpret_cast<unsigned char*>(m_scratch), size, &m_raw_len);
+        const unsigned int st =
+            cut_next_field_n(&m_pos, &m_remaining, reinterpret_cast<unsigned char*>(m_scratch), size, &len);
+        if (st != SE_OK) {
+            m_scratch[0] = '\0';
+            return st;
+        }
+        if (len == kLastField)
+            len = static_cast<unsigned int>(m_pos - start);
+        else
+            m_raw_len = len;
+        std::memset(m_scratch + len, 0, std::max(len + 1, kFixedPositions) - len);
+        return SE_OK;
     }
 
     const char* text() const { return m_scratch; }
@@ -179,7 +236,7 @@ bool int_field(Decoder& d, T* dest)
 bool wide_number_field(Decoder& d, uint32_t* dest)
 {
     return field(d, kOrdinaryField, [dest](const FieldReader& r) {
-        const long long v = std::strtoll(r.text(), nullptr, 10);
+        const long long v = to_wide(r.text());
         *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
         return static_cast<unsigned int>(SE_OK);
     });
@@ -188,7 +245,7 @@ bool wide_number_field(Decoder& d, uint32_t* dest)
 bool amount_field(Decoder& d, double* dest, bool divide = true)
 {
     return field(d, kOrdinaryField, [dest, divide](const FieldReader& r) {
-        *dest = divide ? to_amount(r.text()) : std::strtod(r.text(), nullptr);
+        *dest = divide ? to_amount(r.text()) : to_double(r.text());
         return static_cast<unsigned int>(SE_OK);
     });
 }
