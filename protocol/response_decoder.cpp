@@ -29,8 +29,11 @@ const unsigned int kOrdinaryField = 256;
 const unsigned int kAdditionalDataField = 999;
 const unsigned int kReceiptField = 2048;
 const unsigned int kLogoField = 8192;
-// Zeros follow every cut field at least this far: the fields read at fixed
-// positions (expiry, invoice and date, processing data) read within it.
+// A number: cut into the ordinary scratch area unless it is plain digits.
+const unsigned int kNumberField = 0;
+// Zeros follow every cut field this far (and so at least up to this
+// position): the fields read at fixed positions (expiry, invoice and date,
+// processing data) read within it.
 const unsigned int kFixedPositions = 32;
 
 struct CodeEntry {
@@ -67,24 +70,29 @@ uint16_t operation_of(const unsigned char* code)
     return 0;
 }
 
-// Nearly every number arrives as plain digits: 1 to 15 of them (so that the
-// value is exact in a double too) up to the zero byte.  Their value, or false
-// for any other text, which then goes to the C library's conversion.
-bool plain_digits(const char* text, long long* value)
+// Nearly every number arrives as plain digits: at most 15 of them, so that
+// the value is exact in a double too.  The number of leading digits among the
+// first max (at most 15) bytes, and their value.
+unsigned int leading_digits(const unsigned char* p, unsigned int max, long long* value)
 {
-    const unsigned int kMaxDigits = 15;
     long long v = 0;
     unsigned int i = 0;
-    for (; i < kMaxDigits; ++i) {
-        const unsigned int digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned int>('0');
+    for (; i < max; ++i) {
+        const unsigned int digit = p[i] - static_cast<unsigned int>('0');
         if (digit > 9)
             break;
         v = v * 10 + digit;
     }
-    if (i == 0 || text[i] != '\0')
-        return false;
     *value = v;
-    return true;
+    return i;
+}
+const unsigned int kMaxPlainDigits = 15;
+
+// Any other text goes to the C library's conversions, whose results those of
+// plain digits equal.
+long plain_to_long(long long v)
+{
+    return v > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max() : static_cast<long>(v);
 }
 
 // Leading-decimal conversion (optional blanks and sign, digits, stop at the
@@ -92,27 +100,10 @@ bool plain_digits(const char* text, long long* value)
 long to_int(const char* text)
 {
     long long v;
-    if (plain_digits(text, &v))
-        return v > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max() : static_cast<long>(v);
+    const unsigned int n = leading_digits(reinterpret_cast<const unsigned char*>(text), kMaxPlainDigits, &v);
+    if (n != 0 && text[n] == '\0')
+        return plain_to_long(v);
     return std::strtol(text, nullptr, 10);
-}
-
-long long to_wide(const char* text)
-{
-    long long v;
-    return plain_digits(text, &v) ? v : std::strtoll(text, nullptr, 10);
-}
-
-// Also takes a fraction, an exponent, a hexadecimal or an infinite form.
-double to_double(const char* text)
-{
-    long long v;
-    return plain_digits(text, &v) ? static_cast<double>(v) : std::strtod(text, nullptr);
-}
-
-double to_amount(const char* text)
-{
-    return to_double(text) / 100.0;
 }
 
 // Cursor over the unread payload, with one scratch area for the fields.
@@ -139,9 +130,30 @@ public:
             len = static_cast<unsigned int>(m_pos - start);
         else
             m_raw_len = len;
-        std::memset(m_scratch + len, 0, std::max(len + 1, kFixedPositions) - len);
+        std::memset(m_scratch + len, 0, kFixedPositions);
         return SE_OK;
     }
+
+    // The next field as a number: plain digits up to the separator or the end
+    // of the payload are read in place; any other field is cut into the
+    // scratch area, where the conversions below read it.
+    unsigned int next_number()
+    {
+        const unsigned int n = leading_digits(m_pos, std::min(m_remaining, kMaxPlainDigits), &m_value);
+        m_plain = n != 0 && (n == m_remaining || m_pos[n] == kFS);
+        if (!m_plain)
+            return next(kOrdinaryField);
+        const unsigned int taken = n == m_remaining ? n : n + 1;
+        m_raw_len = n == m_remaining ? 0 : n;
+        m_pos += taken;
+        m_remaining -= taken;
+        return SE_OK;
+    }
+    long as_long() const { return m_plain ? plain_to_long(m_value) : std::strtol(m_scratch, nullptr, 10); }
+    long long as_long_long() const { return m_plain ? m_value : std::strtoll(m_scratch, nullptr, 10); }
+    // Also takes a fraction, an exponent, a hexadecimal or an infinite form.
+    double as_double() const { return m_plain ? static_cast<double>(m_value) : std::strtod(m_scratch, nullptr); }
+    double as_amount() const { return as_double() / 100.0; }
 
     const char* text() const { return m_scratch; }
     const char* text_at(unsigned int pos) const { return m_scratch + pos; }
@@ -165,7 +177,10 @@ private:
     unsigned char* m_pos;
     unsigned int m_remaining;
     unsigned int m_raw_len = 0;
-    char m_scratch[kLogoField + 1];
+    bool m_plain = false;
+    long long m_value = 0;
+    // Room for the zeros behind the longest field.
+    char m_scratch[kLogoField + kFixedPositions];
 };
 
 // Copy the field (from character `from`) into dest when it has at most max
@@ -192,7 +207,11 @@ struct Decoder {
     // has ended, Stop on an over-long field.
     bool cut(unsigned int size, bool* stop)
     {
-        unsigned int st = reader.next(size);
+        return took(reader.next(size), stop);
+    }
+    bool cut_number(bool* stop) { return took(reader.next_number(), stop); }
+    bool took(unsigned int st, bool* stop)
+    {
         *stop = false;
         if (st == SE_OK)
             return true;
@@ -204,13 +223,13 @@ struct Decoder {
     }
 };
 
-// Reads the field with the given scratch size; `convert` runs when it was cut
+// Reads the field with the given scratch size (0: a number field); `convert` runs when it was cut
 // and may fail with a status.  Absent fields are skipped.
 template <typename F>
 bool field(Decoder& d, unsigned int size, F convert)
 {
     bool stop = false;
-    if (d.cut(size, &stop)) {
+    if (size == 0 ? d.cut_number(&stop) : d.cut(size, &stop)) {
         unsigned int st = convert(d.reader);
         if (st != SE_OK) {
             d.status = st;
@@ -224,8 +243,8 @@ bool field(Decoder& d, unsigned int size, F convert)
 template <typename T>
 bool int_field(Decoder& d, T* dest)
 {
-    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
-        *dest = static_cast<T>(to_int(r.text()));
+    return field(d, kNumberField, [dest](const FieldReader& r) {
+        *dest = static_cast<T>(r.as_long());
         return static_cast<unsigned int>(SE_OK);
     });
 }
@@ -235,8 +254,8 @@ bool int_field(Decoder& d, T* dest)
 // number; the accessor refuses it.
 bool wide_number_field(Decoder& d, uint32_t* dest)
 {
-    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
-        const long long v = to_wide(r.text());
+    return field(d, kNumberField, [dest](const FieldReader& r) {
+        const long long v = r.as_long_long();
         *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
         return static_cast<unsigned int>(SE_OK);
     });
@@ -244,8 +263,8 @@ bool wide_number_field(Decoder& d, uint32_t* dest)
 
 bool amount_field(Decoder& d, double* dest, bool divide = true)
 {
-    return field(d, kOrdinaryField, [dest, divide](const FieldReader& r) {
-        *dest = divide ? to_amount(r.text()) : to_double(r.text());
+    return field(d, kNumberField, [dest, divide](const FieldReader& r) {
+        *dest = divide ? r.as_amount() : r.as_double();
         return static_cast<unsigned int>(SE_OK);
     });
 }
@@ -412,17 +431,17 @@ unsigned int multi_currency_sequence(Decoder& d)
     _ecr_transaction_report* rep = d.report;
     unsigned int last = SE_OK;
     auto take = [&d, &last](auto convert) {
-        unsigned int st = d.reader.next(kOrdinaryField);
+        unsigned int st = d.reader.next_number();
         last = st;
         if (st == SE_OK)
-            convert(d.reader.text());
+            convert(d.reader);
         return st != SE_SIZE;
     };
-    auto amount_to = [](double* dest) { return [dest](const char* t) { *dest = to_amount(t); }; };
+    auto amount_to = [](double* dest) { return [dest](const FieldReader& r) { *dest = r.as_amount(); }; };
     auto count_to = [](uint16_t* dest) {
-        return [dest](const char* t) { *dest = static_cast<uint16_t>(to_int(t)); };
+        return [dest](const FieldReader& r) { *dest = static_cast<uint16_t>(r.as_long()); };
     };
-    if (!take([rep](const char* t) { rep->BatchId = static_cast<uint32_t>(to_int(t)); }))
+    if (!take([rep](const FieldReader& r) { rep->BatchId = static_cast<uint32_t>(r.as_long()); }))
         return SE_SIZE;
     for (CurrencyReport& c : rep->CurrencyReports) {
         bool ok = take(count_to(&c.CurrencyCode)) && take(amount_to(&c.Amount)) &&
