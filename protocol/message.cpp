@@ -40,10 +40,10 @@ const char* transaction_name(int op)
     return it == g_TransactionsMap.end() ? "UNKNOWN" : it->second;
 }
 
-unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
-                              unsigned int out_size, unsigned int* out_len)
+unsigned int locate_next_field(unsigned char** cursor, unsigned int* remaining, unsigned int max_len,
+                               unsigned char** field, unsigned int* field_len, bool* at_separator)
 {
-    if (cursor == nullptr || remaining == nullptr || out == nullptr || *cursor == nullptr || *remaining == 0)
+    if (cursor == nullptr || remaining == nullptr || *cursor == nullptr || *remaining == 0)
         return SE_PARAM;
 
     unsigned char* start = *cursor;
@@ -51,21 +51,40 @@ unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, u
     const void* sep = std::memchr(start, kFieldSeparator, avail);
     if (sep == nullptr) {
         // The last field of the payload: it runs to the end of the unread bytes.
-        if (avail > out_size)
+        if (avail > max_len)
             return SE_SIZE;
-        std::memcpy(out, start, avail);
+        *field = start;
+        *field_len = avail;
+        *at_separator = false;
         *cursor = start + avail;
         *remaining = 0;
         return SE_OK;
     }
     const unsigned int k = static_cast<unsigned int>(static_cast<const unsigned char*>(sep) - start);
-    if (k > out_size)
+    if (k > max_len)
         return SE_SIZE;
-    if (out_len != nullptr)
-        *out_len = k;
-    std::memcpy(out, start, k);
+    *field = start;
+    *field_len = k;
+    *at_separator = true;
     *cursor = start + k + 1;
     *remaining = avail - (k + 1);
+    return SE_OK;
+}
+
+unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
+                              unsigned int out_size, unsigned int* out_len)
+{
+    if (out == nullptr)
+        return SE_PARAM;
+    unsigned char* field = nullptr;
+    unsigned int n = 0;
+    bool at_separator = false;
+    const unsigned int st = locate_next_field(cursor, remaining, out_size, &field, &n, &at_separator);
+    if (st != SE_OK)
+        return st;
+    std::memcpy(out, field, n);
+    if (at_separator && out_len != nullptr)
+        *out_len = n;
     return SE_OK;
 }
 

@@ -21,6 +21,10 @@ ECRBRIDGE_API unsigned int cut_next_field(unsigned char** cursor, unsigned int* 
 // The same with the size of the output area given.
 unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
                               unsigned int out_size, unsigned int* out_len);
+// The same without the copy: *field points at the field's max_len bytes or
+// fewer in the payload, *at_separator tells whether a separator ended it.
+unsigned int locate_next_field(unsigned char** cursor, unsigned int* remaining, unsigned int max_len,
+                               unsigned char** field, unsigned int* field_len, bool* at_separator);
 // SE_EMPTY when all len bytes are zero (or len is 0), else SE_OK.
 ECRBRIDGE_API unsigned int TestNULL(unsigned char* buf, unsigned int len);
 // Six-character header plus 0x1C (7 bytes) in a zeroed 16384-byte buffer.

@@ -29,8 +29,6 @@ const unsigned int kOrdinaryField = 256;
 const unsigned int kAdditionalDataField = 999;
 const unsigned int kReceiptField = 2048;
 const unsigned int kLogoField = 8192;
-// A number: cut into the ordinary scratch area unless it is plain digits.
-const unsigned int kNumberField = 0;
 // Zeros follow every cut field this far (and so at least up to this
 // position): the fields read at fixed positions (expiry, invoice and date,
 // processing data) read within it.
@@ -106,31 +104,37 @@ long to_int(const char* text)
     return std::strtol(text, nullptr, 10);
 }
 
-// Cursor over the unread payload, with one scratch area for the fields.
+// Cursor over the unread payload.  Texts are read where they lie; fields
+// read at fixed positions and numbers other than plain digits are cut into a
+// small scratch area with zeros behind them.
 class FieldReader {
 public:
     FieldReader(unsigned char* pos, unsigned int remaining) : m_pos(pos), m_remaining(remaining) {}
 
-    // Cuts the next field into the scratch area (size bytes plus a zero).
+    // Finds the next field of at most size bytes, read in place.
     // SE_OK, SE_PARAM when the payload has ended, SE_SIZE when it is too long.
-    // Only the field and the zeros after it are written, not the whole area.
-    unsigned int next(unsigned int size)
+    unsigned int next_in_place(unsigned int size)
     {
-        const unsigned char* const start = m_pos;
-        const unsigned int kLastField = std::numeric_limits<unsigned int>::max();
-        unsigned int len = kLastField;
-        m_raw_len = 0;
-        const unsigned int st =
-            cut_next_field_n(&m_pos, &m_remaining, reinterpret_cast<unsigned char*>(m_scratch), size, &len);
+        bool at_separator = false;
+        const unsigned int st = locate_next_field(&m_pos, &m_remaining, size, &m_text, &m_len, &at_separator);
         if (st != SE_OK) {
             m_scratch[0] = '\0';
-            return st;
+            m_text = reinterpret_cast<unsigned char*>(m_scratch);
+            m_len = 0;
         }
-        if (len == kLastField)
-            len = static_cast<unsigned int>(m_pos - start);
-        else
-            m_raw_len = len;
-        std::memset(m_scratch + len, 0, kFixedPositions);
+        m_raw_len = at_separator ? m_len : 0;
+        return st;
+    }
+
+    // The same, cut into the scratch area (at most kOrdinaryField bytes).
+    unsigned int next()
+    {
+        const unsigned int st = next_in_place(kOrdinaryField);
+        if (st != SE_OK)
+            return st;
+        std::memcpy(m_scratch, m_text, m_len);
+        std::memset(m_scratch + m_len, 0, kFixedPositions);
+        m_text = reinterpret_cast<unsigned char*>(m_scratch);
         return SE_OK;
     }
 
@@ -142,7 +146,7 @@ public:
         const unsigned int n = leading_digits(m_pos, std::min(m_remaining, kMaxPlainDigits), &m_value);
         m_plain = n != 0 && (n == m_remaining || m_pos[n] == kFS);
         if (!m_plain)
-            return next(kOrdinaryField);
+            return next();
         const unsigned int taken = n == m_remaining ? n : n + 1;
         m_raw_len = n == m_remaining ? 0 : n;
         m_pos += taken;
@@ -155,14 +159,23 @@ public:
     double as_double() const { return m_plain ? static_cast<double>(m_value) : std::strtod(m_scratch, nullptr); }
     double as_amount() const { return as_double() / 100.0; }
 
+    // The text of a field cut into the scratch area.
     const char* text() const { return m_scratch; }
-    const char* text_at(unsigned int pos) const { return m_scratch + pos; }
-    // Characters of the field up to its first zero byte.
-    size_t text_len(unsigned int size) const { return strnlen(m_scratch, size); }
+    // The field's bytes from position pos (within the zeros behind a cut field).
+    const unsigned char* bytes_at(unsigned int pos) const { return m_text + pos; }
+    // Characters of the field from position pos up to its first zero byte.
+    unsigned int text_len(unsigned int pos) const
+    {
+        if (pos >= m_len)
+            return 0;
+        const void* zero = std::memchr(m_text + pos, 0, m_len - pos);
+        return zero == nullptr ? m_len - pos
+                               : static_cast<unsigned int>(static_cast<const unsigned char*>(zero) - (m_text + pos));
+    }
     // Length of a field that ended at a separator; 0 for the last field.
     unsigned int raw_len() const { return m_raw_len; }
 
-    // n characters from position pos, converted as a number.
+    // n characters from position pos of a cut field, converted as a number.
     long sub(unsigned int pos, unsigned int n) const
     {
         char tmp[8] = {};
@@ -176,25 +189,25 @@ public:
 private:
     unsigned char* m_pos;
     unsigned int m_remaining;
+    unsigned char* m_text = nullptr;
+    unsigned int m_len = 0;
     unsigned int m_raw_len = 0;
     bool m_plain = false;
     long long m_value = 0;
-    // Room for the zeros behind the longest field.
-    char m_scratch[kLogoField + kFixedPositions];
+    // Room for the zeros behind the longest cut field.
+    char m_scratch[kOrdinaryField + kFixedPositions];
 };
 
 // Copy the field (from character `from`) into dest when it has at most max
 // characters; SE_SIZE otherwise.
-unsigned int take_text(const FieldReader& r, unsigned int scratch_size, unsigned int from, char* dest,
-                       unsigned int max)
+unsigned int take_text(const FieldReader& r, unsigned int from, char* dest, unsigned int max)
 {
-    size_t n = strnlen(r.text_at(from), scratch_size - from);
+    const unsigned int n = r.text_len(from);
     if (n > max)
         return SE_SIZE;
-    std::memcpy(dest, r.text_at(from), n);
+    std::memcpy(dest, r.bytes_at(from), n);
     return SE_OK;
 }
-
 
 struct Decoder {
     FieldReader reader;
@@ -203,13 +216,8 @@ struct Decoder {
     bool np;
     unsigned int status = SE_OK;
 
-    // Cut a field; Next+cut when it is there, Next without cut when the payload
-    // has ended, Stop on an over-long field.
-    bool cut(unsigned int size, bool* stop)
-    {
-        return took(reader.next(size), stop);
-    }
-    bool cut_number(bool* stop) { return took(reader.next_number(), stop); }
+    // The status of a field's cut: true when it was cut, false without
+    // *stop when the payload has ended, false with *stop on an over-long field.
     bool took(unsigned int st, bool* stop)
     {
         *stop = false;
@@ -223,13 +231,13 @@ struct Decoder {
     }
 };
 
-// Reads the field with the given scratch size (0: a number field); `convert` runs when it was cut
-// and may fail with a status.  Absent fields are skipped.
+// Converts a field after its cut: `convert` runs when it was cut and may fail
+// with a status.  Absent fields are skipped.
 template <typename F>
-bool field(Decoder& d, unsigned int size, F convert)
+bool convert_field(Decoder& d, unsigned int cut_status, F convert)
 {
     bool stop = false;
-    if (size == 0 ? d.cut_number(&stop) : d.cut(size, &stop)) {
+    if (d.took(cut_status, &stop)) {
         unsigned int st = convert(d.reader);
         if (st != SE_OK) {
             d.status = st;
@@ -240,10 +248,30 @@ bool field(Decoder& d, unsigned int size, F convert)
     return !stop;
 }
 
+// A field of at most size bytes, read in place.
+template <typename F>
+bool field(Decoder& d, unsigned int size, F convert)
+{
+    return convert_field(d, d.reader.next_in_place(size), convert);
+}
+
+// A field read at fixed positions.
+template <typename F>
+bool fixed_field(Decoder& d, F convert)
+{
+    return convert_field(d, d.reader.next(), convert);
+}
+
+template <typename F>
+bool number_field(Decoder& d, F convert)
+{
+    return convert_field(d, d.reader.next_number(), convert);
+}
+
 template <typename T>
 bool int_field(Decoder& d, T* dest)
 {
-    return field(d, kNumberField, [dest](const FieldReader& r) {
+    return number_field(d, [dest](const FieldReader& r) {
         *dest = static_cast<T>(r.as_long());
         return static_cast<unsigned int>(SE_OK);
     });
@@ -254,7 +282,7 @@ bool int_field(Decoder& d, T* dest)
 // number; the accessor refuses it.
 bool wide_number_field(Decoder& d, uint32_t* dest)
 {
-    return field(d, kNumberField, [dest](const FieldReader& r) {
+    return number_field(d, [dest](const FieldReader& r) {
         const long long v = r.as_long_long();
         *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
         return static_cast<unsigned int>(SE_OK);
@@ -263,7 +291,7 @@ bool wide_number_field(Decoder& d, uint32_t* dest)
 
 bool amount_field(Decoder& d, double* dest, bool divide = true)
 {
-    return field(d, kNumberField, [dest, divide](const FieldReader& r) {
+    return number_field(d, [dest, divide](const FieldReader& r) {
         *dest = divide ? r.as_amount() : r.as_double();
         return static_cast<unsigned int>(SE_OK);
     });
@@ -271,7 +299,7 @@ bool amount_field(Decoder& d, double* dest, bool divide = true)
 
 bool text_field(Decoder& d, char* dest, unsigned int max, unsigned int size = kOrdinaryField)
 {
-    return field(d, size, [dest, max, size](const FieldReader& r) { return take_text(r, size, 0, dest, max); });
+    return field(d, size, [dest, max](const FieldReader& r) { return take_text(r, 0, dest, max); });
 }
 
 // A logo: its size is known only when a separator follows it.
@@ -281,7 +309,7 @@ bool logo_field(Decoder& d, uint8_t* dest, uint32_t* dest_size)
         *dest_size = r.raw_len();
         if (*dest_size > kLogoField)
             return static_cast<unsigned int>(SE_SIZE);
-        std::memcpy(dest, r.text(), *dest_size);
+        std::memcpy(dest, r.bytes_at(0), *dest_size);
         return static_cast<unsigned int>(SE_OK);
     });
 }
@@ -307,36 +335,36 @@ unsigned int standard_sequence(Decoder& d)
 
     // 5: card number, cut to 19 characters.
     if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
-            std::memcpy(rep->PAN, r.text(), std::min<size_t>(r.text_len(kOrdinaryField), sizeof rep->PAN - 1));
+            std::memcpy(rep->PAN, r.bytes_at(0), std::min<size_t>(r.text_len(0), sizeof rep->PAN - 1));
             return static_cast<unsigned int>(SE_OK);
         }))
         return d.status;
     // 6: expiry MMYY and a text.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->CardExpireMonth = static_cast<uint8_t>(r.sub(0, 2));
             rep->CardExpireYear = static_cast<uint8_t>(r.sub(2, 2));
-            return take_text(r, kOrdinaryField, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
+            return take_text(r, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
         }))
         return d.status;
     // 7: text.
     if (!text_field(d, rep->CardText, sizeof rep->CardText - 1))
         return d.status;
     // 8: invoice, approval code, DDMMhhmm, issuer.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->InvoceNumber = static_cast<uint32_t>(r.sub(0, 6));
-            std::memcpy(rep->ApprovalCode, r.text_at(6), 6);
+            std::memcpy(rep->ApprovalCode, r.bytes_at(6), 6);
             rep->TransactionDateDay = static_cast<uint8_t>(r.sub(12, 2));
             rep->TransactionDateMonth = static_cast<uint8_t>(r.sub(14, 2));
             rep->TransactionTimeHours = static_cast<uint8_t>(r.sub(16, 2));
             rep->TransactionTimeMinutes = static_cast<uint8_t>(r.sub(18, 2));
-            return take_text(r, kOrdinaryField, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
+            return take_text(r, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
         }))
         return d.status;
     // 9: merchant identifier.
     if (!text_field(d, rep->MerchantId, sizeof rep->MerchantId - 1))
         return d.status;
     // 10: processing data.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->ProcessingCode = static_cast<uint32_t>(r.sub(0, 6));
             rep->PosEntryMode = static_cast<uint16_t>(r.sub(6, 3));
             rep->PosConditionCode = static_cast<uint16_t>(r.sub(9, 2));
@@ -371,8 +399,8 @@ unsigned int standard_sequence(Decoder& d)
     if (d.np) {
         DECODER_LOG(LOG_INFO, d.name) << "Receipt start []";
         bool stop = false;
-        if (d.cut(kReceiptField, &stop)) {
-            if (take_text(d.reader, kReceiptField, 0, rep->Receipt, sizeof rep->Receipt) != SE_OK) {
+        if (d.took(d.reader.next_in_place(kReceiptField), &stop)) {
+            if (take_text(d.reader, 0, rep->Receipt, sizeof rep->Receipt) != SE_OK) {
                 DECODER_LOG(LOG_INFO, d.name) << "Receipt error []";
                 return SE_SIZE;
             }
@@ -485,7 +513,7 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
 
     // The response code must end at a separator within the next five bytes.
     Decoder d{FieldReader(buf + 6, std::min(5u, len - 6)), report, name, np};
-    if (d.reader.next(kOrdinaryField) == SE_OK) {
+    if (d.reader.next() == SE_OK) {
         const char* code = d.reader.text();
         report->ResponseCode = static_cast<uint16_t>(std::isdigit(static_cast<unsigned char>(code[0])) ? to_int(code) : 20);
         if (*(d.reader.position() - 1) != kFS) {
