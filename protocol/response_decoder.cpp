@@ -47,22 +47,21 @@ const CodeEntry kResponseCodes[] = {
     {"ECH", 39}, {"SLO", 38}, {"IFC", 40}, {"IFN", 41}, {"PNG", 43}, {"PST", 45}, {"ACC", 46}, {"VID", 47},
 };
 
-bool same_letters(const unsigned char* got, const char* want, unsigned int n)
-{
-    for (unsigned int i = 0; i < n; ++i) {
-        if (std::toupper(got[i]) != static_cast<unsigned char>(want[i]))
-            return false;
+// Three letters of the header, upper-cased (case is ignored in the header).
+struct Letters {
+    explicit Letters(const unsigned char* p)
+    {
+        for (unsigned int i = 0; i < 3; ++i)
+            c[i] = static_cast<unsigned char>(std::toupper(p[i]));
     }
-    return true;
-}
+    bool operator==(const char* want) const { return std::memcmp(c, want, 3) == 0; }
+    unsigned char c[3];
+};
 
-uint16_t operation_of(const unsigned char* code)
+uint16_t operation_of(const Letters& code)
 {
-    unsigned char upper[3];
-    for (unsigned int i = 0; i < 3; ++i)
-        upper[i] = static_cast<unsigned char>(std::toupper(code[i]));
     for (const CodeEntry& e : kResponseCodes) {
-        if (std::memcmp(upper, e.code, 3) == 0)
+        if (code == e.code)
             return e.op;
     }
     return 0;
@@ -492,20 +491,20 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
 
     if (np) {
         std::memcpy(report->OpTag, buf, 3);
-        if (!same_letters(buf + 3, "11.", 3)) {
+        if (!(Letters(buf + 3) == "11.")) {
             LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
             return SE_SYNTAX;
         }
     } else {
-        uint16_t op = operation_of(buf);
+        uint16_t op = operation_of(Letters(buf));
         if (op == 0) {
             LOGDUMP(buf, 3, "UNCKNOWN MSG TYPE");
             return SE_SYNTAX;
         }
         report->TrxType = op;
         std::memcpy(report->OpTag, buf, 3);
-        if (!same_letters(buf + 3, "12.", 3) && !same_letters(buf + 3, "15.", 3) &&
-            !same_letters(buf + 3, "16.", 3) && !same_letters(buf + 3, "14.", 3)) {
+        const Letters num(buf + 3);
+        if (!(num == "12.") && !(num == "15.") && !(num == "16.") && !(num == "14.")) {
             LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
             return SE_SYNTAX;
         }
