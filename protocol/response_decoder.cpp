@@ -1,6 +1,8 @@
 // Decoders of the final transaction response and of the stored-transaction
-// answers.  Both read exactly the payload length they are given: every field
-// is cut into a bounded, zero-terminated scratch copy before it is converted.
+// answers.  Both read exactly the payload length they are given, and every
+// field within its bound: texts are copied once, straight from the payload;
+// numbers of plain digits are read in place; other numbers and the fields read
+// at fixed positions are cut into a small zero-terminated scratch copy.
 #include "protocol/response_decoder.h"
 
 #include <algorithm>
@@ -67,9 +69,12 @@ uint16_t operation_of(const Letters& code)
     return 0;
 }
 
-// Nearly every number arrives as plain digits: at most 15 of them, so that
-// the value is exact in a double too.  The number of leading digits among the
-// first max (at most 15) bytes, and their value.
+// Nearly every number arrives as plain digits; up to 15 of them are read here
+// (the value is then exact in a double too), any other text by the C
+// library's conversions, whose results for plain digits are the same.
+const unsigned int kMaxPlainDigits = 15;
+
+// The number of leading digits among the first max bytes, and their value.
 unsigned int leading_digits(const unsigned char* p, unsigned int max, long long* value)
 {
     long long v = 0;
@@ -83,10 +88,7 @@ unsigned int leading_digits(const unsigned char* p, unsigned int max, long long*
     *value = v;
     return i;
 }
-const unsigned int kMaxPlainDigits = 15;
-
-// Any other text goes to the C library's conversions, whose results those of
-// plain digits equal.
+// A value of plain digits as a long, saturated as strtol saturates.
 long plain_to_long(long long v)
 {
     return v > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max() : static_cast<long>(v);
