@@ -8,7 +8,6 @@
 namespace {
 
 const unsigned int kRequestBufferSize = 16384;
-const unsigned char kFieldSeparator = 0x1C;
 // Ordinary scratch area of the response decoders.
 const unsigned int kFieldScratchSize = 256;
 
@@ -38,37 +37,6 @@ const char* transaction_name(int op)
 {
     std::map<int, char*>::const_iterator it = g_TransactionsMap.find(op);
     return it == g_TransactionsMap.end() ? "UNKNOWN" : it->second;
-}
-
-unsigned int locate_next_field(unsigned char** cursor, unsigned int* remaining, unsigned int max_len,
-                               unsigned char** field, unsigned int* field_len, bool* at_separator)
-{
-    if (cursor == nullptr || remaining == nullptr || *cursor == nullptr || *remaining == 0)
-        return SE_PARAM;
-
-    unsigned char* start = *cursor;
-    const unsigned int avail = *remaining;
-    const void* sep = std::memchr(start, kFieldSeparator, avail);
-    if (sep == nullptr) {
-        // The last field of the payload: it runs to the end of the unread bytes.
-        if (avail > max_len)
-            return SE_SIZE;
-        *field = start;
-        *field_len = avail;
-        *at_separator = false;
-        *cursor = start + avail;
-        *remaining = 0;
-        return SE_OK;
-    }
-    const unsigned int k = static_cast<unsigned int>(static_cast<const unsigned char*>(sep) - start);
-    if (k > max_len)
-        return SE_SIZE;
-    *field = start;
-    *field_len = k;
-    *at_separator = true;
-    *cursor = start + k + 1;
-    *remaining = avail - (k + 1);
-    return SE_OK;
 }
 
 unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
