@@ -8,7 +8,6 @@
 namespace {
 
 const unsigned int kRequestBufferSize = 16384;
-const unsigned char kFieldSeparator = 0x1C;
 // Ordinary scratch area of the response decoders.
 const unsigned int kFieldScratchSize = 256;
 
@@ -43,29 +42,17 @@ const char* transaction_name(int op)
 unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
                               unsigned int out_size, unsigned int* out_len)
 {
-    if (cursor == nullptr || remaining == nullptr || out == nullptr || *cursor == nullptr || *remaining == 0)
+    if (out == nullptr)
         return SE_PARAM;
-
-    unsigned char* start = *cursor;
-    const unsigned int avail = *remaining;
-    const void* sep = std::memchr(start, kFieldSeparator, avail);
-    if (sep == nullptr) {
-        // The last field of the payload: it runs to the end of the unread bytes.
-        if (avail > out_size)
-            return SE_SIZE;
-        std::memcpy(out, start, avail);
-        *cursor = start + avail;
-        *remaining = 0;
-        return SE_OK;
-    }
-    const unsigned int k = static_cast<unsigned int>(static_cast<const unsigned char*>(sep) - start);
-    if (k > out_size)
-        return SE_SIZE;
-    if (out_len != nullptr)
-        *out_len = k;
-    std::memcpy(out, start, k);
-    *cursor = start + k + 1;
-    *remaining = avail - (k + 1);
+    unsigned char* field = nullptr;
+    unsigned int n = 0;
+    bool at_separator = false;
+    const unsigned int st = locate_next_field(cursor, remaining, out_size, &field, &n, &at_separator);
+    if (st != SE_OK)
+        return st;
+    std::memcpy(out, field, n);
+    if (at_separator && out_len != nullptr)
+        *out_len = n;
     return SE_OK;
 }
 

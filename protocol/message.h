@@ -1,6 +1,7 @@
 // Message layout primitives shared by every builder and decoder, and the
 // table of operation codes.
 #pragma once
+#include <cstring>
 #include <map>
 
 #include "ecrbridge.h"
@@ -10,6 +11,9 @@
 extern std::map<int, char*> g_TransactionsMap;
 // Name of an operation code, or "UNKNOWN".
 const char* transaction_name(int op);
+
+// Ends every field but the last of a message.
+const unsigned char kFieldSeparator = 0x1C;
 
 // Copy the next field (up to 0x1C or the end of the unread bytes) into out and
 // move the cursor past it.  *out_len (optional) gets the field length when the
@@ -21,6 +25,38 @@ ECRBRIDGE_API unsigned int cut_next_field(unsigned char** cursor, unsigned int* 
 // The same with the size of the output area given.
 unsigned int cut_next_field_n(unsigned char** cursor, unsigned int* remaining, unsigned char* out,
                               unsigned int out_size, unsigned int* out_len);
+// The same without the copy: *field points at the field's max_len bytes or
+// fewer in the payload, *at_separator tells whether a separator ended it.
+inline unsigned int locate_next_field(unsigned char** cursor, unsigned int* remaining, unsigned int max_len,
+                                      unsigned char** field, unsigned int* field_len, bool* at_separator)
+{
+    if (cursor == nullptr || remaining == nullptr || *cursor == nullptr || *remaining == 0)
+        return SE_PARAM;
+
+    unsigned char* start = *cursor;
+    const unsigned int avail = *remaining;
+    const void* sep = std::memchr(start, kFieldSeparator, avail);
+    if (sep == nullptr) {
+        // The last field of the payload: it runs to the end of the unread bytes.
+        if (avail > max_len)
+            return SE_SIZE;
+        *field = start;
+        *field_len = avail;
+        *at_separator = false;
+        *cursor = start + avail;
+        *remaining = 0;
+        return SE_OK;
+    }
+    const unsigned int k = static_cast<unsigned int>(static_cast<const unsigned char*>(sep) - start);
+    if (k > max_len)
+        return SE_SIZE;
+    *field = start;
+    *field_len = k;
+    *at_separator = true;
+    *cursor = start + k + 1;
+    *remaining = avail - (k + 1);
+    return SE_OK;
+}
 // SE_EMPTY when all len bytes are zero (or len is 0), else SE_OK.
 ECRBRIDGE_API unsigned int TestNULL(unsigned char* buf, unsigned int len);
 // Six-character header plus 0x1C (7 bytes) in a zeroed 16384-byte buffer.

@@ -1,12 +1,15 @@
 // Decoders of the final transaction response and of the stored-transaction
-// answers.  Both read exactly the payload length they are given: every field
-// is cut into a bounded, zero-terminated scratch copy before it is converted.
+// answers.  Both read exactly the payload length they are given, and every
+// field within its bound: texts are copied once, straight from the payload;
+// numbers of plain digits are read in place; other numbers and the fields read
+// at fixed positions are cut into a small zero-terminated scratch copy.
 #include "protocol/response_decoder.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "Logging/log.h"
 #include "protocol/message.h"
@@ -28,6 +31,10 @@ const unsigned int kOrdinaryField = 256;
 const unsigned int kAdditionalDataField = 999;
 const unsigned int kReceiptField = 2048;
 const unsigned int kLogoField = 8192;
+// Zeros follow every cut field this far (and so at least up to this
+// position): the fields read at fixed positions (expiry, invoice and date,
+// processing data) read within it.
+const unsigned int kFixedPositions = 32;
 
 struct CodeEntry {
     char code[4];
@@ -42,58 +49,134 @@ const CodeEntry kResponseCodes[] = {
     {"ECH", 39}, {"SLO", 38}, {"IFC", 40}, {"IFN", 41}, {"PNG", 43}, {"PST", 45}, {"ACC", 46}, {"VID", 47},
 };
 
-bool same_letters(const unsigned char* got, const char* want, unsigned int n)
-{
-    for (unsigned int i = 0; i < n; ++i) {
-        if (std::toupper(got[i]) != static_cast<unsigned char>(want[i]))
-            return false;
+// Three letters of the header, upper-cased (case is ignored in the header).
+struct Letters {
+    explicit Letters(const unsigned char* p)
+    {
+        for (unsigned int i = 0; i < 3; ++i)
+            c[i] = static_cast<unsigned char>(std::toupper(p[i]));
     }
-    return true;
-}
+    bool operator==(const char* want) const { return std::memcmp(c, want, 3) == 0; }
+    unsigned char c[3];
+};
 
-uint16_t operation_of(const unsigned char* code)
+uint16_t operation_of(const Letters& code)
 {
     for (const CodeEntry& e : kResponseCodes) {
-        if (same_letters(code, e.code, 3))
+        if (code == e.code)
             return e.op;
     }
     return 0;
+}
+
+// Nearly every number arrives as plain digits; up to 15 of them are read here
+// (the value is then exact in a double too), any other text by the C
+// library's conversions, whose results for plain digits are the same.
+const unsigned int kMaxPlainDigits = 15;
+
+// The number of leading digits among the first max bytes, and their value.
+unsigned int leading_digits(const unsigned char* p, unsigned int max, long long* value)
+{
+    long long v = 0;
+    unsigned int i = 0;
+    for (; i < max; ++i) {
+        const unsigned int digit = p[i] - static_cast<unsigned int>('0');
+        if (digit > 9)
+            break;
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return i;
+}
+// A value of plain digits as a long, saturated as strtol saturates.
+long plain_to_long(long long v)
+{
+    return v > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max() : static_cast<long>(v);
 }
 
 // Leading-decimal conversion (optional blanks and sign, digits, stop at the
 // first other character, 0 if none); saturates instead of overflowing.
 long to_int(const char* text)
 {
+    long long v;
+    const unsigned int n = leading_digits(reinterpret_cast<const unsigned char*>(text), kMaxPlainDigits, &v);
+    if (n != 0 && text[n] == '\0')
+        return plain_to_long(v);
     return std::strtol(text, nullptr, 10);
 }
 
-double to_amount(const char* text)
-{
-    return std::strtod(text, nullptr) / 100.0;
-}
-
-// Cursor over the unread payload, with one scratch area for the fields.
+// Cursor over the unread payload.  Texts are read where they lie; fields
+// read at fixed positions and numbers other than plain digits are cut into a
+// small scratch area with zeros behind them.
 class FieldReader {
 public:
     FieldReader(unsigned char* pos, unsigned int remaining) : m_pos(pos), m_remaining(remaining) {}
 
-    // Cuts the next field into the scratch area (size bytes plus a zero).
+    // Finds the next field of at most size bytes, read in place.
     // SE_OK, SE_PARAM when the payload has ended, SE_SIZE when it is too long.
-    unsigned int next(unsigned int size)
+    unsigned int next_in_place(unsigned int size)
     {
-        std::memset(m_scratch, 0, size + 1);
-        m_raw_len = 0;
-        return cut_next_field_n(&m_pos, &m_remaining, reinterpret_cast<unsigned char*>(m_scratch), size, &m_raw_len);
+        bool at_separator = false;
+        const unsigned int st = locate_next_field(&m_pos, &m_remaining, size, &m_text, &m_len, &at_separator);
+        if (st != SE_OK) {
+            m_scratch[0] = '\0';
+            m_text = reinterpret_cast<unsigned char*>(m_scratch);
+            m_len = 0;
+        }
+        m_raw_len = at_separator ? m_len : 0;
+        return st;
     }
 
+    // The same, cut into the scratch area (at most kOrdinaryField bytes).
+    unsigned int next()
+    {
+        const unsigned int st = next_in_place(kOrdinaryField);
+        if (st != SE_OK)
+            return st;
+        std::memcpy(m_scratch, m_text, m_len);
+        std::memset(m_scratch + m_len, 0, kFixedPositions);
+        m_text = reinterpret_cast<unsigned char*>(m_scratch);
+        return SE_OK;
+    }
+
+    // The next field as a number: plain digits up to the separator or the end
+    // of the payload are read in place; any other field is cut into the
+    // scratch area, where the conversions below read it.
+    unsigned int next_number()
+    {
+        const unsigned int n = leading_digits(m_pos, std::min(m_remaining, kMaxPlainDigits), &m_value);
+        m_plain = n != 0 && (n == m_remaining || m_pos[n] == kFS);
+        if (!m_plain)
+            return next();
+        const unsigned int taken = n == m_remaining ? n : n + 1;
+        m_raw_len = n == m_remaining ? 0 : n;
+        m_pos += taken;
+        m_remaining -= taken;
+        return SE_OK;
+    }
+    long as_long() const { return m_plain ? plain_to_long(m_value) : std::strtol(m_scratch, nullptr, 10); }
+    long long as_long_long() const { return m_plain ? m_value : std::strtoll(m_scratch, nullptr, 10); }
+    // Also takes a fraction, an exponent, a hexadecimal or an infinite form.
+    double as_double() const { return m_plain ? static_cast<double>(m_value) : std::strtod(m_scratch, nullptr); }
+    double as_amount() const { return as_double() / 100.0; }
+
+    // The text of a field cut into the scratch area.
     const char* text() const { return m_scratch; }
-    const char* text_at(unsigned int pos) const { return m_scratch + pos; }
-    // Characters of the field up to its first zero byte.
-    size_t text_len(unsigned int size) const { return strnlen(m_scratch, size); }
+    // The field's bytes from position pos (within the zeros behind a cut field).
+    const unsigned char* bytes_at(unsigned int pos) const { return m_text + pos; }
+    // Characters of the field from position pos up to its first zero byte.
+    unsigned int text_len(unsigned int pos) const
+    {
+        if (pos >= m_len)
+            return 0;
+        const void* zero = std::memchr(m_text + pos, 0, m_len - pos);
+        return zero == nullptr ? m_len - pos
+                               : static_cast<unsigned int>(static_cast<const unsigned char*>(zero) - (m_text + pos));
+    }
     // Length of a field that ended at a separator; 0 for the last field.
     unsigned int raw_len() const { return m_raw_len; }
 
-    // n characters from position pos, converted as a number.
+    // n characters from position pos of a cut field, converted as a number.
     long sub(unsigned int pos, unsigned int n) const
     {
         char tmp[8] = {};
@@ -107,22 +190,25 @@ public:
 private:
     unsigned char* m_pos;
     unsigned int m_remaining;
+    unsigned char* m_text = nullptr;
+    unsigned int m_len = 0;
     unsigned int m_raw_len = 0;
-    char m_scratch[kLogoField + 1];
+    bool m_plain = false;
+    long long m_value = 0;
+    // Room for the zeros behind the longest cut field.
+    char m_scratch[kOrdinaryField + kFixedPositions];
 };
 
 // Copy the field (from character `from`) into dest when it has at most max
 // characters; SE_SIZE otherwise.
-unsigned int take_text(const FieldReader& r, unsigned int scratch_size, unsigned int from, char* dest,
-                       unsigned int max)
+unsigned int take_text(const FieldReader& r, unsigned int from, char* dest, unsigned int max)
 {
-    size_t n = strnlen(r.text_at(from), scratch_size - from);
+    const unsigned int n = r.text_len(from);
     if (n > max)
         return SE_SIZE;
-    std::memcpy(dest, r.text_at(from), n);
+    std::memcpy(dest, r.bytes_at(from), n);
     return SE_OK;
 }
-
 
 struct Decoder {
     FieldReader reader;
@@ -131,11 +217,10 @@ struct Decoder {
     bool np;
     unsigned int status = SE_OK;
 
-    // Cut a field; Next+cut when it is there, Next without cut when the payload
-    // has ended, Stop on an over-long field.
-    bool cut(unsigned int size, bool* stop)
+    // The status of a field's cut: true when it was cut, false without
+    // *stop when the payload has ended, false with *stop on an over-long field.
+    bool took(unsigned int st, bool* stop)
     {
-        unsigned int st = reader.next(size);
         *stop = false;
         if (st == SE_OK)
             return true;
@@ -147,13 +232,13 @@ struct Decoder {
     }
 };
 
-// Reads the field with the given scratch size; `convert` runs when it was cut
-// and may fail with a status.  Absent fields are skipped.
+// Converts a field after its cut: `convert` runs when it was cut and may fail
+// with a status.  Absent fields are skipped.
 template <typename F>
-bool field(Decoder& d, unsigned int size, F convert)
+bool convert_field(Decoder& d, unsigned int cut_status, F convert)
 {
     bool stop = false;
-    if (d.cut(size, &stop)) {
+    if (d.took(cut_status, &stop)) {
         unsigned int st = convert(d.reader);
         if (st != SE_OK) {
             d.status = st;
@@ -164,11 +249,31 @@ bool field(Decoder& d, unsigned int size, F convert)
     return !stop;
 }
 
+// A field of at most size bytes, read in place.
+template <typename F>
+bool field(Decoder& d, unsigned int size, F convert)
+{
+    return convert_field(d, d.reader.next_in_place(size), convert);
+}
+
+// A field read at fixed positions.
+template <typename F>
+bool fixed_field(Decoder& d, F convert)
+{
+    return convert_field(d, d.reader.next(), convert);
+}
+
+template <typename F>
+bool number_field(Decoder& d, F convert)
+{
+    return convert_field(d, d.reader.next_number(), convert);
+}
+
 template <typename T>
 bool int_field(Decoder& d, T* dest)
 {
-    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
-        *dest = static_cast<T>(to_int(r.text()));
+    return number_field(d, [dest](const FieldReader& r) {
+        *dest = static_cast<T>(r.as_long());
         return static_cast<unsigned int>(SE_OK);
     });
 }
@@ -178,8 +283,8 @@ bool int_field(Decoder& d, T* dest)
 // number; the accessor refuses it.
 bool wide_number_field(Decoder& d, uint32_t* dest)
 {
-    return field(d, kOrdinaryField, [dest](const FieldReader& r) {
-        const long long v = std::strtoll(r.text(), nullptr, 10);
+    return number_field(d, [dest](const FieldReader& r) {
+        const long long v = r.as_long_long();
         *dest = (v < 0 || v > 0xFFFFFFFFLL) ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
         return static_cast<unsigned int>(SE_OK);
     });
@@ -187,15 +292,15 @@ bool wide_number_field(Decoder& d, uint32_t* dest)
 
 bool amount_field(Decoder& d, double* dest, bool divide = true)
 {
-    return field(d, kOrdinaryField, [dest, divide](const FieldReader& r) {
-        *dest = divide ? to_amount(r.text()) : std::strtod(r.text(), nullptr);
+    return number_field(d, [dest, divide](const FieldReader& r) {
+        *dest = divide ? r.as_amount() : r.as_double();
         return static_cast<unsigned int>(SE_OK);
     });
 }
 
 bool text_field(Decoder& d, char* dest, unsigned int max, unsigned int size = kOrdinaryField)
 {
-    return field(d, size, [dest, max, size](const FieldReader& r) { return take_text(r, size, 0, dest, max); });
+    return field(d, size, [dest, max](const FieldReader& r) { return take_text(r, 0, dest, max); });
 }
 
 // A logo: its size is known only when a separator follows it.
@@ -205,7 +310,7 @@ bool logo_field(Decoder& d, uint8_t* dest, uint32_t* dest_size)
         *dest_size = r.raw_len();
         if (*dest_size > kLogoField)
             return static_cast<unsigned int>(SE_SIZE);
-        std::memcpy(dest, r.text(), *dest_size);
+        std::memcpy(dest, r.bytes_at(0), *dest_size);
         return static_cast<unsigned int>(SE_OK);
     });
 }
@@ -231,36 +336,36 @@ unsigned int standard_sequence(Decoder& d)
 
     // 5: card number, cut to 19 characters.
     if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
-            std::memcpy(rep->PAN, r.text(), std::min<size_t>(r.text_len(kOrdinaryField), sizeof rep->PAN - 1));
+            std::memcpy(rep->PAN, r.bytes_at(0), std::min<size_t>(r.text_len(0), sizeof rep->PAN - 1));
             return static_cast<unsigned int>(SE_OK);
         }))
         return d.status;
     // 6: expiry MMYY and a text.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->CardExpireMonth = static_cast<uint8_t>(r.sub(0, 2));
             rep->CardExpireYear = static_cast<uint8_t>(r.sub(2, 2));
-            return take_text(r, kOrdinaryField, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
+            return take_text(r, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
         }))
         return d.status;
     // 7: text.
     if (!text_field(d, rep->CardText, sizeof rep->CardText - 1))
         return d.status;
     // 8: invoice, approval code, DDMMhhmm, issuer.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->InvoceNumber = static_cast<uint32_t>(r.sub(0, 6));
-            std::memcpy(rep->ApprovalCode, r.text_at(6), 6);
+            std::memcpy(rep->ApprovalCode, r.bytes_at(6), 6);
             rep->TransactionDateDay = static_cast<uint8_t>(r.sub(12, 2));
             rep->TransactionDateMonth = static_cast<uint8_t>(r.sub(14, 2));
             rep->TransactionTimeHours = static_cast<uint8_t>(r.sub(16, 2));
             rep->TransactionTimeMinutes = static_cast<uint8_t>(r.sub(18, 2));
-            return take_text(r, kOrdinaryField, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
+            return take_text(r, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
         }))
         return d.status;
     // 9: merchant identifier.
     if (!text_field(d, rep->MerchantId, sizeof rep->MerchantId - 1))
         return d.status;
     // 10: processing data.
-    if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
+    if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->ProcessingCode = static_cast<uint32_t>(r.sub(0, 6));
             rep->PosEntryMode = static_cast<uint16_t>(r.sub(6, 3));
             rep->PosConditionCode = static_cast<uint16_t>(r.sub(9, 2));
@@ -295,8 +400,8 @@ unsigned int standard_sequence(Decoder& d)
     if (d.np) {
         DECODER_LOG(LOG_INFO, d.name) << "Receipt start []";
         bool stop = false;
-        if (d.cut(kReceiptField, &stop)) {
-            if (take_text(d.reader, kReceiptField, 0, rep->Receipt, sizeof rep->Receipt) != SE_OK) {
+        if (d.took(d.reader.next_in_place(kReceiptField), &stop)) {
+            if (take_text(d.reader, 0, rep->Receipt, sizeof rep->Receipt) != SE_OK) {
                 DECODER_LOG(LOG_INFO, d.name) << "Receipt error []";
                 return SE_SIZE;
             }
@@ -355,17 +460,17 @@ unsigned int multi_currency_sequence(Decoder& d)
     _ecr_transaction_report* rep = d.report;
     unsigned int last = SE_OK;
     auto take = [&d, &last](auto convert) {
-        unsigned int st = d.reader.next(kOrdinaryField);
+        unsigned int st = d.reader.next_number();
         last = st;
         if (st == SE_OK)
-            convert(d.reader.text());
+            convert(d.reader);
         return st != SE_SIZE;
     };
-    auto amount_to = [](double* dest) { return [dest](const char* t) { *dest = to_amount(t); }; };
+    auto amount_to = [](double* dest) { return [dest](const FieldReader& r) { *dest = r.as_amount(); }; };
     auto count_to = [](uint16_t* dest) {
-        return [dest](const char* t) { *dest = static_cast<uint16_t>(to_int(t)); };
+        return [dest](const FieldReader& r) { *dest = static_cast<uint16_t>(r.as_long()); };
     };
-    if (!take([rep](const char* t) { rep->BatchId = static_cast<uint32_t>(to_int(t)); }))
+    if (!take([rep](const FieldReader& r) { rep->BatchId = static_cast<uint32_t>(r.as_long()); }))
         return SE_SIZE;
     for (CurrencyReport& c : rep->CurrencyReports) {
         bool ok = take(count_to(&c.CurrencyCode)) && take(amount_to(&c.Amount)) &&
@@ -388,20 +493,20 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
 
     if (np) {
         std::memcpy(report->OpTag, buf, 3);
-        if (!same_letters(buf + 3, "11.", 3)) {
+        if (!(Letters(buf + 3) == "11.")) {
             LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
             return SE_SYNTAX;
         }
     } else {
-        uint16_t op = operation_of(buf);
+        uint16_t op = operation_of(Letters(buf));
         if (op == 0) {
             LOGDUMP(buf, 3, "UNCKNOWN MSG TYPE");
             return SE_SYNTAX;
         }
         report->TrxType = op;
         std::memcpy(report->OpTag, buf, 3);
-        if (!same_letters(buf + 3, "12.", 3) && !same_letters(buf + 3, "15.", 3) &&
-            !same_letters(buf + 3, "16.", 3) && !same_letters(buf + 3, "14.", 3)) {
+        const Letters num(buf + 3);
+        if (!(num == "12.") && !(num == "15.") && !(num == "16.") && !(num == "14.")) {
             LOGDUMP(buf + 3, 3, "UNCKNOWN MSG NUM");
             return SE_SYNTAX;
         }
@@ -409,7 +514,7 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
 
     // The response code must end at a separator within the next five bytes.
     Decoder d{FieldReader(buf + 6, std::min(5u, len - 6)), report, name, np};
-    if (d.reader.next(kOrdinaryField) == SE_OK) {
+    if (d.reader.next() == SE_OK) {
         const char* code = d.reader.text();
         report->ResponseCode = static_cast<uint16_t>(std::isdigit(static_cast<unsigned char>(code[0])) ? to_int(code) : 20);
         if (*(d.reader.position() - 1) != kFS) {

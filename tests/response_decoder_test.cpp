@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -255,6 +256,113 @@ TEST_F(Decoder, IntegerConversionsStopAtTheFirstOtherCharacter)
     ASSERT_EQ(SE_OK, parse("PUR12.00" + FS + "X" + FS + "99999999999999999999"));
     EXPECT_EQ(0, report->EcrNum);
     EXPECT_NE(0u, report->EcrReceiptNum) << "saturates, never wraps to zero";
+}
+
+// Every numeric field reads its text as a leading decimal number (blanks and
+// a sign allowed, stopping at the first other character) and narrows it to
+// the record's width; amounts also take a fraction, an exponent or a hex form.
+// A `long` of 32 bits saturates where one of 64 bits still holds the number.
+// The date and time positions of field 8 read behind a short field as zeros,
+// not as what the field before it left.
+TEST_F(Decoder, NumericFieldTexts)
+{
+    const long long kMax32 = 2147483647, kMax64 = 9223372036854775807LL;
+    const uint32_t kNone = 0xFFFFFFFFu;
+    const struct {
+        const char* text;
+        long long long64, long32;  // the number read, per width of long
+        uint32_t wide;             // the receipt number
+        double plain;              // an amount before the division by 100
+    } whole[] = {
+        {"0", 0, 0, 0, 0.0},
+        {"57", 57, 57, 57, 57.0},
+        {"000000001234", 1234, 1234, 1234, 1234.0},
+        {"00000000000000000000000000001", 1, 1, 1, 1.0},
+        {"", 0, 0, 0, 0.0},
+        {" 42", 42, 42, 42, 42.0},
+        {"\t 42", 42, 42, 42, 42.0},
+        {"42 ", 42, 42, 42, 42.0},
+        {"4 2", 4, 4, 4, 4.0},
+        {"+42", 42, 42, 42, 42.0},
+        {"-42", -42, -42, kNone, -42.0},
+        {"-", 0, 0, 0, 0.0},
+        {"+-1", 0, 0, 0, 0.0},
+        {"12AB", 12, 12, 12, 12.0},
+        {"AB12", 0, 0, 0, 0.0},
+        {"1.5", 1, 1, 1, 1.5},
+        {"1e3", 1, 1, 1, 1000.0},
+        {"0x1F", 0, 0, 0, 31.0},
+        {"INF", 0, 0, 0, std::numeric_limits<double>::infinity()},
+        {"65535", 65535, 65535, 65535, 65535.0},
+        {"65536", 65536, 65536, 65536, 65536.0},
+        {"2147483647", kMax32, kMax32, 2147483647u, 2147483647.0},
+        {"2147483648", 2147483648LL, kMax32, 2147483648u, 2147483648.0},
+        {"-2147483649", -2147483649LL, -kMax32 - 1, kNone, -2147483649.0},
+        {"4294967295", 4294967295LL, kMax32, 4294967295u, 4294967295.0},
+        {"4294967296", 4294967296LL, kMax32, kNone, 4294967296.0},
+        {"999999999999999", 999999999999999LL, kMax32, kNone, 999999999999999.0},
+        {"9999999999999999", 9999999999999999LL, kMax32, kNone, 9999999999999999.0},
+        {"123456789012345678", 123456789012345678LL, kMax32, kNone, 123456789012345678.0},
+        {"9223372036854775807", kMax64, kMax32, kNone, 9223372036854775807.0},
+        {"9223372036854775808", kMax64, kMax32, kNone, 9223372036854775808.0},
+        {"99999999999999999999", kMax64, kMax32, kNone, 99999999999999999999.0},
+        {"1000000000000000000000000000000000000000", kMax64, kMax32, kNone, 1e39},
+    };
+    for (const auto& c : whole) {
+        SCOPED_TRACE(c.text);
+        const long long n = sizeof(long) == 8 ? c.long64 : c.long32;
+        const std::string t = c.text;
+        ASSERT_EQ(SE_OK, parse(message("LRD12.", "00", {t, t, t, t, t, "PAN", "251207", t, t})));
+        EXPECT_EQ(static_cast<uint16_t>(n), report->EcrNum);
+        EXPECT_EQ(c.wide, report->EcrReceiptNum);
+        EXPECT_EQ(c.plain / 100.0, report->Amount);
+        EXPECT_EQ(static_cast<uint32_t>(n), report->InvoceNumber);
+        EXPECT_EQ(static_cast<uint32_t>(n), report->BatchId);
+        EXPECT_EQ(c.plain / 100.0, report->AddAmount);
+        EXPECT_EQ(c.plain / 100.0, report->TotalAmount);
+
+        ASSERT_EQ(SE_OK, parse(message("BAL12.", "00", {"1", "2", t})));
+        EXPECT_EQ(c.plain, report->Amount);
+
+        ASSERT_EQ(SE_PARAM, parse(message("SLO12.", "00", std::vector<std::string>(12, t))));
+        EXPECT_EQ(static_cast<uint32_t>(n), report->BatchId);
+        EXPECT_EQ(static_cast<uint16_t>(n), report->CurrencyReports[0].CurrencyCode);
+        EXPECT_EQ(c.plain / 100.0, report->CurrencyReports[0].Amount);
+        EXPECT_EQ(static_cast<uint16_t>(n), report->CurrencyReports[0].TotalTrxCount);
+    }
+
+    const struct {
+        const char* text;
+        uint32_t invoice;
+        const char* approval;
+        uint8_t day, month, hours, minutes;
+        const char* issuer;
+    } dated[] = {
+        {"000123A1B2C307121530ISSUER1", 123, "A1B2C3", 7, 12, 15, 30, "ISSUER1"},
+        {"000123A1B2C3", 123, "A1B2C3", 0, 0, 0, 0, ""},
+        {"000123A1B2C3070", 123, "A1B2C3", 7, 0, 0, 0, ""},
+        {"000123A1B", 123, "A1B", 0, 0, 0, 0, ""},
+        {"0001", 1, "", 0, 0, 0, 0, ""},
+        {"", 0, "", 0, 0, 0, 0, ""},
+        {"-00001A1B2C3+7 8-9 A", kNone, "A1B2C3", 7, 8, 247, 0, ""},
+        {"12 456A1B2C31x2 3", 12, "A1B2C3", 1, 2, 3, 0, ""},
+        {"99999999999999999999ISSUER", 999999, "999999", 99, 99, 99, 99, "ISSUER"},
+    };
+    for (const auto& c : dated) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> f = standard_fields();
+        f[6] = std::string(40, '7');
+        f[7] = c.text;
+        ASSERT_EQ(SE_OK, parse(message("PUR12.", "00", f)));
+        EXPECT_EQ(c.invoice, report->InvoceNumber);
+        EXPECT_STREQ(c.approval, report->ApprovalCode);
+        EXPECT_EQ(c.day, report->TransactionDateDay);
+        EXPECT_EQ(c.month, report->TransactionDateMonth);
+        EXPECT_EQ(c.hours, report->TransactionTimeHours);
+        EXPECT_EQ(c.minutes, report->TransactionTimeMinutes);
+        EXPECT_STREQ(c.issuer, report->IssuerName);
+        EXPECT_STREQ("MERCHANT0001", report->MerchantId);
+    }
 }
 
 TEST_F(Decoder, SettlementReportCarriesTotalsBeforeTheAdditionalData)
