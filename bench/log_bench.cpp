@@ -357,9 +357,9 @@ void BM_Dump(benchmark::State& state, std::string (*make)())
     for (int i = 0; i < 1000 && file_size(path) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const uint64_t per_dump = file_size(path);
-    // Back to back, the writer is let catch up after this many dumps, so
-    // that the queue never fills and no dump is dropped.
-    const uint64_t batch = alone ? 1 : std::max<uint64_t>(1, AsyncWriter::kDefaultQueueLimit / 2 / per_dump);
+    // Back to back, the writer is let catch up after 256 KiB of dumps, so
+    // that no dump is dropped and the queue's buffers keep their size.
+    const uint64_t batch = alone ? 1 : std::max<uint64_t>(1, (256u << 10) / per_dump);
     uint64_t written = 1, pending = 0;
     const uint64_t allocs_before = benchalloc::thread_count();
     const uint64_t cpu_before = cpu_ns(RUSAGE_SELF);
