@@ -112,11 +112,13 @@ bool AsyncWriter::Enqueue(const char* text, std::size_t size)
                 ++m_dropped;
                 return false;
             }
+            const bool crossed = m_queue.size() < kWakeBytes && m_queue.size() + size >= kWakeBytes;
             m_queue.append(text, size);
-            wake = m_writerIdle;
+            wake = m_writerIdle || crossed;
         }
-        // Only a writer asleep for want of lines needs waking; a busy one
-        // looks at the queue again within kGatherMs.
+        // Only a writer asleep for want of lines needs waking, or one that
+        // gathers while the queue grows large; otherwise it looks at the
+        // queue again within kGatherMs.
         if (wake)
             m_cv.notify_one();
         return true;

@@ -49,8 +49,13 @@ private:
     // the swap, for the producers); a larger one is given back.
     static constexpr std::size_t kKeptBatchBytes = 1024u * 1024u;
     // After a pass that wrote, the writer waits this long for more lines
-    // before it looks at the queue again.
-    static constexpr unsigned kGatherMs = 2;
+    // before it looks at the queue again: the steps of an exchange that
+    // follow each other closely go to the file in one pass, one write and
+    // one wake-up of the writer.  Lines reach the file at most this late.
+    static constexpr unsigned kGatherMs = 20;
+    // Lines beyond this many bytes cut the pause short, so that a burst
+    // never fills the queue while the writer waits.
+    static constexpr std::size_t kWakeBytes = 256u * 1024u;
 
     int m_fd = -1;                    // the output file
     mutable std::mutex m_queueLock;   // guards the queue, the counters and m_stop

@@ -108,6 +108,8 @@ std::string hex_dump(const void* data, unsigned int size, unsigned int per_line)
 // Header line plus hex_dump(data, size, 16), queued through Write.  The
 // listing shows the bytes with their card data masked (Logging/redact.h).
 void dbdump(const void* data, unsigned int size, std::string label);
+// The same for a label in constant text (what LOGDUMP passes): no copy of it.
+void dbdump(const void* data, unsigned int size, const char* label);
 }  // namespace el
 
 // Record convention: "[" function ":" line "] " message.

@@ -8,6 +8,12 @@
 // lines that reached the file, CPU time and heap allocations per record on
 // the calling threads and in the whole process.  Throughput: records per
 // second from the first record until the file is drained and closed.
+//
+// Hex dumps: one LOGDUMP of a purchase's final response (about 250 bytes) and
+// of a largest 16 KiB frame, through the path the exchange takes, into the
+// log file: the caller's time and allocations per dump, and the process's CPU
+// per dump with the writer's share, back to back and with the writer idle
+// between dumps (as between the steps of an exchange).
 #include <benchmark/benchmark.h>
 
 #include <spdlog/async.h>
@@ -290,6 +296,105 @@ void BM_Throughput(benchmark::State& state, Runner runner)
 }
 BENCHMARK_CAPTURE(BM_Throughput, ours, run_ours)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Throughput, spdlog, run_spdlog)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---------------------------------------------------------------- hex dumps
+
+const char FS = '\x1C';
+
+// A purchase's final response as the terminal sends it, card number masked,
+// with a line of receipt text: about 250 bytes.
+std::string final_response()
+{
+    std::string m = "PUR12.00";
+    for (const char* field : {"01", "57", "000000001234", "000000000000", "444433******1111", "1227JOHN",
+                              "THANK YOU", "000321A1B2C30812153000BANK", "MERCHANT01", "000000051000004567",
+                              "123456789012", "VISA CLASSIC", "TERM0001",
+                              "SALE 12.34 EUR  APPROVED  CARDHOLDER COPY  PLEASE RETAIN THIS RECEIPT",
+                              "0000000000000000000000000000000000000000000000000000"})
+        m += FS + std::string(field);
+    return m;
+}
+
+// A largest frame: 16 KiB of a receipt-like text, STX to the check byte.
+std::string largest_frame()
+{
+    std::string m = "GTL11.";
+    for (int i = 0; m.size() < 16384 - 3; ++i)
+        m += i % 40 == 39 ? '\n' : static_cast<char>('A' + i % 26);
+    return '\x02' + m + '\x03' + '\0';
+}
+
+// File size, 0 when it cannot be read.
+uint64_t file_size(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// Waits (untimed) until the writer has brought the file to size bytes;
+// returns the CPU time the waiting took on this thread.
+uint64_t wait_for_file(const std::string& path, uint64_t size)
+{
+    const uint64_t before = cpu_ns(RUSAGE_THREAD);
+    while (file_size(path) < size)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return cpu_ns(RUSAGE_THREAD) - before;
+}
+
+// state.range(0) == 1: the writer is left idle after each dump (it catches up
+// and goes back to sleep), so every dump costs a writer pass of its own.
+void BM_Dump(benchmark::State& state, std::string (*make)())
+{
+    const std::string bytes = make();
+    const unsigned int size = static_cast<unsigned int>(bytes.size());
+    const bool alone = state.range(0) == 1;
+    const std::string path = file_in_run_dir("dump.log");
+    el::set_logging(false);
+    if (!ConfigureFile(path)) {
+        state.SkipWithError("the log file cannot be opened");
+        return;
+    }
+    el::set_logging(true);
+    // One dump's bytes in the file.
+    LOGDUMP(bytes.data(), size, "Received from terminal");
+    for (int i = 0; i < 1000 && file_size(path) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const uint64_t per_dump = file_size(path);
+    // Back to back, the writer is let catch up after 256 KiB of dumps, so
+    // that no dump is dropped and the queue's buffers keep their size.
+    const uint64_t batch = alone ? 1 : std::max<uint64_t>(1, (256u << 10) / per_dump);
+    uint64_t written = 1, pending = 0, waiting_cpu = 0;
+    const uint64_t allocs_before = benchalloc::thread_count();
+    const uint64_t cpu_before = cpu_ns(RUSAGE_SELF);
+    for (auto _ : state) {
+        LOGDUMP(bytes.data(), size, "Received from terminal");
+        if (++pending == batch) {
+            state.PauseTiming();
+            written += pending;
+            pending = 0;
+            waiting_cpu += wait_for_file(path, written * per_dump);
+            state.ResumeTiming();
+        }
+    }
+    written += pending;
+    waiting_cpu += wait_for_file(path, written * per_dump);
+    const uint64_t process_cpu = cpu_ns(RUSAGE_SELF) - cpu_before - waiting_cpu;
+    const uint64_t allocs = benchalloc::thread_count() - allocs_before;
+    el::set_logging(false);
+    CloseLog();
+    const double dumps = static_cast<double>(state.iterations());
+    state.counters["dump_bytes"] = static_cast<double>(per_dump);
+    state.counters["caller_allocs_per_dump"] = static_cast<double>(allocs) / dumps;
+    state.counters["process_cpu_ns_per_dump"] = static_cast<double>(process_cpu) / dumps;
+    if (file_size(path) != written * per_dump)
+        state.SkipWithError("dumps were lost");
+    std::remove(path.c_str());
+}
+// (The benchmark's own waiting for the file is left out of the process CPU.)
+BENCHMARK_CAPTURE(BM_Dump, final_response, final_response)->ArgName("writer_idle")->Arg(0);
+BENCHMARK_CAPTURE(BM_Dump, final_response, final_response)->ArgName("writer_idle")->Arg(1)->Iterations(300);
+BENCHMARK_CAPTURE(BM_Dump, frame_16k, largest_frame)->ArgName("writer_idle")->Arg(0);
+BENCHMARK_CAPTURE(BM_Dump, frame_16k, largest_frame)->ArgName("writer_idle")->Arg(1)->Iterations(300);
 
 }  // namespace
 

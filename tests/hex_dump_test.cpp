@@ -134,3 +134,31 @@ TEST_F(ProtocolDump, MacroDumpsWhileLoggingIsOn)
         << text;
     EXPECT_EQ(text.substr(text.size() - 6), " ab \n\n");
 }
+
+TEST_F(ProtocolDump, BuffersOfEverySizeStandInTheLogWhole)
+{
+    // Letters only: nothing in them is card data, so the listing shows them as they are.
+    struct Case {
+        unsigned int size;
+        std::string label;
+    };
+    const std::vector<Case> cases = {{0, "Receipt"}, {1024, "SEND TO TERMINAL"}, {1025, "Received from terminal"},
+                                     {16387, std::string(300, 'L')}};
+    std::string bytes(16387, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>('A' + i % 26);
+    el::set_logging(true);
+    std::string expected;
+    for (const Case& c : cases) {
+        el::dbdump(bytes.data(), c.size, c.label);
+        std::ostringstream head;
+        head << "HEX DUMP: Buffer address = 0x" << std::hex << std::uppercase
+             << reinterpret_cast<std::uintptr_t>(bytes.data()) << std::dec << ", size = " << c.size << ", function: ["
+             << c.label << "]\n";
+        expected += head.str() + el::hex_dump(bytes.data(), c.size, 16);
+    }
+    CloseLog();
+    const std::string text = logtest::ReadFile(path);
+    EXPECT_EQ(text, expected);
+    EXPECT_NE(text.find("\n4000 | 45 46 47" + std::string(13 * 3, ' ') + " EFG \n\n"), std::string::npos);
+}
