@@ -71,11 +71,11 @@ TEST(SerialReaderSlow, InterruptDuringStartWaitEndsWithOk)
     SerialRig r;
     ASSERT_TRUE(r.open());
     PosHandle* h = r.tr.GetHandle();
+    const uint64_t t0 = GetTickCount();  // before the raiser's 200 ms begin
     std::thread raiser([h] {
         Sleep(200);
         h->interrupt = 1;
     });
-    uint64_t t0 = GetTickCount();
     EXPECT_EQ(r.read(), SE_OK);
     uint64_t took = GetTickCount() - t0;
     raiser.join();
