@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -19,6 +21,19 @@
 #include "transport/poll_wait.h"
 
 namespace {
+
+// A terminal that writes its ACK byte and its answer in two writes holds the
+// answer back (Nagle's rule) until we acknowledge the ACK byte, which the
+// kernel would delay by up to 40 ms: a stream acknowledges at once.  The
+// setting does not last, so it is renewed after every read.  Our own frames
+// go out at once too.
+void stream_acks_at_once(int fd, bool connected)
+{
+    const int one = 1;
+    if (connected)
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+}
 
 // When the terminal has closed the connection every call fails at once; the
 // callers wait out their deadlines by calling again, so each such call first
@@ -120,6 +135,8 @@ bool CTSocket<SockType, Protocol, Family>::Connect()
     } else if (m_remote.sin_addr.s_addr == htonl(INADDR_ANY)) {
         err = EADDRNOTAVAIL;
     } else if (ConnectWithin(kConnectTimeoutMs, &err)) {
+        if (SockType == SOCK_STREAM)
+            stream_acks_at_once(m_socket, true);
         return true;
     }
     LOGREC(LOG_ERROR) << "ERRROR:Cannot connect socket error[" << " errno[" << err << "][" << std::strerror(err) << "]";
@@ -231,6 +248,8 @@ int CTSocket<SockType, Protocol, Family>::ReceiveSome(unsigned char* buffer, uns
         }
         if (!FromTerminal(from, from_len))
             continue;
+        if (SockType == SOCK_STREAM)
+            stream_acks_at_once(m_socket, false);
         return static_cast<int>(r);
     }
 }
