@@ -25,16 +25,31 @@ bool SetDir(const std::string& dir);    // false: not a directory
 void SetDefaultDir(const std::string& dir);
 std::string Path();
 
-// Atomically replaces the record (write, fsync, rename, fsync of the
-// directory); false when it cannot be written (the payment goes on).
+// Atomically replaces the record (write to a temporary file of its own,
+// fsync, rename, fsync of the directory); false when it cannot be written
+// or a payment of another process sharing the directory holds it (the
+// payment goes on without a record).  While this process has a record, it
+// holds an advisory lock on "<record>.lock", which its death releases.
 bool Write(const _init_transaction_request& request);
 // Adds the terminal's invoice number of the payment to the record, so that
 // its outcome can be asked for by that number; false when there is no
 // record or it cannot be written.
 bool NoteTerminalInvoice(long invoice);
-// Removes the record.
+// Removes this process's record (never another process's).
 void Clear();
-// Reads a left-behind record; false when there is none (or it is unreadable).
+// Reads a left-behind record; false when there is none, when it is damaged,
+// or when a payment of another process holds it.
 bool Load(OperationEntry* entry);
+
+// What a look at the record finds.
+enum class State {
+    None,     // no record, or one that a payment of another live process holds
+    Valid,    // a well-formed record, in *entry
+    Damaged,  // truncated, corrupted, of an unknown format, or not a plain file
+};
+// Reads the record as Load does, and sets a damaged one aside (renamed, the
+// target of a planted link untouched) so that it is never taken as zeros;
+// *aside names where it went.
+State Inspect(OperationEntry* entry, std::string* aside);
 
 }  // namespace OperationRecord

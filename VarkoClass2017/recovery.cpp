@@ -4,6 +4,7 @@
 // transaction.
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
@@ -49,8 +50,19 @@ bool find_in_journal(PosHandle* handle, const OperationEntry& entry, _ecr_transa
 int CVarkoClass2017::Recover()
 {
     OperationEntry entry;
-    if (!OperationRecord::Load(&entry))
+    std::string aside;
+    switch (OperationRecord::Inspect(&entry, &aside)) {
+    case OperationRecord::State::None:
         return ECRB_OUTCOME_NONE;
+    case OperationRecord::State::Damaged:
+        // Never read as zeros: whatever it held is not known.
+        LOGREC(LOG_ERROR) << " operation record damaged, kept aside[" << aside << "]";
+        set_outcome(ECRB_OUTCOME_UNKNOWN,
+                    "the operation record was damaged and is kept aside: check the terminal's journal by hand");
+        return ECRB_OUTCOME_UNKNOWN;
+    case OperationRecord::State::Valid:
+        break;
+    }
 
     LinkClaim claim(*this);
     if (!claim)

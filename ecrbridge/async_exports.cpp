@@ -180,6 +180,11 @@ ECRBRIDGE_API int PosInterruptTrx()
     return control([](CVarkoClass2017& ecr) -> int { return ecr.PosInterruptTrx(); }, E_FAIL);
 }
 
+ECRBRIDGE_API int ecrb_PosAbortTrx(void)
+{
+    return control([](CVarkoClass2017& ecr) -> int { return ecr.PosAbortTrx(); }, E_FAIL);
+}
+
 }  // extern "C"
 
 // ---- mangled ----------------------------------------------------------------

@@ -33,6 +33,18 @@ static void mask_card_number(char* pan)
     memset(pan + front, '*', n - front - back);
 }
 
+static const char* outcome_name(int outcome)
+{
+    switch (outcome) {
+    case ECRB_OUTCOME_APPROVED: return "approved";
+    case ECRB_OUTCOME_DECLINED: return "declined";
+    case ECRB_OUTCOME_NOT_SENT: return "not sent";
+    case ECRB_OUTCOME_CANCELLED: return "cancelled";
+    case ECRB_OUTCOME_UNKNOWN: return "unknown";
+    default: return "none";
+    }
+}
+
 /* Runs on the library's operation thread. */
 static void on_complete(unsigned long code)
 {
@@ -51,6 +63,7 @@ int main(int argc, char** argv)
     double amount;
     long invoice = 0;
     int port;
+    int outcome;
     struct timespec until;
     pthread_condattr_t attr;
 
@@ -92,7 +105,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    /* The callback's code alone does not tell an approval: 0 is also what
+       a cancelled payment reports.  The outcome does. */
+    outcome = ecrb_last_outcome();
     printf("response code: %02lu\n", result);
+    printf("outcome: %s (%s)\n", outcome_name(outcome), ecrb_last_outcome_reason());
+    if (outcome == ECRB_OUTCOME_UNKNOWN) {
+        /* The card may have been charged: ask the terminal's journal. */
+        outcome = ecrb_recover();
+        if (outcome == E_FAIL)
+            printf("recovery: the terminal cannot be asked now; run it again later\n");
+        else
+            printf("recovered: %s (%s)\n", outcome_name(outcome), ecrb_last_outcome_reason());
+    }
     if (get_LastTrxRRN(text) == 0)
         printf("RRN: %s\n", text);
     if (get_LastTrxApprovalCode(text) == 0)
@@ -106,5 +131,5 @@ int main(int argc, char** argv)
     if (get_LastTrxReceipt(receipt) == 0)
         printf("receipt:\n%s\n", receipt);
     PosClose();
-    return result == 0 ? 0 : 1;
+    return outcome == ECRB_OUTCOME_APPROVED ? 0 : 1;
 }

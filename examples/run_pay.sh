@@ -23,5 +23,6 @@ cd "$dir"
 $emu "$pay" 127.0.0.1 "$port" 12.34 > pay.out
 cat pay.out
 grep -q '^response code: 00$' pay.out
+grep -q '^outcome: approved (' pay.out
 grep -q '^card: 411111\*\*\*\*\*\*1111$' pay.out
 grep -q 'ОДОБРЕНО' pay.out

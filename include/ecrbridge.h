@@ -413,6 +413,11 @@ ECRBRIDGE_API void ecrb_PosAuthFin(double amount, double addAmount);
 ECRBRIDGE_API void ecrb_PurchaseCheckCard(double amount, double addAmount, unsigned long* pResult);
 ECRBRIDGE_API void ecrb_PosPrintMessage(char* text);
 ECRBRIDGE_API int ecrb_CancelTransaction(void);
+/* Asks the terminal to abort the running purchase, refund, cash, payment or
+   account funding (the abort exchange); 0 when the terminal accepted it,
+   E_FAIL for any other operation, without a connection, after a text
+   message of the terminal, or when the terminal refused or did not answer. */
+ECRBRIDGE_API int ecrb_PosAbortTrx(void);
 /* complete: non-zero completes the purchase, 0 cancels it. */
 ECRBRIDGE_API int ecrb_PurchaseCheckCardCompleteTran(int complete, unsigned long* pResult);
 ECRBRIDGE_API int ecrb_TotolAmoundPurchaseTransaction(double* pVal);
@@ -420,7 +425,6 @@ ECRBRIDGE_API int ecrb_TotolAmoundRefundTransaction(double* pVal);
 ECRBRIDGE_API int ecrb_TotolAmoundVoidTransaction(double* pVal);
 /* ---- end section: ecrb (plain) ---- */
 
-#ifdef __cplusplus
 /* ---- outcome of the last operation ------------------------------------
  *
  * The completion callback keeps its documented results; these tell the
@@ -455,6 +459,7 @@ ECRBRIDGE_API int ecrb_recover(void);
  * 0, or E_INVALIDARG for a null or empty path or one that is not a directory. */
 ECRBRIDGE_API int ecrb_set_record_dir(const char* dir);
 
+#ifdef __cplusplus
 } /* extern "C" */
 
 /* Functions exported under C++ (mangled) names; declare them with exactly

@@ -344,6 +344,7 @@ protected:
     {
         paytest::close_and_release();
         std::remove((dir + "/ecrbridge.oprecord").c_str());
+        std::remove((dir + "/ecrbridge.oprecord.lock").c_str());
         rmdir(dir.c_str());
     }
     void connect(sim::Terminal& t)
