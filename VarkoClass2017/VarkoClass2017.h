@@ -239,6 +239,8 @@ public:
     // Resolves a left-behind operation record from the terminal's journal:
     // an ECRB_OUTCOME_* value, or E_FAIL when the terminal cannot be asked.
     int Recover();
+    // The terminal the link reaches ("tcp 10.0.0.5:2000", "serial /dev/ttyS0").
+    std::string link_name();
 
     // ---- the link's owner (link_owner.cpp, link_claim.h) -------------------
     // A ticket for the claim; 0 when another operation holds the link (or

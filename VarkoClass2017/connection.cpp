@@ -4,6 +4,15 @@
 #include "VarkoClass2017/link_claim.h"
 #include "VarkoClass2017/operation_record.h"
 
+// The terminal the link reaches, as the operation record names it.
+std::string CVarkoClass2017::link_name()
+{
+    if (m_Transport.GetType() == TT_COM)
+        return "serial " + m_UnixTTY;
+    return std::string(m_Transport.GetType() == TT_TCP ? "tcp " : "udp ") + m_Transport.GetRemoteIP() + ":" +
+           std::to_string(m_Transport.GetRemotePort());
+}
+
 HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
 {
     // Re-opening under a running payment would pull its link away.
@@ -14,6 +23,7 @@ HRESULT CVarkoClass2017::PosOpen(int port, unsigned long* pVal)
     m_Transport.SetComPortName(m_UnixTTY);
     if (m_Transport.Open()) {
         LOGREC(LOG_TRACE) << " Successful connection!";
+        OperationRecord::SetLink(link_name());
         // Nothing is sent for it here: the application resolves it when it asks.
         OperationEntry left;
         if (OperationRecord::Load(&left))

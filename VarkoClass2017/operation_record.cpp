@@ -7,6 +7,7 @@
 //   receipt=57
 //   terminal_invoice=0
 //   time=1796732156
+//   journal_pos=320
 //   sum=8c2f0a1e
 //
 // The sum is the FNV-1a hash of every byte before its line: a truncated or
@@ -34,6 +35,8 @@ namespace {
 
 constexpr const char* kFileName = "ecrbridge.oprecord";
 constexpr const char* kVersionLine = "ecrbridge-record 2\n";
+constexpr const char* kPositionFile = "ecrbridge.journal";
+constexpr const char* kPositionVersion = "ecrbridge-journal 1\n";
 constexpr size_t kMaxRecord = 1024;
 
 std::mutex g_lock;
@@ -42,6 +45,7 @@ std::string g_default_dir;  // the log's directory
 int g_held_fd = -1;         // the lock of this process's record, while it has one
 std::string g_held_dir;     // the directory of that lock
 bool g_write_failed = false;  // the last write failed (logged once until one succeeds)
+std::string g_link;         // the link the records are about
 
 std::string dir_locked()
 {
@@ -169,7 +173,7 @@ bool parse_amount(const char* s, const char* end, long long* cents)
     return true;
 }
 
-enum Field { kOp = 1, kCents = 2, kInvoice = 4, kReceipt = 8, kTerminalInvoice = 16, kTime = 32 };
+enum Field { kOp = 1, kCents = 2, kInvoice = 4, kReceipt = 8, kTerminalInvoice = 16, kTime = 32, kPosition = 64 };
 
 // One "name=value" line into the entry; false for a line that is not one.
 bool parse_line(const char* line, const char* end, OperationEntry* e, unsigned* seen)
@@ -193,9 +197,12 @@ bool parse_line(const char* line, const char* end, OperationEntry* e, unsigned* 
         *seen |= kInvoice;
         return true;
     }
-    if (!parse_int(v, end, &n) || n < 0)
+    if (!parse_int(v, end, &n) || n < (name == "journal_pos" ? -1 : 0))
         return false;
-    if (name == "op") {
+    if (name == "journal_pos") {
+        e->journal_pos = static_cast<long>(n);
+        *seen |= kPosition;
+    } else if (name == "op") {
         e->op = static_cast<unsigned>(n);
         *seen |= kOp;
     } else if (name == "invoice") {
@@ -242,7 +249,7 @@ bool parse_record(const char* text, size_t n, OperationEntry* out)
             return false;
         p = nl + 1;
     }
-    const unsigned needed = kOp | kCents | kInvoice | kReceipt | kTime | (versioned ? unsigned{kTerminalInvoice} : 0u);
+    const unsigned needed = kOp | kCents | kInvoice | kReceipt | kTime | (versioned ? unsigned{kTerminalInvoice | kPosition} : 0u);
     if ((seen & needed) != needed || (versioned && !summed))
         return false;
     *out = e;
@@ -280,40 +287,44 @@ int format_record(const OperationEntry& e, char* text, size_t size)
 {
     const long long cents = static_cast<long long>(e.amount * 100.0 + (e.amount < 0 ? -0.5 : 0.5));
     int n = std::snprintf(text, size,
-                          "%sop=%u\ncents=%lld\ninvoice=%ld\nreceipt=%llu\nterminal_invoice=%ld\ntime=%lld\n",
+                          "%sop=%u\ncents=%lld\ninvoice=%ld\nreceipt=%llu\nterminal_invoice=%ld\ntime=%lld\n"
+                          "journal_pos=%ld\n",
                           kVersionLine, e.op, cents, e.invoice, static_cast<unsigned long long>(e.ecr_receipt),
-                          e.terminal_invoice, e.written_at);
+                          e.terminal_invoice, e.written_at, e.journal_pos);
     if (n <= 0 || static_cast<size_t>(n) + 14 >= size)
         return -1;
     n += std::snprintf(text + n, size - static_cast<size_t>(n), "sum=%08x\n", fnv1a(text, static_cast<size_t>(n)));
     return n;
 }
 
-bool write_locked(const OperationEntry& e)
+// Replaces a small file of the directory atomically, through a temporary
+// name of this process's own; never through a planted link.
+bool replace_file(const std::string& dir, const char* name, const char* text, size_t n)
 {
     static std::atomic<unsigned> counter{0};
+    const std::string path = dir + "/" + name;
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), counter.fetch_add(1));
+    const std::string tmp = path + suffix;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool ok = fd >= 0 && write_all(fd, text, n) && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(tmp.c_str());
+    return ok;
+}
+
+bool write_locked(const OperationEntry& e)
+{
     const std::string dir = dir_locked();
-    const std::string path = dir + "/" + kFileName;
     char text[256];
     const int n = format_record(e, text, sizeof text);
-    bool ok = n > 0 && hold_locked(dir);
-    if (ok) {
-        // A temporary name of this process's own: two processes sharing the
-        // directory never write into one file.
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), counter.fetch_add(1));
-        const std::string tmp = path + suffix;
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        ok = fd >= 0 && write_all(fd, text, static_cast<size_t>(n)) && ::fsync(fd) == 0;
-        if (fd >= 0)
-            ok = (::close(fd) == 0) && ok;
-        ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
-        if (!ok)
-            ::unlink(tmp.c_str());
-    }
-    if (!ok) {
+    if (n <= 0 || !hold_locked(dir) || !replace_file(dir, kFileName, text, static_cast<size_t>(n))) {
         if (!g_write_failed)
-            LOGREC(LOG_ERROR) << " operation record not written[" << path << "] this payment has no crash record";
+            LOGREC(LOG_ERROR) << " operation record not written[" << dir << "/" << kFileName
+                              << "] this payment has no crash record";
         g_write_failed = true;
         return false;
     }
@@ -322,9 +333,70 @@ bool write_locked(const OperationEntry& e)
     return true;
 }
 
+long position_locked()
+{
+    const std::string path = dir_locked() + "/" + kPositionFile;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    char text[kMaxRecord + 1];
+    struct stat st {};
+    ssize_t n = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = ::read(fd, text, kMaxRecord);
+    ::close(fd);
+    if (n <= 0)
+        return -1;
+    const std::string t(text, static_cast<size_t>(n));
+    const std::string head = std::string(kPositionVersion) + "link=" + g_link + "\ninvoice=";
+    const size_t sum_at = t.rfind("sum=");
+    if (t.compare(0, head.size(), head) != 0 || sum_at == std::string::npos || sum_at < head.size())
+        return -1;
+    char want[16];
+    std::snprintf(want, sizeof want, "%08x\n", fnv1a(t.data(), sum_at));
+    long long inv = -1;
+    if (t.compare(sum_at + 4, std::string::npos, want) != 0 ||
+        !parse_int(t.data() + head.size(), t.data() + sum_at - 1, &inv) || inv < 0)
+        return -1;
+    return static_cast<long>(inv);
+}
+
 }  // namespace
 
 namespace OperationRecord {
+
+void SetLink(const std::string& link)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_link.clear();
+    for (char c : link)
+        g_link += (c == '\n' || c == '\r') ? ' ' : c;
+}
+
+void NoteJournalPosition(long invoice)
+{
+    if (invoice <= 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_lock);
+    const std::string dir = dir_locked();
+    const bool had = g_held_fd >= 0 && g_held_dir == dir;
+    if (!had && !hold_locked(dir))
+        return;  // the directory's record is another process's
+    std::string text = std::string(kPositionVersion) + "link=" + g_link + "\ninvoice=" + std::to_string(invoice) + "\n";
+    char sum[16];
+    std::snprintf(sum, sizeof sum, "sum=%08x\n", fnv1a(text.data(), text.size()));
+    text += sum;
+    if (!replace_file(dir, kPositionFile, text.data(), text.size()))
+        LOGREC(LOG_ERROR) << " journal position not written[" << dir << "/" << kPositionFile << "]";
+    if (!had)
+        release_locked();
+}
+
+long JournalPosition()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    return position_locked();
+}
 
 bool SetDir(const std::string& dir)
 {
@@ -357,6 +429,7 @@ bool Write(const _init_transaction_request& request)
     e.ecr_receipt = request.ecr_receipt_num;
     e.written_at = static_cast<long long>(std::time(nullptr));
     std::lock_guard<std::mutex> lock(g_lock);
+    e.journal_pos = position_locked();
     return write_locked(e);
 }
 

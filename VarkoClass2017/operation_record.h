@@ -16,6 +16,9 @@ struct OperationEntry {
     uint64_t ecr_receipt = 0;
     long terminal_invoice = 0;  // the terminal's number for this payment, once its answer was read; 0: none
     long long written_at = 0;   // seconds since the epoch
+    // Where the terminal's journal stood before the request: the invoice of
+    // the last transaction this library saw on that terminal; -1: not known.
+    long journal_pos = -1;
 };
 
 namespace OperationRecord {
@@ -35,6 +38,16 @@ bool Write(const _init_transaction_request& request);
 // its outcome can be asked for by that number; false when there is no
 // record or it cannot be written.
 bool NoteTerminalInvoice(long invoice);
+// The link the records are about ("tcp 10.0.0.5:2000", "serial /dev/ttyS0"):
+// a journal position noted on another link is not taken for this one.
+void SetLink(const std::string& link);
+// Notes where the terminal's journal stands (an invoice the terminal gave a
+// transaction), on disk beside the record, unless another process holds the
+// directory's record.
+void NoteJournalPosition(long invoice);
+// The journal position last noted on this link; -1 when not known.
+long JournalPosition();
+
 // Removes this process's record (never another process's).
 void Clear();
 // Reads a left-behind record; false when there is none, when it is damaged,

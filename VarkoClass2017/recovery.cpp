@@ -1,7 +1,9 @@
 // Resolving a payment whose outcome was never known: the operation record
-// left behind is compared with the terminal's journal, by the terminal's
-// invoice number when its answer had been read, else by its last
-// transaction.
+// left behind is compared with the terminal's journal.  An entry counts as
+// this payment only when it is proven to be: the invoice the terminal gave
+// this payment, or an entry newer than where the journal stood before the
+// request that agrees in amount (and receipt number, when the cash register
+// gave one).  Whatever the journal cannot prove is unknown, never a guess.
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -15,34 +17,114 @@
 
 namespace {
 
-// A journal entry is the recorded payment when the amount and the cash
-// register's receipt number agree (and the invoice number, when known).
-bool same_payment(const OperationEntry& e, const _ecr_transaction_report& r)
+// The longest run of journal entries between the position and the last one
+// that recovery reads one by one.
+constexpr long kMaxScan = 16;
+
+// Voids name the transaction they cancel by its invoice; the journal holds
+// them with that transaction's amount.
+bool names_an_earlier_transaction(unsigned op) { return op == 8 || op == 47; }
+
+struct Journal {
+    PosHandle* handle;
+    unsigned int status = SE_OK;  // of the last failed query
+
+    // One entry: true with *out when the terminal has it, false when not
+    // (or the query failed: status says which).
+    bool by_invoice(long invoice, _ecr_transaction_report* out)
+    {
+        std::memset(out, 0, sizeof *out);
+        const unsigned int s = pos_get_transaction_data_by_invoice(handle, 0, static_cast<int32_t>(invoice), out);
+        if (s != SE_OK)
+            status = s;
+        return s == SE_OK && out->InvoceNumber != 0 && static_cast<long>(out->InvoceNumber) == invoice;
+    }
+    bool last(_ecr_transaction_report* out)
+    {
+        std::memset(out, 0, sizeof *out);
+        const unsigned int s = pos_get_last_transaction_data(handle, 0, out);
+        if (s != SE_OK)
+            status = s;
+        return s == SE_OK && out->InvoceNumber != 0;
+    }
+};
+
+struct Verdict {
+    int outcome;
+    const char* reason;
+    bool have_report = false;
+    _ecr_transaction_report report{};
+};
+
+Verdict decided(const _ecr_transaction_report& r)
 {
-    if (e.terminal_invoice != 0 && static_cast<long>(r.InvoceNumber) != e.terminal_invoice)
-        return false;
-    return std::fabs(r.Amount - e.amount) < 0.005 && static_cast<uint64_t>(r.EcrReceiptNum) == e.ecr_receipt;
+    Verdict v{r.ResponseCode == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
+              r.ResponseCode == 0 ? "recovered: approved in the terminal's journal"
+                                  : "recovered: declined in the terminal's journal"};
+    v.have_report = true;
+    v.report = r;
+    return v;
 }
 
-// Asks the journal for the payment: true with the entry in *found, false
-// when the journal holds another transaction; the status of a failed query
-// in *status.
-bool find_in_journal(PosHandle* handle, const OperationEntry& entry, _ecr_transaction_report* found,
-                     unsigned int* status)
+// Whether a journal entry is the recorded payment, all else being proven.
+bool agrees(const OperationEntry& e, double amount, const _ecr_transaction_report& r)
 {
-    if (entry.terminal_invoice > 0 && entry.terminal_invoice <= 999999) {
-        std::memset(found, 0, sizeof *found);
-        if (pos_get_transaction_data_by_invoice(handle, 0, static_cast<int32_t>(entry.terminal_invoice), found) ==
-                SE_OK &&
-            same_payment(entry, *found))
-            return true;
-        LOGREC(LOG_INFO) << " invoice[" << entry.terminal_invoice << "] not in the journal, asking for the last";
+    if (e.ecr_receipt != 0 && static_cast<uint64_t>(r.EcrReceiptNum) != e.ecr_receipt)
+        return false;
+    return std::fabs(r.Amount - amount) < 0.005;
+}
+
+// The entries newer than the position, newest first: the payment's, or
+// proof that the terminal made none.
+Verdict scan_newer(Journal& j, const OperationEntry& e, double amount, const _ecr_transaction_report& last)
+{
+    const long pos = e.journal_pos;
+    const long newest = static_cast<long>(last.InvoceNumber);
+    if (agrees(e, amount, last))
+        return decided(last);
+    if (newest - pos > kMaxScan)
+        return {ECRB_OUTCOME_UNKNOWN, "too many transactions since the payment to tell: check the terminal's journal"};
+    _ecr_transaction_report r{};
+    for (long inv = newest - 1; inv > pos; --inv) {
+        if (j.by_invoice(inv, &r) && agrees(e, amount, r))
+            return decided(r);
+        if (j.status != SE_OK)
+            return {E_FAIL, nullptr};
     }
-    std::memset(found, 0, sizeof *found);
-    *status = pos_get_last_transaction_data(handle, 0, found);
-    OperationEntry by_last = entry;
-    by_last.terminal_invoice = 0;
-    return *status == SE_OK && same_payment(by_last, *found);
+    return {ECRB_OUTCOME_NOT_SENT, "recovered: no transaction of the terminal since the request is this payment"};
+}
+
+Verdict ask(Journal& j, const OperationEntry& e)
+{
+    double amount = e.amount;
+    _ecr_transaction_report r{};
+    if (names_an_earlier_transaction(e.op)) {
+        if (e.invoice <= 0 || !j.by_invoice(e.invoice, &r))
+            return {ECRB_OUTCOME_UNKNOWN, "the voided transaction is not in the terminal's journal: check it by hand"};
+        amount = r.Amount;
+    }
+    // The invoice the terminal gave this very payment is proof by itself.
+    if (e.terminal_invoice > 0 && j.by_invoice(e.terminal_invoice, &r) && agrees(e, amount, r))
+        return decided(r);
+    _ecr_transaction_report last{};
+    const bool any = j.last(&last);
+    if (j.status != SE_OK)
+        return {E_FAIL, nullptr};
+    const long newest = any ? static_cast<long>(last.InvoceNumber) : 0;
+    if (e.terminal_invoice > 0 && newest > e.terminal_invoice)
+        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal numbered the payment but did not keep it"};
+    if (e.journal_pos < 0)
+        return {ECRB_OUTCOME_UNKNOWN, any && agrees(e, amount, last)
+                                          ? "an earlier payment of the same amount cannot be told from this one: "
+                                            "check the terminal's journal"
+                                          : "where the terminal's journal stood before the payment is not known: "
+                                            "check the terminal's journal"};
+    if (!any || newest < e.journal_pos)
+        return {ECRB_OUTCOME_UNKNOWN, "the terminal's journal was emptied since the payment (a settlement?): "
+                                      "check the terminal's batch report"};
+    if (newest == e.journal_pos)
+        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal's journal holds nothing newer than before the request"};
+    return scan_newer(j, e, amount, last);
 }
 
 }  // namespace
@@ -73,26 +155,21 @@ int CVarkoClass2017::Recover()
         return E_FAIL;
     }
 
-    _ecr_transaction_report journal{};
-    unsigned int status = SE_OK;
-    const bool found = find_in_journal(handle, entry, &journal, &status);
-    if (status != SE_OK) {
-        LOGREC(LOG_ERROR) << " journal query failed[" << status << "] the operation record stays";
+    Journal journal{handle};
+    const Verdict v = ask(journal, entry);
+    if (v.outcome == E_FAIL) {
+        LOGREC(LOG_ERROR) << " journal query failed[" << journal.status << "] the operation record stays";
         return E_FAIL;
     }
-
-    int outcome;
-    if (!found) {
-        outcome = ECRB_OUTCOME_NOT_SENT;
-        set_outcome(outcome, "recovered: the terminal's journal does not hold the payment");
-    } else {
-        m_LastReport = journal;
-        outcome = journal.ResponseCode == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED;
-        set_outcome(outcome, outcome == ECRB_OUTCOME_APPROVED ? "recovered: approved in the terminal's journal"
-                                                              : "recovered: declined in the terminal's journal");
+    if (v.have_report) {
+        m_LastReport = v.report;
+        OperationRecord::NoteJournalPosition(static_cast<long>(v.report.InvoceNumber));
     }
+    set_outcome(v.outcome, v.reason);
     LOGREC(LOG_INFO) << " recovered operation[" << entry.op << "] written at[" << entry.written_at << "] outcome["
-                     << outcome << "] " << last_outcome_reason();
-    OperationRecord::Clear();
-    return outcome;
+                     << v.outcome << "] " << last_outcome_reason();
+    // An unknown answer keeps the record: the technician's check may need it.
+    if (v.outcome != ECRB_OUTCOME_UNKNOWN)
+        OperationRecord::Clear();
+    return v.outcome;
 }

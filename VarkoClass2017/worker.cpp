@@ -234,6 +234,7 @@ HRESULT CVarkoClass2017::Transaction()
         m_LastReport = m_Report;
         set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
                     result == 0 ? "approved by the terminal" : "declined by the terminal");
+        OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
         OperationRecord::Clear();
         break;
     case FinalStep::Decoded:
@@ -243,6 +244,7 @@ HRESULT CVarkoClass2017::Transaction()
         result = kNoReport;
         m_LastReport = m_Report;
         OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
+        OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
         set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
         break;
     case FinalStep::Undecodable:

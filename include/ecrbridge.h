@@ -86,7 +86,11 @@ class CVarkoClass2017;
 typedef struct CVarkoClass2017 CVarkoClass2017;
 #endif
 /* Transaction complete: the terminal's response code, 20 when no final report
-   came, 0 when the transaction was cancelled. */
+   came, 0 when the transaction was cancelled.  0 alone does not mean
+   approved: a cancel by the cash register reports 0 too, also after the
+   terminal has started (the outcome is then ECRB_OUTCOME_CANCELLED, or
+   ECRB_OUTCOME_UNKNOWN when the terminal may have gone on).
+   ecrb_last_outcome is the answer. */
 typedef void (*EcrTrxCompleteCallback)(unsigned long result);
 /* Intermediate text message of the terminal (at most 49 characters). */
 typedef void (*EcrMsgReceivedCallback)(char const* text);
@@ -445,15 +449,35 @@ ECRBRIDGE_API int ecrb_last_outcome(void);
 ECRBRIDGE_API const char* ecrb_last_outcome_reason(void);
 /* Resolves an operation record left behind by a payment whose outcome was
  * never known (the process died, or the outcome was unknown), by asking the
- * terminal's journal: by the terminal's invoice number when its final
- * response had been read (the confirmation was not acknowledged), else its
- * last transaction, which is the payment when amount and receipt number
- * agree.  Call it before the next payment: a new payment replaces the
- * record.  Returns
- * the resolved outcome (also given by ecrb_last_outcome and written to the
- * log), ECRB_OUTCOME_NONE when there was nothing to recover, or E_FAIL when
- * the terminal cannot be asked (link not open, busy, or no answer); the record
- * then stays.  Runs only when called. */
+ * terminal's journal.  Call it before the next payment: a new payment
+ * replaces the record.  Runs only when called.  What each answer proves:
+ *
+ *   ECRB_OUTCOME_APPROVED / _DECLINED: the journal holds this payment, found
+ *     by the invoice the terminal gave it, or as an entry newer than where
+ *     the journal stood before the request (the library keeps that position
+ *     on disk beside the record) that agrees in amount and in the receipt
+ *     number (put_ECRReceiptNumber, when not 0).  A void is found through
+ *     the transaction it voids.  The accessors then read that entry.
+ *   ECRB_OUTCOME_NOT_SENT: the journal proves the terminal kept no such
+ *     transaction: nothing newer than its position before the request, or
+ *     no newer entry that agrees, or the terminal numbered the payment and
+ *     moved past that number without keeping it.  No money moved.
+ *   ECRB_OUTCOME_UNKNOWN: the journal cannot tell (its position before the
+ *     request is not known, as after a first payment with a new record
+ *     directory; it was emptied since, as by a settlement; too many
+ *     transactions since; or the record was damaged and has been set aside).
+ *     The reason says what to check by hand; the record stays, except a
+ *     damaged one, which is renamed "<record>.damaged-...".
+ *   ECRB_OUTCOME_NONE: there was no record to resolve.
+ *   E_FAIL: the terminal cannot be asked (link not open, busy, or no
+ *     answer); the record stays.
+ *
+ * The record is "ecrbridge.oprecord" in the record directory, held by the
+ * paying process with an advisory lock ("ecrbridge.oprecord.lock"): a
+ * process sharing the directory neither reads nor removes the record of
+ * another process that is still alive, and pays without a record of its own
+ * while that one runs (the log says so).  The journal position is kept in
+ * "ecrbridge.journal" for the link last opened. */
 ECRBRIDGE_API int ecrb_recover(void);
 /* The directory of the operation record (default: the log directory).
  * 0, or E_INVALIDARG for a null or empty path or one that is not a directory. */

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/operation_record.h"
 #include "compat/compat.h"
 #include "ecrbridge/instance.h"
 #include "protocol/response_decoder.h"
@@ -44,6 +45,16 @@ std::string response(const std::string& header_and_code)
     std::vector<std::string> parts{header_and_code};
     parts.insert(parts.end(), kBody.begin(), kBody.end());
     return msg(parts);
+}
+
+// The terminal's journal stood at invoice 320 before each payment of these
+// tests (the payment itself is 321): the cash register has paid before.
+constexpr long kJournalBefore = 320;
+
+// The journal's entry 320: a payment of 5.00 with receipt 56.
+std::string older_payment()
+{
+    return msg({"GTL11.00", "01", "56", "000000000500", "", "", "", "", "000320A1B2C30812153000BANK"});
 }
 
 // Response time-out of the tests: a silent read costs 3 s instead of 40.
@@ -167,7 +178,7 @@ void journal_answers(sim::Terminal& t, const sim::Terminal& journal_of_payment, 
             else if (code == "GTI")
                 answer = "GTI11.99";  // no such invoice
             else
-                answer = msg({"GTL11.00", "01", "56", "000000000500"});  // an older payment
+                answer = older_payment();
             t.write_bytes("\x06");
             Sleep(20);
             t.write_bytes(sim::frame(answer));
@@ -345,6 +356,7 @@ protected:
         paytest::close_and_release();
         std::remove((dir + "/ecrbridge.oprecord").c_str());
         std::remove((dir + "/ecrbridge.oprecord.lock").c_str());
+        std::remove((dir + "/ecrbridge.journal").c_str());
         rmdir(dir.c_str());
     }
     void connect(sim::Terminal& t)
@@ -352,6 +364,7 @@ protected:
         paytest::PaymentTest<>::connect(t);
         ASSERT_EQ(pos_set_timeouts(ecr->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds), 0u);
         put_ECRReceiptNumber(57);
+        OperationRecord::NoteJournalPosition(kJournalBefore);
     }
     bool record_left() const { return access((dir + "/ecrbridge.oprecord").c_str(), F_OK) == 0; }
 
@@ -373,6 +386,7 @@ protected:
             if (paytest::open_to(t) == 0) {
                 pos_set_timeouts(GetInstanse()->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds);
                 put_ECRReceiptNumber(57);
+                OperationRecord::NoteJournalPosition(kJournalBefore);
                 unsigned long r = 0;
                 GetInstanse()->PosPurchase(12.34, 0, &r);
             }
@@ -508,28 +522,82 @@ public:
 };
 const auto* const kPrinter = ::testing::AddGlobalTestEnvironment(new MatrixPrinter);
 
-class Recovery : public OutcomeTest, public ::testing::WithParamInterface<sim::Link> {};
+// Records left by a process that died before it knew the outcome, each
+// against what the terminal's journal then holds.
+struct RecoveryCase {
+    const char* name;
+    unsigned op;
+    double amount;
+    const char* invoice;      // of the request: the voided transaction
+    long position;            // the journal before the request; -1: not known
+    std::vector<std::pair<std::string, std::string>> answers;  // query prefix, answer
+    int outcome;
+    bool record_stays;
+};
 
-// A record left by a process that died before the terminal ever answered:
-// the journal's last transaction is another one, so the payment was not made.
-TEST_P(Recovery, RecordOfAnotherProcessNotInTheJournal)
+std::string journal_entry(const char* header, const char* receipt, const char* amount, const char* invoice)
 {
-    sim::Terminal t(GetParam());
-    std::vector<std::string> older{"GTL11.00", "01", "56", "000000000500"};
-    sim::queue_single_answer(t, "GTL10.", msg(older));
-    connect(t);
-    {
-        FILE* f = std::fopen((dir + "/ecrbridge.oprecord").c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("op=1\namount=12.34\ninvoice=\nreceipt=57\ntime=1\n", f);
-        std::fclose(f);
-    }
-    EXPECT_EQ(ecrb_recover(), ECRB_OUTCOME_NOT_SENT);
-    EXPECT_FALSE(record_left());
-    ASSERT_TRUE(t.wait_done(10000));
+    return msg({header, "01", receipt, amount, "", "", "", "", std::string(invoice) + "A1B2C30812153000BANK"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, Recovery, ECR_ALL_LINKS, support::LinkParamName());
+const std::vector<RecoveryCase>& recovery_cases()
+{
+    static const std::vector<RecoveryCase> table = {
+        // Without the journal's position, an older entry proves nothing.
+        {"no_position_another_entry", 1, 12.34, "", -1, {{"GTL10.", older_payment()}}, ECRB_OUTCOME_UNKNOWN, true},
+        // 2.50 approved as 321, then a second 2.50 killed before the
+        // terminal decided: entry 321 is the first payment, not this one.
+        {"same_amount_again_not_made", 1, 2.50, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000000250", "000321")}}, ECRB_OUTCOME_NOT_SENT, false},
+        {"same_amount_again_made", 1, 2.50, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000000250", "000322")}}, ECRB_OUTCOME_APPROVED, false},
+        // The journal emptied between the crash and the recovery.
+        {"settled_since", 1, 2.50, "", 321, {{"GTL10.", "GTL11.25"}}, ECRB_OUTCOME_UNKNOWN, true},
+        // A void of 321 (12.34) is found by the voided invoice, not by its
+        // own amount, which the request does not carry.
+        {"void_made", 8, 0, "000321", 321,
+         {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
+          {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000322")}},
+         ECRB_OUTCOME_APPROVED, false},
+        {"void_not_made", 8, 0, "000321", 321,
+         {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
+          {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},
+         ECRB_OUTCOME_NOT_SENT, false},
+    };
+    return table;
+}
+
+class Recovery : public OutcomeTest, public ::testing::WithParamInterface<std::tuple<sim::Link, size_t>> {};
+
+TEST_P(Recovery, AnswersOnlyWhatTheJournalProves)
+{
+    const RecoveryCase& c = recovery_cases()[std::get<1>(GetParam())];
+    sim::Terminal t(std::get<0>(GetParam()));
+    for (const auto& a : c.answers)
+        sim::queue_single_answer(t, a.first, a.second);
+    connect(t);
+    if (c.position >= 0)
+        OperationRecord::NoteJournalPosition(c.position);
+    else
+        std::remove((dir + "/ecrbridge.journal").c_str());
+    _init_transaction_request req{};
+    req.trx_type = static_cast<uint16_t>(c.op);
+    req.amount = c.amount;
+    req.ecr_receipt_num = 57;
+    std::strcpy(req.invoice_num, c.invoice);
+    ASSERT_TRUE(OperationRecord::Write(req));
+    ASSERT_TRUE(record_left());
+    EXPECT_EQ(ecrb_recover(), c.outcome) << ecrb_last_outcome_reason();
+    EXPECT_EQ(record_left(), c.record_stays);
+    ASSERT_TRUE(t.wait_done(20000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Recovery,
+                         ::testing::Combine(ECR_ALL_LINKS, ::testing::Range<size_t>(0, recovery_cases().size())),
+                         [](const ::testing::TestParamInfo<std::tuple<sim::Link, size_t>>& info) {
+                             return std::string(support::link_label(std::get<0>(info.param))) + "_" +
+                                    recovery_cases()[std::get<1>(info.param)].name;
+                         });
 
 // ---- caller input ------------------------------------------------------------
 
