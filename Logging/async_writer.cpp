@@ -156,6 +156,12 @@ std::size_t AsyncWriter::DroppedLines() const
     return m_dropped;
 }
 
+std::size_t AsyncWriter::QueuedBytes() const
+{
+    std::lock_guard<std::mutex> queue(m_queueLock);
+    return m_queue.size();
+}
+
 void AsyncWriter::WriterTask()
 {
     std::string batch;

@@ -38,6 +38,8 @@ public:
     void SetQueueLimit(std::size_t bytes);
     // Lines dropped since the writer last reported a drop.
     std::size_t DroppedLines() const;
+    // Bytes of finished lines waiting for the writer.
+    std::size_t QueuedBytes() const;
 
 private:
     bool Enqueue(const char* text, std::size_t size);

@@ -21,6 +21,8 @@ std::string LogFileName(const std::tm& local);
 bool WriteText(const char* text, std::size_t size);
 // True once the process logger has been closed at process exit.
 bool LoggingShutDown();
+// Bytes of log lines waiting for the writer (for long-running checks).
+std::size_t QueuedBytes();
 
 }  // namespace detail
 }  // namespace el

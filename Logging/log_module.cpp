@@ -117,6 +117,11 @@ bool LoggingShutDown()
     return g_shutDown.load(std::memory_order_relaxed);
 }
 
+std::size_t QueuedBytes()
+{
+    return ProcessLogger().QueuedBytes();
+}
+
 std::string LogFileName(const std::tm& local)
 {
     return "VAR17_QTM " + std::to_string(local.tm_year + 1900) + "." + prependZero(local.tm_mon + 1) + "." +
