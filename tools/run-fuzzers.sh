@@ -120,7 +120,7 @@ Total executions: 0
 HEAD
   fi
   echo "| $(date -u '+%Y-%m-%d %H:%M') | ${#names[@]} | $((seconds / 60)) | $execs | $new | $found |" >>"$file"
-  total=$(awk -F'|' '/^\| [0-9]{4}-/ { gsub(/ /, "", $5); s += $5 } END { printf "%d", s }' "$file")
+  total=$(awk -F'|' '/^\| 20[0-9][0-9]-/ { gsub(/ /, "", $5); s += $5 } END { printf "%d", s }' "$file")
   sed -i "s/^Total executions: .*/Total executions: $total/" "$file"
   echo "campaign: $execs executions, $new new corpus inputs, $found finding(s); $total executions in all (fuzz/CAMPAIGNS.md)"
 }
