@@ -211,10 +211,12 @@ std::string where_text(const ExplainedOperation& op)
 
 void Explainer::anomaly(uint64_t line, const std::string& text)
 {
-    if (m_open)
-        m_op.anomalies.push_back(ExplainNote{line, text});
-    else if (m_loose.size() < 100)
-        m_loose.push_back(ExplainNote{line, text});
+    // Record texts are quoted as well: masked again, whatever the log held.
+    ExplainNote n{line, printable(text, 200)};
+    if (m_open && m_op.anomalies.size() < kMaxEvents)
+        m_op.anomalies.push_back(std::move(n));
+    else if (!m_open && m_loose.size() < 100)
+        m_loose.push_back(std::move(n));
 }
 
 void Explainer::add_event(ExplainEvent ev)
@@ -250,6 +252,12 @@ void Explainer::open_operation(const LogItem& it, bool payment, const std::strin
     for (ExplainNote& n : m_pending)
         m_op.anomalies.push_back(std::move(n));
     m_pending.clear();
+}
+
+void Explainer::pending(uint64_t line, const std::string& text)
+{
+    if (m_pending.size() < 100)
+        m_pending.push_back(ExplainNote{line, printable(text, 200)});
 }
 
 void Explainer::item(const LogItem& it)
@@ -289,11 +297,11 @@ void Explainer::record(const LogItem& it)
     }
     if (has(text, "Try connect to terminal")) {
         if (m_count > 0)
-            m_pending.push_back(ExplainNote{line, "the link was opened again (line " + std::to_string(line) + ")"});
+            pending(line, "the link was opened again (line " + std::to_string(line) + ")");
         return;
     }
     if (has(text, "operation record left behind[")) {
-        m_pending.push_back(ExplainNote{line, "an earlier payment's outcome was not known: " + std::string(msg)});
+        pending(line, "an earlier payment's outcome was not known: " + std::string(msg));
         return;
     }
     if (!m_open)
@@ -426,7 +434,7 @@ void Explainer::frame_to_terminal(const LogItem& it, const std::string& msg)
         ev.label = "request";
         // The common layout of a payment request: cash register, receipt, amount, additional amount.
         if (f.size() >= 4 && !amount_text(f[2]).empty()) {
-            ev.fields = {{"ecr", f[0]}, {"receipt", f[1]}, {"amount", amount_text(f[2])}};
+            ev.fields = {{"ecr", printable(f[0])}, {"receipt", printable(f[1])}, {"amount", amount_text(f[2])}};
             if (amount_text(f[3]) != "0.00")
                 ev.fields.emplace_back("add_amount", amount_text(f[3]));
             m_op.amount = amount_text(f[2]);
@@ -578,8 +586,15 @@ void Explainer::close_operation()
     int64_t frame_lo = -1;
     for (size_t i = 0; i < op.events.size(); ++i) {
         const ExplainEvent& e = op.events[i];
+        // The report loop of a payment pauses 100 ms before each ACK, a
+        // service exchange 1000 ms; the first answer and the interrupt's are
+        // acknowledged at once.
         if (e.dir == "term" && e.kind == "frame")
-            frame_lo = e.earliest;
+            frame_lo = (op.payment ? (e.label == "wait notice" || e.label == "text message" || e.label == "notice" ||
+                                      e.label.compare(0, 14, "final response") == 0 || e.label.compare(0, 17, "message after the") == 0)
+                                   : e.label == "answer")
+                           ? e.earliest
+                           : -1;
         if (e.dir != "ecr" || frame_lo < 0 || e.stamp < 0)
             continue;
         ExplainPause p;

@@ -83,6 +83,7 @@ private:
     void close_operation();
     void add_event(ExplainEvent ev);
     void anomaly(uint64_t line, const std::string& text);
+    void pending(uint64_t line, const std::string& text);  // for the next operation
     void frame_from_terminal(const LogItem& it, const std::string& msg);
     void frame_to_terminal(const LogItem& it, const std::string& msg);
     void byte_from_terminal(const LogItem& it, unsigned char b);
