@@ -121,6 +121,22 @@ std::string render_operation_text(const ExplainedOperation& op);
 // One JSON object (one line) of one operation.
 std::string render_operation_json(const ExplainedOperation& op);
 
+// The --html page: one self-contained file, operations added as they end.
+class HtmlPage {
+public:
+    static constexpr size_t kMaxOperations = 1000;
+    void add(const ExplainedOperation& op);
+    std::string text(const std::string& title) const;
+
+private:
+    struct Entry {
+        unsigned index = 0;
+        std::string row, section, events;
+    };
+    std::vector<Entry> m_ops;
+    size_t m_left_out = 0;
+};
+
 // "ecrcli explain ...": argv without the program name and "explain".
 int explain_main(const std::vector<std::string>& args);
 

@@ -155,6 +155,8 @@ int explain_main(const std::vector<std::string>& args)
                  "ecrcli explain");
     app.add_option("LOGFILE", o.files, "log files of the library, in order")->required();
     app.add_flag("--json", o.json, "one JSON object per operation, one a line");
+    app.add_option("--html", o.html, "also write one self-contained page with a sequence diagram per operation")
+        ->type_name("FILE");
     app.add_option("--since", since, "operations started at or after this time (2026-12-08 18:30:00)");
     app.add_option("--until", until, "operations started at or before this time");
     app.add_option("--op", o.op, "only operation N, in full")->check(CLI::Range(1u, 100000000u));
@@ -177,6 +179,7 @@ int explain_main(const std::vector<std::string>& args)
 
     int exit_code = kExitOk;
     unsigned shown = 0;
+    HtmlPage page;
     Explainer ex([&](ExplainedOperation&& op) {
         if (o.op != 0 && op.index != o.op)
             return;
@@ -186,6 +189,8 @@ int explain_main(const std::vector<std::string>& args)
         ++shown;
         if (op.status == "unknown")
             exit_code = 1;
+        if (!o.html.empty())
+            page.add(op);
         const std::string text = o.json ? render_operation_json(op) : render_operation_text(op);
         std::fwrite(text.data(), 1, text.size(), stdout);
     });
@@ -222,6 +227,17 @@ int explain_main(const std::vector<std::string>& args)
     // Notes go to stderr with --json, so that stdout holds only the objects.
     std::fputs(notes.c_str(), o.json ? stderr : stdout);
     std::fflush(stdout);
+    if (!o.html.empty()) {
+        FILE* f = std::fopen(o.html.c_str(), "w");
+        const std::string html = page.text("ecrcli explain: " + o.files.front() + (o.files.size() > 1 ? " ..." : ""));
+        if (f == nullptr || std::fwrite(html.data(), 1, html.size(), f) != html.size()) {
+            std::fprintf(stderr, "ecrcli explain: cannot write %s\n", o.html.c_str());
+            if (f != nullptr)
+                std::fclose(f);
+            return kExitUsage;
+        }
+        std::fclose(f);
+    }
     if (unreadable_file && shown == 0)
         return kExitUsage;
     return exit_code;
