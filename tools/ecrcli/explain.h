@@ -124,7 +124,9 @@ std::string render_operation_json(const ExplainedOperation& op);
 // The --html page: one self-contained file, operations added as they end.
 class HtmlPage {
 public:
+    // A page stays small enough for a browser (and the reader's memory bounded).
     static constexpr size_t kMaxOperations = 1000;
+    static constexpr size_t kMaxBytes = 32u << 20;
     void add(const ExplainedOperation& op);
     std::string text(const std::string& title) const;
 
@@ -135,6 +137,7 @@ private:
     };
     std::vector<Entry> m_ops;
     size_t m_left_out = 0;
+    size_t m_bytes = 0;
 };
 
 // "ecrcli explain ...": argv without the program name and "explain".

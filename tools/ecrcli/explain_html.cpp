@@ -78,7 +78,7 @@ nlohmann::json diagram_events(const ExplainedOperation& op)
 
 void HtmlPage::add(const ExplainedOperation& op)
 {
-    if (m_ops.size() >= kMaxOperations) {
+    if (m_ops.size() >= kMaxOperations || m_bytes >= kMaxBytes) {
         ++m_left_out;
         return;
     }
@@ -101,6 +101,7 @@ void HtmlPage::add(const ExplainedOperation& op)
                 (anomalies.empty() ? "" : "<ul class=\"anomalies\">" + anomalies + "</ul>") +
                 "<p class=\"verdict\">verdict: " + escape_html(op.verdict) + "</p></section>\n";
     e.events = script_json(diagram_events(op));
+    m_bytes += e.row.size() + e.section.size() + e.events.size();
     m_ops.push_back(std::move(e));
 }
 
