@@ -1,12 +1,15 @@
 // ecrcli explain over arbitrary bytes: the log reader and the explain step
 // must read anything (binary junk, broken dumps, endless lines) without a
-// fault, in bounded memory, and never print a card number in clear.  The
+// fault, in bounded memory, never print a card number in clear and always
+// write valid JSON.  The
 // input is fed in two pieces cut where its first byte says, so that lines
 // and dumps split between reads are covered too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "Logging/redact.h"
 #include "ecrcli/explain.h"
@@ -40,7 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (op.events.size() > ecrcli::Explainer::kMaxEvents || op.status.empty() || op.verdict.empty())
             std::abort();
         no_card_number(ecrcli::render_operation_text(op));
-        no_card_number(ecrcli::render_operation_json(op));
+        const std::string json = ecrcli::render_operation_json(op);
+        no_card_number(json);
+        if (!nlohmann::json::accept(json))  // one valid object, whatever the log held
+            std::abort();
     });
     ecrcli::LogScanner scanner([&](const ecrcli::LogItem& it) { ex.item(it); });
     // Exact-size pieces on the heap, so that a read past either end is caught.

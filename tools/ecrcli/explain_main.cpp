@@ -1,6 +1,5 @@
 // ecrcli explain: command line, rendering and exit status.
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -105,46 +104,157 @@ std::string render_operation_text(const ExplainedOperation& op)
     return out;
 }
 
+namespace {
+
+// A JSON writer for the objects of --json: written straight into one string
+// (a log of many operations is rendered at the speed it is read).  Bytes that
+// are not valid UTF-8 become U+FFFD.
+class JsonOut {
+public:
+    std::string out;
+    void key(const char* k)
+    {
+        if (!m_first)
+            out += ',';
+        m_first = false;
+        out += '"';
+        out += k;
+        out += "\":";
+    }
+    void open(char c) { out += c; m_first = true; }
+    void close(char c) { out += c; m_first = false; }
+    void item() { if (!m_first) out += ','; m_first = false; }
+    void str(const std::string& s)
+    {
+        static const char hex[] = "0123456789abcdef";
+        out += '"';
+        for (size_t i = 0; i < s.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else if (c < 0x20) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                const size_t n = utf8_length(s, i);
+                if (n == 0) {
+                    out += "\\ufffd";
+                } else {
+                    out.append(s, i, n);
+                    i += n - 1;
+                }
+            }
+        }
+        out += '"';
+    }
+    void num(int64_t v) { out += std::to_string(v); }
+    void unsigned_num(uint64_t v) { out += std::to_string(v); }
+
+private:
+    // Length of the valid UTF-8 sequence at i, 0 when it is not one.
+    static size_t utf8_length(const std::string& s, size_t i)
+    {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > s.size())
+            return 0;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return 0;
+        const unsigned char d = static_cast<unsigned char>(s[i + 1]);
+        if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d > 0x8F))
+            return 0;  // overlong, surrogate or beyond U+10FFFF
+        return n;
+    }
+    bool m_first = true;
+};
+
+}  // namespace
+
 std::string render_operation_json(const ExplainedOperation& op)
 {
-    using nlohmann::json;
-    json j;
-    j["operation"] = op.index;
-    j["file"] = op.file;
-    j["name"] = op.name;
-    j["code"] = op.code;
-    j["op_code"] = op.op_code;
-    j["payment"] = op.payment;
-    j["amount"] = op.amount;
-    j["start"] = op.start;
-    j["end"] = op.end;
-    j["duration_s"] = op.start_stamp >= 0 && op.end_stamp >= 0 ? json(op.end_stamp - op.start_stamp) : json();
-    j["first_line"] = op.first_line;
-    j["last_line"] = op.last_line;
-    json events = json::array();
+    JsonOut j;
+    j.open('{');
+    j.key("operation"); j.unsigned_num(op.index);
+    j.key("file"); j.str(op.file);
+    j.key("name"); j.str(op.name);
+    j.key("code"); j.str(op.code);
+    j.key("op_code"); j.num(op.op_code);
+    j.key("payment"); j.out += op.payment ? "true" : "false";
+    j.key("amount"); j.str(op.amount);
+    j.key("start"); j.str(op.start);
+    j.key("end"); j.str(op.end);
+    j.key("duration_s");
+    if (op.start_stamp >= 0 && op.end_stamp >= 0)
+        j.num(op.end_stamp - op.start_stamp);
+    else
+        j.out += "null";
+    j.key("first_line"); j.unsigned_num(op.first_line);
+    j.key("last_line"); j.unsigned_num(op.last_line);
+    j.key("events");
+    j.open('[');
     for (const ExplainEvent& e : op.events) {
-        json f = json::object();
-        for (const auto& kv : e.fields)
-            f[kv.first] = kv.second;
-        events.push_back({{"line", e.line}, {"time", clock_of(e.stamp)}, {"dir", e.dir}, {"kind", e.kind},
-                          {"code", e.code}, {"number", e.number}, {"label", e.label}, {"fields", f},
-                          {"hex", e.hex}, {"anomaly", e.anomaly}});
+        j.item();
+        j.open('{');
+        j.key("line"); j.unsigned_num(e.line);
+        j.key("time"); j.str(clock_of(e.stamp));
+        j.key("dir"); j.str(e.dir);
+        j.key("kind"); j.str(e.kind);
+        j.key("code"); j.str(e.code);
+        j.key("number"); j.str(e.number);
+        j.key("label"); j.str(e.label);
+        j.key("fields");
+        j.open('{');
+        for (const auto& kv : e.fields) {
+            j.item();
+            j.str(kv.first);
+            j.out += ':';
+            j.str(kv.second);
+        }
+        j.close('}');
+        j.key("hex"); j.str(e.hex);
+        j.key("anomaly"); j.str(e.anomaly);
+        j.close('}');
     }
-    j["events"] = events;
-    j["events_left_out"] = op.events_left_out;
-    json pauses = json::array();
-    for (const ExplainPause& p : op.pauses)
-        pauses.push_back({{"line", p.line}, {"what", p.what}, {"seconds", p.seconds}, {"mandated_ms", p.mandated_ms},
-                          {"early", p.early}});
-    j["pauses"] = pauses;
-    json anomalies = json::array();
-    for (const ExplainNote& a : op.anomalies)
-        anomalies.push_back({{"line", a.line}, {"text", a.text}});
-    j["anomalies"] = anomalies;
-    j["callback_result"] = op.callback_result >= 0 ? json(op.callback_result) : json();
-    j["status"] = op.status;
-    j["verdict"] = op.verdict;
-    return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    j.close(']');
+    j.key("events_left_out"); j.unsigned_num(op.events_left_out);
+    j.key("pauses");
+    j.open('[');
+    for (const ExplainPause& p : op.pauses) {
+        j.item();
+        j.open('{');
+        j.key("line"); j.unsigned_num(p.line);
+        j.key("what"); j.str(p.what);
+        j.key("seconds"); j.num(p.seconds);
+        j.key("mandated_ms"); j.unsigned_num(p.mandated_ms);
+        j.key("early"); j.out += p.early ? "true" : "false";
+        j.close('}');
+    }
+    j.close(']');
+    j.key("anomalies");
+    j.open('[');
+    for (const ExplainNote& a : op.anomalies) {
+        j.item();
+        j.open('{');
+        j.key("line"); j.unsigned_num(a.line);
+        j.key("text"); j.str(a.text);
+        j.close('}');
+    }
+    j.close(']');
+    j.key("callback_result");
+    if (op.callback_result >= 0)
+        j.num(op.callback_result);
+    else
+        j.out += "null";
+    j.key("status"); j.str(op.status);
+    j.key("verdict"); j.str(op.verdict);
+    j.close('}');
+    j.out += '\n';
+    return j.out;
 }
 
 int explain_main(const std::vector<std::string>& args)
