@@ -4,6 +4,7 @@
 // before anything is sent.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -323,6 +324,14 @@ std::string row_text(const Row& r)
 std::mutex g_rows_lock;
 std::vector<Row> g_rows;
 
+// The file name of a row without its extension: link, order, fault.
+std::string row_base(const std::string& link, size_t index, const std::string& fault)
+{
+    char order[8];
+    std::snprintf(order, sizeof order, "%02zu", index);
+    return link + "_" + order + "_" + fault;
+}
+
 // The row is printed at the end of this process and, under ctest (each case
 // its own process), written for the table of the whole matrix.
 void record_row(const Row& r)
@@ -332,9 +341,7 @@ void record_row(const Row& r)
         g_rows.push_back(r);
     }
 #ifdef ECR_MATRIX_DIR
-    char order[8];
-    std::snprintf(order, sizeof order, "%02zu", r.index);
-    const std::string path = std::string(ECR_MATRIX_DIR) + "/" + r.link + "_" + order + "_" + r.fault + ".row";
+    const std::string path = std::string(ECR_MATRIX_DIR) + "/" + row_base(r.link, r.index, r.fault) + ".row";
     if (FILE* f = std::fopen(path.c_str(), "w")) {
         std::fputs(row_text(r).c_str(), f);
         std::fclose(f);
@@ -428,6 +435,13 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
     g_answering = false;
     g_interrupt_result = -1;
     const ChildReaper reaper;
+#ifdef ECR_MATRIX_DIR
+    // The library's log of the case, kept beside its row for ecrcli explain.
+    const std::string log_dir = std::string(ECR_MATRIX_DIR) + "/" +
+                                row_base(support::link_label(link), std::get<1>(GetParam()), case_name(c)) + ".logs";
+    mkdir(log_dir.c_str(), 0755);
+    put_EcrLogingPath(log_dir.c_str());
+#endif
 
     int outcome = ECRB_OUTCOME_NONE;
     if (kill) {

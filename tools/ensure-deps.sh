@@ -7,7 +7,7 @@ ensure_deps() {
   command -v g++ >/dev/null || need+=(g++)
   dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-  for p in libcli11-dev nlohmann-json3-dev; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
+  for p in libcli11-dev nlohmann-json3-dev libboost-dev; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
   if [ "${1:-}" = tests ]; then
     command -v clang++ >/dev/null || need+=(clang)
     dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
@@ -58,4 +58,27 @@ ensure_i386_exec() {
   ECR_I386_EMULATOR=$qemu
   echo "32-bit programs: through $qemu, put in front of each by CMake and the scripts"
   rm -rf "$dir"
+}
+
+# Installs what the browser test needs (Chromium, its WebDriver and Python's
+# Selenium) when it is missing and this machine can install packages.
+# Returns non-zero, without stopping a caller under `set -e` when called as
+# `ensure_browser || true`, where no browser can be had; the browser test
+# then reports itself skipped.
+ensure_browser() {
+  local need=()
+  command -v chromium >/dev/null || need+=(chromium)
+  command -v chromedriver >/dev/null || need+=(chromium-driver)
+  # Debian's own Python, where python3-selenium lands (not a python3 earlier on PATH).
+  /usr/bin/python3 -c 'import selenium' >/dev/null 2>&1 || need+=(python3-selenium)
+  [ ${#need[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+    echo "no browser for the browser test (missing: ${need[*]}; cannot install here)"
+    return 1
+  fi
+  echo "installing: ${need[*]}"
+  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"; }; then
+    echo "no browser for the browser test (installing ${need[*]} failed)"
+    return 1
+  fi
 }

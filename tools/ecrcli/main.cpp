@@ -1,6 +1,7 @@
 // ecrcli: drives a card-payment terminal from the command line through the
 // shipped library, loaded with dlopen exactly as a cash register loads it.
 #include "ecrcli/cli.h"
+#include "ecrcli/explain.h"
 #include "ecrcli/library.h"
 #include "ecrcli/operations.h"
 #include "ecrcli/outcome.h"
@@ -228,6 +229,9 @@ int print_version(const Options& o)
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv, argv + argc);
+    // Reading a log needs neither the library nor a terminal.
+    if (args.size() >= 2 && args[1] == "explain")
+        return explain_main(std::vector<std::string>(args.begin() + 2, args.end()));
     for (const std::string& a : args)
         g_json = g_json || a == "--json";
     Parsed parsed = parse_command_line(args);

@@ -3,10 +3,7 @@
 #include "compat/compat.h"
 #include "sim/frame.h"
 
-#include <cctype>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace ecrsim {
 
@@ -17,13 +14,22 @@ constexpr char kAck = 0x06;
 constexpr size_t kHexColumn = 47;  // 16 bytes: two digits each, blanks between
 constexpr unsigned kGapMs = 40;
 
-bool is_hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
 
 // "000 | 02 50 ..." : the offset column of a listing line.
-bool listing_line(const std::string& line, size_t* hex_start)
+bool listing_line(std::string_view line, size_t* hex_start)
 {
     size_t i = 0;
-    while (i < line.size() && is_hex(line[i]))
+    while (i < line.size() && hex_value(line[i]) >= 0)
         ++i;
     if (i < 3 || line.compare(i, 3, " | ") != 0)
         return false;
@@ -31,52 +37,93 @@ bool listing_line(const std::string& line, size_t* hex_start)
     return true;
 }
 
+// Decimal number at the start of text, saturating; 0 when there is none.
+size_t leading_number(std::string_view text)
+{
+    size_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        v = v > (static_cast<size_t>(-1) - 9) / 10 ? static_cast<size_t>(-1) : v * 10 + static_cast<size_t>(c - '0');
+    }
+    return v;
+}
+
+}  // namespace
+
+bool LogDumpReader::complete() const
+{
+    return m_dump.bytes.size() >= m_dump.size || m_dump.bytes.size() >= kMaxBytes;
+}
+
+LogDumpReader::Line LogDumpReader::feed(std::string_view line)
+{
+    static constexpr std::string_view kHeader = "HEX DUMP: Buffer address = 0x";
+    static constexpr std::string_view kSize = ", size = ";
+    static constexpr std::string_view kLabel = ", function: [";
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    const size_t h = line.find(kHeader);
+    if (h != std::string_view::npos) {
+        const size_t sz = line.find(kSize, h);
+        const size_t fn = line.find(kLabel, h);
+        const size_t end = line.rfind(']');
+        m_open = false;
+        if (sz == std::string_view::npos || fn == std::string_view::npos || end == std::string_view::npos ||
+            end < fn + kLabel.size())
+            return Line::Other;
+        m_dump.label.assign(line.substr(fn + kLabel.size(), end - (fn + kLabel.size())));
+        m_dump.bytes.clear();
+        m_dump.size = leading_number(line.substr(sz + kSize.size()));
+        m_open = !complete();
+        return Line::Header;
+    }
+    if (!m_open)
+        return Line::Other;
+    size_t hs = 0;
+    if (!listing_line(line, &hs)) {
+        if (!line.empty())
+            m_open = false;  // the listing ended early
+        return line.empty() ? Line::Listing : Line::Other;
+    }
+    const std::string_view hex = line.substr(hs, kHexColumn);
+    std::string& bytes = m_dump.bytes;
+    for (size_t i = 0; i + 1 < hex.size() && !complete(); i += 3) {
+        const int hi = hex_value(hex[i]), lo = hex_value(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            break;
+        bytes += static_cast<char>(hi * 16 + lo);
+    }
+    if (complete())
+        m_open = false;
+    return Line::Listing;
+}
+
+namespace {
+
+// Feeds one line and keeps what it adds to the dumps read so far.
+void collect(LogDumpReader& reader, std::string_view line, std::vector<LogDump>* out)
+{
+    const LogDumpReader::Line kind = reader.feed(line);
+    if (kind == LogDumpReader::Line::Header)
+        out->push_back(reader.current());
+    else if (kind == LogDumpReader::Line::Listing && !out->empty())
+        out->back().bytes.append(reader.current().bytes, out->back().bytes.size(), std::string::npos);
+}
+
 }  // namespace
 
 std::vector<LogDump> parse_log_dumps(const std::string& log_text)
 {
-    static const std::string kHeader = "HEX DUMP: Buffer address = 0x";
     std::vector<LogDump> out;
-    std::istringstream in(log_text);
-    std::string line;
-    bool inside = false;
-    size_t want = 0;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t h = line.find(kHeader);
-        if (h != std::string::npos) {
-            const size_t sz = line.find(", size = ", h);
-            const size_t fn = line.find(", function: [", h);
-            const size_t end = line.rfind(']');
-            if (sz == std::string::npos || fn == std::string::npos || end == std::string::npos || end < fn) {
-                inside = false;
-                continue;
-            }
-            LogDump d;
-            d.label = line.substr(fn + 13, end - (fn + 13));
-            want = static_cast<size_t>(std::strtoul(line.c_str() + sz + 9, nullptr, 10));
-            out.push_back(d);
-            inside = want > 0;
-            continue;
-        }
-        if (!inside)
-            continue;
-        size_t hs = 0;
-        if (!listing_line(line, &hs)) {
-            if (!line.empty())
-                inside = false;  // the listing ended early
-            continue;
-        }
-        const std::string hex = line.substr(hs, kHexColumn);
-        std::string& bytes = out.back().bytes;
-        for (size_t i = 0; i + 1 < hex.size() && bytes.size() < want; i += 3) {
-            if (!is_hex(hex[i]) || !is_hex(hex[i + 1]))
-                break;
-            bytes += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-        }
-        if (bytes.size() >= want)
-            inside = false;
+    LogDumpReader reader;
+    size_t at = 0;
+    while (at < log_text.size()) {
+        size_t nl = log_text.find('\n', at);
+        if (nl == std::string::npos)
+            nl = log_text.size();
+        collect(reader, std::string_view(log_text).substr(at, nl - at), &out);
+        at = nl + 1;
     }
     return out;
 }
@@ -111,9 +158,13 @@ bool load_replay(const std::string& path, std::vector<ReplayStep>* steps, std::s
         *error = "cannot read " + path;
         return false;
     }
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    *steps = replay_script(parse_log_dumps(ss.str()));
+    // Line by line: only the dumps are kept, never the whole log.
+    std::vector<LogDump> dumps;
+    LogDumpReader reader;
+    std::string line;
+    while (std::getline(f, line))
+        collect(reader, line, &dumps);
+    *steps = replay_script(dumps);
     if (steps->empty()) {
         *error = "no recorded traffic in " + path;
         return false;

@@ -6,7 +6,9 @@
 #pragma once
 #include <atomic>
 #include <functional>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ecrsim/link.h"
@@ -27,14 +29,42 @@ struct ReplayStep {
 struct LogDump {
     std::string label;
     std::string bytes;
+    size_t size = 0;  // as its header announced it
 };
 
-// Every hex dump of a log text, in order.  A dump whose listing is shorter
-// than its announced size keeps the bytes that were there.
+// Reads the hex dumps of a log one line at a time, so that a log of any size
+// is read in bounded memory.  A dump whose listing is shorter than its
+// announced size keeps the bytes that were there; one that announces more
+// than kMaxBytes keeps the first kMaxBytes.
+class LogDumpReader {
+public:
+    // Larger than the largest frame the library reads or writes.
+    static constexpr size_t kMaxBytes = 64 * 1024;
+
+    enum class Line {
+        Other,    // not part of a dump
+        Header,   // a dump starts: current() is it (the previous one has ended)
+        Listing,  // a listing line of current(); its bytes were added
+    };
+    // One line of the log, without its line end.
+    Line feed(std::string_view line);
+    // The dump being read, or the last one.
+    const LogDump& current() const { return m_dump; }
+    // current() still takes listing lines.
+    bool open() const { return m_open; }
+    // current() has every byte its header announced (or kMaxBytes of them).
+    bool complete() const;
+
+private:
+    LogDump m_dump;
+    bool m_open = false;
+};
+
+// Every hex dump of a log text, in order.
 std::vector<LogDump> parse_log_dumps(const std::string& log_text);
 // The terminal's side of the recorded traffic.
 std::vector<ReplayStep> replay_script(const std::vector<LogDump>& dumps);
-// Reads a log file; false with a reason when it cannot be read.
+// Reads a log file (line by line); false with a reason when it cannot be read.
 bool load_replay(const std::string& path, std::vector<ReplayStep>* steps, std::string* error);
 
 struct ReplayResult {
