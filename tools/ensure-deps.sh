@@ -59,3 +59,26 @@ ensure_i386_exec() {
   echo "32-bit programs: through $qemu, put in front of each by CMake and the scripts"
   rm -rf "$dir"
 }
+
+# Installs what the browser test needs (Chromium, its WebDriver and Python's
+# Selenium) when it is missing and this machine can install packages.
+# Returns non-zero, without stopping a caller under `set -e` when called as
+# `ensure_browser || true`, where no browser can be had; the browser test
+# then reports itself skipped.
+ensure_browser() {
+  local need=()
+  command -v chromium >/dev/null || need+=(chromium)
+  command -v chromedriver >/dev/null || need+=(chromium-driver)
+  # Debian's own Python, where python3-selenium lands (not a python3 earlier on PATH).
+  /usr/bin/python3 -c 'import selenium' >/dev/null 2>&1 || need+=(python3-selenium)
+  [ ${#need[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+    echo "no browser for the browser test (missing: ${need[*]}; cannot install here)"
+    return 1
+  fi
+  echo "installing: ${need[*]}"
+  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"; }; then
+    echo "no browser for the browser test (installing ${need[*]} failed)"
+    return 1
+  fi
+}
