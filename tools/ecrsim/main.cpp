@@ -36,8 +36,16 @@ void usage(FILE* out)
         "                      the journal and every output keep it masked\n"
         "  --once              exit after one connection (UDP: after a quiet second)\n"
         "  --replay LOGFILE    play the terminal's side of the exchange recorded in LOGFILE\n"
+        "  --no-magic          amounts choose nothing (see below)\n"
         "  --verbose           describe every request on stderr\n",
         out);
+    std::fputs("\nMagic amounts choose a payment's course (amounts below 7000.00 never do):\n", out);
+    for (const ecrsim::MagicRow& row : ecrsim::magic_table()) {
+        std::fprintf(out, "  %-9s ", row.amounts);
+        for (const char* p = row.outcome; *p != '\0'; ++p)
+            std::fputs(*p == '\n' ? "\n            " : std::string(1, *p).c_str(), out);
+        std::fputc('\n', out);
+    }
 }
 
 bool parse_endpoint(const std::string& text, std::string* host, uint16_t* port)
@@ -143,6 +151,8 @@ int main(int argc, char** argv)
             }
             replay = next;
             ++i;
+        } else if (a == "--no-magic") {
+            opt.magic = false;
         } else if (a == "--verbose" || a == "-v") {
             verbose = true;
         } else {
