@@ -7,7 +7,7 @@ ensure_deps() {
   command -v g++ >/dev/null || need+=(g++)
   dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-  for p in libcli11-dev nlohmann-json3-dev; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
+  for p in libcli11-dev nlohmann-json3-dev libboost-dev; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
   if [ "${1:-}" = tests ]; then
     command -v clang++ >/dev/null || need+=(clang)
     dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
