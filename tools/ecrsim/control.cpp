@@ -41,7 +41,7 @@ json plan_json(const Plan& p)
 {
     json messages = json::array();
     for (const std::string& m : p.messages)
-        messages.push_back(ecrcli::cp1251_to_utf8(m));
+        messages.push_back(ecrcli::cp1251_to_utf8(el::redacted_text(m)));  // a card number typed into a text
     json j = {{"code", p.code},
               {"delay_ms", p.delay_ms},
               {"wait_notices", p.wait_notices},
