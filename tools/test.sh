@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 . tools/ensure-deps.sh
 ensure_deps tests
 ensure_i386_exec
+# The browser console's test runs in headless Chromium; without one it is skipped.
+ensure_browser || true
 
 jobs=${ECR_TEST_JOBS:-16}
 for preset in i386 native; do

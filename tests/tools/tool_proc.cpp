@@ -202,6 +202,12 @@ Simulator::Simulator(const std::vector<std::string>& options, const std::string&
                 m_tty = rest.substr(4);
             else
                 m_port = static_cast<unsigned>(std::atoi(rest.substr(rest.rfind(':') + 1).c_str()));
+            // "ecrsim control on http://127.0.0.1:PORT/" comes first when asked for.
+            static const std::string kControl = "ecrsim control on http://";
+            const size_t c = out.find(kControl);
+            if (c != std::string::npos && c < at)
+                m_control_port = static_cast<unsigned>(
+                    std::atoi(out.c_str() + out.find(':', c + kControl.size()) + 1));
             return;
         }
         if (!m_proc->running() || now_ms() > deadline)

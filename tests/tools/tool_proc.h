@@ -69,6 +69,8 @@ public:
     const std::string& link() const { return m_link; }  // "tcp", "udp" or "pty"
     unsigned port() const { return m_port; }
     const std::string& tty() const { return m_tty; }
+    // The port of the control API (--control), 0 when it has none.
+    unsigned control_port() const { return m_control_port; }
     // The ecrcli connection options that reach this simulator.
     std::vector<std::string> cli_link() const;
     Process& process() { return *m_proc; }
@@ -77,6 +79,7 @@ private:
     std::string m_link;
     unsigned m_port = 0;
     std::string m_tty;
+    unsigned m_control_port = 0;
     std::unique_ptr<Process> m_proc;
 };
 

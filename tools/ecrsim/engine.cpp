@@ -1,6 +1,7 @@
 #include "ecrsim/engine.h"
 
 #include "Logging/redact.h"
+#include "ecrcli/report.h"
 #include "compat/compat.h"
 #include "sim/frame.h"
 
@@ -157,23 +158,6 @@ const char* op_title(const std::string& op)
 
 }  // namespace
 
-bool parse_fault(const std::string& name, Fault* out)
-{
-    if (name == "bad-lrc")
-        *out = Fault::BadLrc;
-    else if (name == "drop-ack")
-        *out = Fault::DropAck;
-    else if (name == "silence")
-        *out = Fault::Silence;
-    else if (name == "close")
-        *out = Fault::Close;
-    else if (name == "none")
-        *out = Fault::None;
-    else
-        return false;
-    return true;
-}
-
 std::string to_cp1251(const std::string& utf8)
 {
     std::string out;
@@ -219,6 +203,121 @@ std::string to_cp1251(const std::string& utf8)
 }
 
 // ---------------------------------------------------------------------------
+// Wire events: each frame decoded into a short label, both masked as the
+// library masks its log.
+
+namespace {
+
+std::string hex_of(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (unsigned char c : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+// Printable UTF-8 of a masked CP1251 text: separators shown as " | ".
+std::string label_text(const std::string& cp1251, size_t max)
+{
+    std::string t;
+    for (char c : cp1251.substr(0, max)) {
+        if (c == kFs)
+            t += " | ";
+        else if (static_cast<unsigned char>(c) < 0x20)
+            t += '.';
+        else
+            t += c;
+    }
+    if (cp1251.size() > max)
+        t += "...";
+    return ecrcli::cp1251_to_utf8(t);
+}
+
+// "PUR10. amount 12.34", "PUR12. code 00 card 4111********1111 amount 12.34", ...
+std::string describe(const std::string& msg, bool from_ecr)
+{
+    if (msg.size() < 6)
+        return label_text(msg, 40);
+    const std::string head = msg.substr(0, 6);
+    const std::string num = msg.substr(3, 2);
+    const std::vector<std::string> f = split_fields(msg.substr(6));
+    const std::string code = upper3(msg);
+    if (from_ecr) {
+        if (num == "10" && (is_sale(code) || is_refund(code) || code == "AUH" || code == "VID")) {
+            std::string l = head + " amount " + money(minor_units(field(f, 2)));
+            if (minor_units(field(f, 3)) != 0)
+                l += " + " + money(minor_units(field(f, 3)));
+            return l;
+        }
+        if (num == "10" && (code == "VOD" || code == "PVD"))
+            return head + " void of invoice " + std::to_string(std::atoi(msg.substr(6, 6).c_str()));
+        if (msg.size() == 6 && (num == "13" || num == "15" || num == "12"))
+            return head + " confirmation";
+        return head + (msg.size() > 6 ? " " + label_text(msg.substr(6), 30) : std::string());
+    }
+    if (num == "00")
+        return head + " wait notice " + std::to_string(std::atoi(msg.substr(6, 2).c_str())) + " min";
+    if (code == "SMS")
+        return head + " message \"" + label_text(field(f, 0), 40) + "\"";
+    if (num == "11" && msg.size() <= 7)
+        return head + " first answer";
+    if (f.size() > 6 && field(f, 0).size() == 2) {
+        std::string l = head + " code " + field(f, 0);
+        if (!field(f, 5).empty())
+            l += " card " + field(f, 5);
+        return l + " amount " + money(minor_units(field(f, 3)));
+    }
+    return head + (msg.size() > 6 ? " " + label_text(msg.substr(6), 30) : std::string());
+}
+
+WireEvent frame_event(std::string msg, bool from_ecr, bool bad_check)
+{
+    el::redact_message(&msg[0], msg.size(), !from_ecr);
+    WireEvent ev;
+    ev.t_ms = GetTickCount();
+    ev.dir = from_ecr ? "ecr" : "term";
+    ev.kind = "frame";
+    ev.label = describe(msg, from_ecr);
+    std::string f = sim::frame(msg);
+    if (bad_check)
+        f.back() ^= 0x55;
+    ev.hex = hex_of(f);
+    return ev;
+}
+
+WireEvent mark(const char* kind, const char* dir, const std::string& label, const std::string& anomaly = std::string())
+{
+    WireEvent ev;
+    ev.t_ms = GetTickCount();
+    ev.dir = dir;
+    ev.kind = kind;
+    ev.label = label;
+    ev.anomaly = anomaly;
+    if (ev.kind == "ack")
+        ev.hex = "06";
+    return ev;
+}
+
+// Whether a request's course comes from a plan of its own (payments) rather
+// than from the standing rule (settlements, reports, service requests).
+bool takes_plan(const std::string& code) { return !is_settlement(code) && code != "XRP" && code != "PNG"; }
+
+long long request_amount(const std::string& code, const std::string& req)
+{
+    if (!(is_sale(code) || is_refund(code) || code == "AUH" || code == "VID"))
+        return 0;
+    return minor_units(field(split_fields(req.substr(req.size() > 6 ? 6 : req.size())), 2));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 
 struct Engine::Session {
     struct Item {
@@ -236,25 +335,168 @@ struct Engine::Session {
     bool stopped = false;
     uint64_t last_activity = GetTickCount();
 
-    Session(Engine& engine, ByteLink& l, const std::atomic<bool>* s) : e(engine), link(l), stop(s) {}
+    // The course of the request being handled, and how far it has come.
+    Plan plan;
+    Step step = Step::Ack;
+    bool recording;  // wire events go to the director
+
+    Session(Engine& engine, ByteLink& l, const std::atomic<bool>* s)
+        : e(engine), link(l), stop(s), plan(engine.m_dir.standing()), recording(engine.m_dir.recording())
+    {
+    }
 
     const Options& opt() const { return e.m_opt; }
+    Director& dir() { return e.m_dir; }
     // The card number of the final responses: the configured one in full (as
     // a terminal may send it) or an already masked one.
-    std::string card_number() const { return opt().pan.empty() ? std::string(kPan) : opt().pan; }
+    std::string card_number() const { return plan.pan.empty() ? std::string(kPan) : plan.pan; }
+
+    bool fault_on(Fault f) const { return plan.fault == f && step >= plan.fault_step; }
+
+    void emit(WireEvent ev)
+    {
+        if (recording)
+            dir().emit(std::move(ev));
+    }
+
+    // The request has come to step s.  False when the plan's silence or
+    // hang-up starts here: the request gets nothing more.
+    bool enter(Step s)
+    {
+        step = s;
+        if (plan.fault == Fault::None || plan.fault_step != s)
+            return true;
+        const bool ends = plan.fault == Fault::Silence || plan.fault == Fault::Close;
+        const std::string what = plan.fault == Fault::Close     ? "terminal hangs up"
+                                 : plan.fault == Fault::Silence ? "terminal goes silent"
+                                                                : std::string("fault ") + fault_name(plan.fault) + " from here";
+        emit(mark("note", "none", what, std::string("fault ") + fault_name(plan.fault) + " at " + step_name(s)));
+        if (plan.fault == Fault::Close) {
+            link.hang_up();
+            gone = true;
+        }
+        return !ends;
+    }
+
+    void show(const std::string& request, const char* what, long long amount)
+    {
+        TerminalState st;
+        st.busy = true;
+        st.request = request;
+        st.step = what;
+        st.amount = amount;
+        dir().set_state(st);
+        emit(mark("state", "none", std::string(what) + (amount != 0 ? " " + money(amount) : std::string())));
+    }
+
+    void show_idle()
+    {
+        dir().set_state(TerminalState());
+        emit(mark("state", "none", "idle"));
+    }
+
+    void show_final(const std::string& request, long long amount, const std::string& response, const std::string& pan)
+    {
+        TerminalState st;
+        st.busy = true;
+        st.request = request;
+        st.step = "final";
+        st.amount = amount;
+        st.response = response;
+        st.pan = pan;
+        dir().set_state(st);
+        emit(mark("state", "none", (response == "00" ? "approved " : "declined " + response + " ") + pan));
+    }
+
+    bool wait_notice(const std::string& code, int minutes)
+    {
+        return answer(code + "00." + digits(static_cast<unsigned>(minutes) % 100, 2), "the wait notice");
+    }
+
+    bool message(const std::string& text) { return answer("SMS10." + text + kFs + "0", "the text message"); }
+
+    // The payment is held for ms: false when a frame of the cash register
+    // (an abort, an interrupt, a new request) ends it first, or the link goes.
+    bool hold(unsigned ms, const std::string& code)
+    {
+        const uint64_t deadline = GetTickCount() + ms;
+        for (;;) {
+            if (!items.empty() && items.front().kind == Item::Frame) {
+                e.trace(code + ": payment given up for " + items.front().data.substr(0, 6));
+                return false;
+            }
+            if (!items.empty()) {
+                items.pop_front();
+                continue;
+            }
+            const uint64_t now = GetTickCount();
+            if (now >= deadline)
+                return true;
+            if (!pump(deadline - now > 100 ? 100 : static_cast<int>(deadline - now)))
+                return false;
+        }
+    }
+
+    // The payment waits, as a terminal waits for its card holder, until a
+    // decision comes through the control API.  The cash register's own time
+    // limits go on running; wait notices and messages asked for meanwhile go
+    // out at once.  False when the payment ends without a final response.
+    bool await_decision(const std::string& code, long long amount)
+    {
+        constexpr unsigned kLimitMs = 30 * 60 * 1000;  // then the terminal gives up
+        const uint64_t deadline = GetTickCount() + kLimitMs;
+        show(code, "decision", amount);
+        emit(mark("pause", "none", "waiting for a decision"));
+        for (;;) {
+            Decision d;
+            if (dir().take_decision(&d)) {
+                switch (d.kind) {
+                case Decision::Approve:
+                case Decision::Decline:
+                    plan.code = d.kind == Decision::Approve ? "00" : d.code;
+                    return true;
+                case Decision::Silence:
+                case Decision::Close:
+                    plan.fault = d.kind == Decision::Close ? Fault::Close : Fault::Silence;
+                    plan.fault_step = Step::Final;
+                    return true;  // enter(Step::Final) carries it out
+                case Decision::Wait:
+                    if (!wait_notice(code, d.minutes))
+                        return false;
+                    break;
+                case Decision::Message:
+                    if (!message(d.text))
+                        return false;
+                    break;
+                }
+                continue;
+            }
+            if (GetTickCount() >= deadline) {
+                e.trace(code + ": no decision came");
+                return false;
+            }
+            if (!hold(100, code))
+                return false;
+        }
+    }
 
     void parse(const char* p, size_t n)
     {
         parser.feed(p, n, [this](sim::FrameParser::Kind kind, std::string data) {
             switch (kind) {
             case sim::FrameParser::Kind::Frame:
+                if (recording)
+                    emit(frame_event(data, true, false));
                 items.push_back(Item{Item::Frame, std::move(data)});
                 break;
             case sim::FrameParser::Kind::Ack:
+                emit(mark("ack", "ecr", "ACK"));
                 items.push_back(Item{Item::Ack, std::move(data)});
                 break;
             case sim::FrameParser::Kind::BadCheck:
             case sim::FrameParser::Kind::TooLong:
+                emit(mark("frame", "ecr", kind == sim::FrameParser::Kind::TooLong ? "frame without an end" : "frame",
+                          kind == sim::FrameParser::Kind::TooLong ? "too long" : "bad check byte"));
                 items.push_back(Item{Item::BadFrame, std::move(data)});
                 break;
             case sim::FrameParser::Kind::Raw:
@@ -318,7 +560,7 @@ struct Engine::Session {
 
     bool send_raw(const std::string& bytes)
     {
-        if (opt().fault == Fault::Silence)
+        if (fault_on(Fault::Silence))
             return true;
         return link.write_bytes(bytes);
     }
@@ -326,15 +568,26 @@ struct Engine::Session {
     bool send_frame(const std::string& msg)
     {
         std::string f = sim::frame(msg);
-        if (opt().fault == Fault::BadLrc)
+        const bool bad = fault_on(Fault::BadLrc);
+        if (bad)
             f.back() ^= 0x55;
+        if (recording && !fault_on(Fault::Silence)) {
+            WireEvent ev = frame_event(msg, false, bad);
+            if (bad)
+                ev.anomaly = "bad check byte (fault)";
+            emit(std::move(ev));
+        }
         return send_raw(f);
     }
 
     bool send_ack()
     {
-        if (opt().fault == Fault::DropAck)
+        if (fault_on(Fault::DropAck)) {
+            emit(mark("note", "none", "ACK withheld", "fault drop-ack"));
             return true;
+        }
+        if (!fault_on(Fault::Silence))
+            emit(mark("ack", "term", "ACK"));
         return send_raw(std::string(1, kAck));
     }
 
@@ -463,8 +716,10 @@ struct Engine::Session {
     {
         const std::string code = upper3(req);
         const std::vector<std::string> f = split_fields(req.substr(req.size() > 6 ? 6 : req.size()));
-        if (!answer(code + "11.", "the first answer"))
+        const long long amount = request_amount(code, req);
+        if (!answer(code + "11.", "the first answer") || !enter(Step::First))
             return;
+        show(code, "card", amount);
         if (code == "PCC") {
             // Card belonging notice: the card is one of ours.
             if (!pause(kGapMs) || !send_frame(std::string("PCC12.33") + kFs + "1") || !await_ack("the card notice"))
@@ -476,30 +731,22 @@ struct Engine::Session {
             }
             send_ack();
         }
-        if (opt().wait_notice_min >= 0 &&
-            !answer(code + "00." + digits(static_cast<unsigned>(opt().wait_notice_min) % 100, 2), "the wait notice"))
-            return;
-        if (!opt().sms.empty() && !answer(std::string("SMS10.") + opt().sms + kFs + "0", "the text message"))
-            return;
-        if (opt().delay_ms > 0) {
-            // Requests that come meanwhile (abort, interrupt) end this payment.
-            const uint64_t deadline = GetTickCount() + opt().delay_ms;
-            for (;;) {
-                if (!items.empty() && items.front().kind == Item::Frame) {
-                    e.trace(code + ": payment given up for " + items.front().data.substr(0, 6));
-                    return;
-                }
-                if (!items.empty()) {
-                    items.pop_front();
-                    continue;
-                }
-                const uint64_t now = GetTickCount();
-                if (now >= deadline)
-                    break;
-                if (!pump(deadline - now > 100 ? 100 : static_cast<int>(deadline - now)))
-                    return;
-            }
+        for (int minutes : plan.wait_notices)
+            if (!wait_notice(code, minutes))
+                return;
+        for (const std::string& text : plan.messages)
+            if (!message(text))
+                return;
+        if (plan.delay_ms > 0) {
+            show(code, "pin", amount);
+            emit(mark("pause", "none", "terminal works " + std::to_string(plan.delay_ms) + " ms"));
+            if (!hold(plan.delay_ms, code))
+                return;
         }
+        if (plan.decide && !await_decision(code, amount))
+            return;
+        if (!enter(Step::Final))
+            return;
 
         // Decide the outcome against the journal.
         JournalEntry en;
@@ -521,7 +768,7 @@ struct Engine::Session {
                 if (orig == nullptr) {
                     en.response = "25";  // no such transaction
                 } else {
-                    en.response = opt().code;
+                    en.response = plan.code;
                     en.pan = orig->pan;
                     en.amount = code == "PVD" ? minor_units(field(f, 1)) : orig->amount;
                     if (en.amount > orig->amount)
@@ -532,15 +779,15 @@ struct Engine::Session {
                 tot = e.totals_locked();
                 en.amount = tot.net();
             } else if (code == "BAL") {
-                en.response = opt().code;
+                en.response = plan.code;
                 en.pan = card_number();
                 en.amount = 123456;  // the balance, in minor units
             } else if (code == "RDC" && req.substr(3, 3) == "14.") {
-                en.response = opt().code;
+                en.response = plan.code;
                 en.pan = card_number();
                 en.amount = minor_units(field(f, 1));
             } else if (is_sale(code) || is_refund(code) || code == "AUH" || code == "VID") {
-                en.response = opt().code;
+                en.response = plan.code;
                 en.pan = card_number();
                 en.ecr_num = static_cast<unsigned>(std::atoi(field(f, 0).c_str()));
                 en.receipt_num = std::strtoull(field(f, 1).c_str(), nullptr, 10);
@@ -579,6 +826,19 @@ struct Engine::Session {
             final = code + (code == "PCC" ? "14." : "12.") + standard_fields(en, settlement ? &tot : nullptr,
                                                                               totals_in_message);
         }
+        // The terminal's display shows the outcome; the payment counts once
+        // its final response has gone out, confirmed or not.
+        const std::string shown_pan = el::masked_pan(en.pan);
+        bool confirmed = false;
+        const bool counts = takes_plan(code);
+        struct Done {
+            std::function<void()> f;
+            ~Done() { f(); }
+        } done{[&] {
+            if (counts)
+                dir().payment_done(code, en.response, shown_pan, en.amount, confirmed);
+        }};
+        show_final(code, en.amount, en.response, shown_pan);
         if (!answer(final, "the final response"))
             return;
         std::string conf;
@@ -591,7 +851,10 @@ struct Engine::Session {
             e.trace(code + ": another frame came instead of the confirmation");
             return;
         }
+        if (!enter(Step::Confirm))
+            return;
         send_ack();
+        confirmed = true;
 
         en.pan = el::masked_pan(en.pan);  // the journal keeps no full card number
         std::lock_guard<std::mutex> lk(e.m_mu);
@@ -692,7 +955,7 @@ struct Engine::Session {
     {
         const std::string num = req.substr(3, 3);
         const std::string body = req.substr(req.size() > 6 ? 6 : req.size());
-        const std::string track_pan = opt().pan.empty() ? std::string("4111111111111111") : opt().pan;
+        const std::string track_pan = plan.pan.empty() ? std::string("4111111111111111") : plan.pan;
         const std::string track1 = "B" + track_pan + "^TEST/CARDHOLDER^2712101";
         const std::string track2 = track_pan + "=27121011234567890";
         const std::string disc2 = "7770001234567890=30121";
@@ -739,18 +1002,28 @@ struct Engine::Session {
             ++e.m_handled;
         }
         e.trace("request " + req.substr(0, req.size() < 6 ? req.size() : 6));
-        if (opt().fault == Fault::Close) {
-            link.hang_up();
-            gone = true;
-            return;
-        }
-        if (opt().fault == Fault::Silence)
+        const std::string code = upper3(req);
+        const std::string num = req.size() >= 6 ? req.substr(3, 3) : std::string();
+        const bool payment = req.size() >= 6 && is_transaction_request(code, req);
+        plan = payment && takes_plan(code) ? dir().plan_for(request_amount(code, req)) : dir().standing();
+        if (payment && !plan.origin.empty() && plan.origin != "command line")
+            e.trace(code + ": course set by the " + plan.origin);
+        struct Idle {
+            Session* s;
+            bool on;
+            ~Idle()
+            {
+                if (on)
+                    s->show_idle();
+            }
+        } idle{this, payment};
+        if (payment)
+            show(code, "request", request_amount(code, req));
+        if (!enter(Step::Ack))
             return;
         send_ack();
         if (req.size() < 6)
             return;
-        const std::string code = upper3(req);
-        const std::string num = req.substr(3, 3);
         if (code == "PNG") {
             // The library reads the first answer of every payment request, the
             // ping's included; no final response follows.
@@ -821,7 +1094,35 @@ struct Engine::Session {
 
 // ---------------------------------------------------------------------------
 
-Engine::Engine(Options options) : m_opt(std::move(options)) {}
+Plan Engine::plan_of(const Options& o)
+{
+    Plan p;
+    p.code = o.code;
+    p.delay_ms = o.delay_ms;
+    if (o.wait_notice_min >= 0)
+        p.wait_notices.push_back(o.wait_notice_min);
+    if (!o.sms.empty())
+        p.messages.push_back(o.sms);
+    p.fault = o.fault;
+    p.fault_step = Step::Ack;
+    p.pan = o.pan;
+    return p;
+}
+
+Engine::Engine(Options options)
+    : m_opt(std::move(options)),
+      m_own_director(new Director(plan_of(m_opt), m_opt.magic)),
+      m_dir(*m_own_director)
+{
+}
+
+Engine::Engine(Options options, Director& director) : m_opt(std::move(options)), m_dir(director) {}
+
+void Engine::clear_journal()
+{
+    std::lock_guard<std::mutex> lk(m_mu);
+    m_journal.clear();
+}
 
 void Engine::set_trace(std::function<void(const std::string&)> trace)
 {

@@ -5,23 +5,15 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ecrsim/director.h"
 #include "ecrsim/link.h"
 
 namespace ecrsim {
-
-enum class Fault {
-    None,
-    BadLrc,   // every frame the terminal sends carries a wrong check byte
-    DropAck,  // frames are answered but never acknowledged
-    Silence,  // nothing is ever sent
-    Close,    // the terminal hangs up when a request arrives (TCP)
-};
-// "bad-lrc", "drop-ack", "silence", "close"; false for an unknown name.
-bool parse_fault(const std::string& name, Fault* out);
 
 struct Options {
     std::string code = "00";     // response code of payments (two digits)
@@ -29,7 +21,8 @@ struct Options {
     int wait_notice_min = -1;    // >= 0: send a wait notice with these minutes first
     std::string sms;             // non-empty: send this text message before the final response
     std::string pan;             // card number of responses and tracks, sent in full (empty: a masked one)
-    Fault fault = Fault::None;
+    Fault fault = Fault::None;   // from the request on, for every request
+    bool magic = true;           // magic amounts choose their payment's course
     unsigned ack_timeout_ms = 10000;      // wait for the cash register's ACK of a frame
     unsigned confirm_timeout_ms = 60000;  // wait for the confirmation of a final response
 };
@@ -65,6 +58,11 @@ std::string to_cp1251(const std::string& utf8);
 class Engine {
 public:
     explicit Engine(Options options = Options());
+    // An engine whose course the director decides (it outlives the engine);
+    // the options then give only the time limits.
+    Engine(Options options, Director& director);
+    // The command line's options as a standing rule.
+    static Plan plan_of(const Options& options);
 
     enum class End { PeerGone, Stopped, Idle };
     // Serves one link until the peer goes away, *stop turns true, or (when
@@ -73,6 +71,9 @@ public:
     End serve(ByteLink& link, const std::atomic<bool>* stop, unsigned idle_exit_ms = 0);
 
     std::vector<JournalEntry> journal() const;
+    // Forgets the stored transactions (invoice numbers go on counting).
+    void clear_journal();
+    Director& director() { return m_dir; }
     Totals totals() const;
     unsigned requests_handled() const;
     // Called with one line for every request handled and every problem seen.
@@ -86,6 +87,8 @@ private:
     Totals totals_locked() const;
 
     Options m_opt;
+    std::unique_ptr<Director> m_own_director;
+    Director& m_dir;
     mutable std::mutex m_mu;
     std::vector<JournalEntry> m_journal;
     unsigned m_next_invoice = 1;

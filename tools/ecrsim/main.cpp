@@ -1,6 +1,7 @@
 // ecrsim: a card-payment terminal simulator for the cash-register library.
 // Listens on TCP, UDP or a pseudo-terminal and answers every request the way
 // a terminal does, or plays back the terminal's side of a recorded log.
+#include "ecrsim/control.h"
 #include "ecrsim/engine.h"
 #include "ecrsim/link.h"
 #include "ecrsim/replay.h"
@@ -36,8 +37,18 @@ void usage(FILE* out)
         "                      the journal and every output keep it masked\n"
         "  --once              exit after one connection (UDP: after a quiet second)\n"
         "  --replay LOGFILE    play the terminal's side of the exchange recorded in LOGFILE\n"
+        "  --control [HOST:]PORT  serve the control API and the browser console over HTTP\n"
+        "                      (HOST defaults to 127.0.0.1; see ecrsim(1))\n"
+        "  --no-magic          amounts choose nothing (see below)\n"
         "  --verbose           describe every request on stderr\n",
         out);
+    std::fputs("\nMagic amounts choose a payment's course (amounts below 7000.00 never do):\n", out);
+    for (const ecrsim::MagicRow& row : ecrsim::magic_table()) {
+        std::fprintf(out, "  %-9s ", row.amounts);
+        for (const char* p = row.outcome; *p != '\0'; ++p)
+            std::fputs(*p == '\n' ? "\n            " : std::string(1, *p).c_str(), out);
+        std::fputc('\n', out);
+    }
 }
 
 bool parse_endpoint(const std::string& text, std::string* host, uint16_t* port)
@@ -75,6 +86,9 @@ int main(int argc, char** argv)
     ecrsim::Options opt;
     bool once = false, verbose = false;
     std::string replay;
+    std::string control_host = "127.0.0.1";
+    uint16_t control_port = 0;
+    bool control = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -143,6 +157,15 @@ int main(int argc, char** argv)
             }
             replay = next;
             ++i;
+        } else if (a == "--control") {
+            if (next == nullptr || !parse_endpoint(next, &control_host, &control_port)) {
+                std::fprintf(stderr, "ecrsim: --control needs [HOST:]PORT\n");
+                return 2;
+            }
+            control = true;
+            ++i;
+        } else if (a == "--no-magic") {
+            opt.magic = false;
         } else if (a == "--verbose" || a == "-v") {
             verbose = true;
         } else {
@@ -152,6 +175,10 @@ int main(int argc, char** argv)
         }
     }
 
+    if (control && !replay.empty()) {
+        std::fprintf(stderr, "ecrsim: --control does not go with --replay\n");
+        return 2;
+    }
     std::vector<ecrsim::ReplayStep> steps;
     if (!replay.empty()) {
         std::string err;
@@ -173,6 +200,17 @@ int main(int argc, char** argv)
     if (!link) {
         std::fprintf(stderr, "ecrsim: %s\n", err.c_str());
         return 1;
+    }
+    ecrsim::Director director(ecrsim::Engine::plan_of(opt), opt.magic);
+    ecrsim::Engine engine(opt, director);
+    std::unique_ptr<ecrsim::ControlServer> server;
+    if (control) {
+        server = ecrsim::ControlServer::start(control_host, control_port, engine, director, &err);
+        if (!server) {
+            std::fprintf(stderr, "ecrsim: %s\n", err.c_str());
+            return 1;
+        }
+        std::printf("ecrsim control on %s\n", server->url().c_str());
     }
     std::printf("ecrsim listening on %s\n", link->describe().c_str());
     std::fflush(stdout);
@@ -197,12 +235,12 @@ int main(int argc, char** argv)
         }
     }
 
-    ecrsim::Engine engine(opt);
     if (verbose)
         engine.set_trace([](const std::string& line) { std::fprintf(stderr, "ecrsim: %s\n", line.c_str()); });
     while (!g_stop.load()) {
         if (!link->wait_peer(-1, &g_stop))
             break;
+        director.count_connection();
         const unsigned idle = once && kind == ecrsim::LinkKind::Udp ? 1000 : 0;
         const ecrsim::Engine::End end = engine.serve(*link, &g_stop, idle);
         if (end == ecrsim::Engine::End::Stopped)
