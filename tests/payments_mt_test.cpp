@@ -348,13 +348,10 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
     paytest::script_refused(t, "SLR10.", "SLR12.");
     connect(t);
     static std::atomic<bool> thrown{false};
-    {
-        std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
-        ecr->m_OnTrxComplete = [](unsigned long) {
-            thrown = true;
-            throw std::runtime_error("boom");
-        };
-    }
+    OnTrxComplete([](unsigned long) {
+        thrown = true;
+        throw std::runtime_error("boom");
+    });
     support::LogCapture log("payexc", true);
     PosPurchase(1.0, 0);
     const uint64_t deadline = GetTickCount() + 10000;
@@ -397,7 +394,9 @@ TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
     unsigned short belong = 9;
     EXPECT_EQ(ecr->get_CardBelong(&belong), 0);
     EXPECT_EQ(belong, 2);
-    EXPECT_STREQ(ecr->m_LastReport.OpTag, "PCC");
+    char tag[8] = {};
+    EXPECT_EQ(get_LastTrxOpTag(tag), 0);
+    EXPECT_STREQ(tag, "PCC");
     EXPECT_EQ(ecr->get_CardBelong(nullptr), 1);
 
     // No valid answer ("34" instead of "33"): the flow ends with 20.
