@@ -96,6 +96,8 @@ public:
     ECRBRIDGE_API static unsigned long ThreadFunc(void* object);
     ECRBRIDGE_API HRESULT Transaction();
     ECRBRIDGE_API void ClearBuffers();
+    // The state word, the end of this thread's claim of the link, then the
+    // completion callback: nothing of the handle is touched after it.
     ECRBRIDGE_API HRESULT Fire_OnTrxComplete(unsigned long result);
     ECRBRIDGE_API HRESULT Fire_OnMsgReceived(char const* text);
     ECRBRIDGE_API unsigned int get_State();
@@ -243,26 +245,49 @@ public:
     std::string link_name();
 
     // ---- the link's owner (link_owner.cpp, link_claim.h) -------------------
-    // A ticket for the claim; 0 when another operation holds the link (or
-    // the object is closing).
-    unsigned long ClaimLink();
-    // Ends the claim of the ticket; nothing when it has ended already.
-    void ReleaseLink(unsigned long ticket);
-    // The payment has read its last message and written its outcome: the
-    // link is free before the application is told, so that it may start the
-    // next operation from any thread as soon as its callback runs.
-    void LinkDoneReading();
-    // Stops a payment of another thread (as CancelPurch does) and waits until
-    // it has released the link.  On the owner's thread while it still reads
-    // (its message callback): false, nothing can be waited.
+    // Claims the link for the calling thread; false while another operation
+    // holds it or the object is closing (nothing is waited for).
+    bool ClaimLink();
+    // Ends this thread's claim; nothing when it has ended already (a payment
+    // lets go before its completion callback).
+    void ReleaseLink();
+    // Raises the interrupt flag (as CancelPurch does) and waits, bounded,
+    // until the link is free.  False on the owner's own thread (a callback of
+    // the running operation) and when the bound passed.
     bool StopAndWaitForLink();
-    // The end of an operation on the link: the state word, the link let go
-    // (LinkDoneReading), then the completion callback.  Nothing of the handle
-    // may be touched after it.
-    HRESULT CompleteOnLink(unsigned long result);
-    HRESULT TellCompletion(unsigned long result, bool releaseLink);
-    // True on the thread of the operation that holds the link (its callbacks).
-    bool InsideOwnOperation();
+    // destroy_object: no new claim from now on.  False (nothing changed) on
+    // the thread of the operation that holds the link.
+    bool RefuseNewClaims();
+
+    // What another thread may ask of the running payment.
+    enum class LinkRequest : uint8_t { None, Interrupt, Abort };
+    // Interrupt or abort: posted to a running payment, which runs it on its
+    // own link; after an interruptible or abortable operation has ended, run
+    // here under a claim like any service call.
+    HRESULT RunControl(LinkRequest kind);
+    // The control exchange itself, on the claimed link; inPayment when the
+    // payment that owns the link runs it for another thread.
+    HRESULT ControlExchange(LinkRequest kind, bool inPayment);
+
+    // ---- the transaction in steps (worker.cpp) -----------------------------
+    // How the reading of a payment ended.
+    struct Reading {
+        int final = 0;               // FinalStep of the last read
+        bool deskStopped = false;    // the cash register stopped it (flag or control)
+        LinkRequest control = LinkRequest::None;  // the control its owner ran
+        bool terminalStopped = false;             // ... and the terminal accepted it
+    };
+    // The request; false when the transaction ended there (concluded).
+    bool SendRequest(PosHandle* handle, Reading& reading);
+    // Reads until the final response, the cash register's stop or the budget's end.
+    void ReadUntilFinal(Reading& reading);
+    // The owner's check at its wait: a control another thread posted runs here.
+    void ServePostedControl(Reading& reading);
+    // The one place that decides the result, the outcome and the record of a
+    // payment's reading; the last report is set, the caller completes.
+    unsigned long Conclude(const Reading& reading);
+    // The flag lowered, the link let go, the application told.
+    void Finish(unsigned long result);
 
     // ---- state (plain data; the exported functions and the worker use it) --
     std::mutex m_CallbackLock;
@@ -302,15 +327,22 @@ public:
     std::string m_Version;
     std::atomic<unsigned int> m_State{0};  // read by OnTRX from any thread
     std::mutex m_StateLock;
+    // m_LinkLock guards the one owner of the terminal link and what other
+    // threads ask of it: which thread holds the link (every exchange runs on
+    // that thread only), the operation it runs, a posted control and its
+    // answer; and the transport's handle while PosClose frees it, so that a
+    // control raising the interrupt flag never touches a freed handle.
     std::mutex m_LinkLock;
-    std::condition_variable m_LinkFree;
-    std::thread::id m_LinkOwner;
-    int m_LinkDepth = 0;
-    bool m_LinkReading = false;
-    unsigned long m_LinkTicket = 0;  // of the current outermost claim
-    std::atomic<bool> m_Closing{false};        // destroy_object has begun: nothing new starts
-    std::atomic<bool> m_TerminalStopped{false};
-    std::atomic<uint16_t> m_LastOp{0};  // operation of m_Param, read by the controls from any thread // the terminal accepted an abort or interrupt
+    std::condition_variable m_LinkChanged;   // the link let go, a control taken back
+    std::thread::id m_LinkOwner;             // none: the link is free
+    bool m_LinkClosing = false;              // destroy_object has begun: nothing new starts
+    bool m_LinkServes = false;               // the owner is a payment that runs posted controls
+    bool m_LinkMsgFlagged = false;           // the payment's terminal flagged a text message
+    uint16_t m_LinkOp = 0;                   // operation of m_Param, for the controls' checks
+    LinkRequest m_LinkRequest = LinkRequest::None;  // posted, not yet taken back
+    bool m_LinkServed = false;               // the owner ran the posted control
+    bool m_LinkAnswered = false;             // ... and m_LinkAnswer is its result
+    HRESULT m_LinkAnswer = 0;
     std::string m_UnixTTY;
     char m_InfoText[256] = {};  // text of the last PosGetInfo, handed out by pointer
 };

@@ -51,7 +51,7 @@ HRESULT CVarkoClass2017::PosClose()
         return E_FAIL;
     }
     // Closing is an operation on the link like any other; the controls that
-    // touch the handle from other threads do so under m_LinkLock.
+    // raise the handle's flag from other threads do so under m_LinkLock.
     LinkClaim claim(*this);
     if (!claim)
         return E_FAIL;

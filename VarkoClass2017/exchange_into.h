@@ -14,15 +14,10 @@ namespace {
 template <class Record, class Exchange>
 HRESULT exchange_into(CVarkoClass2017& ecr, Record& record, Exchange exchange)
 {
-    LinkClaim claim(ecr);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = ecr.m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    std::memset(&record, 0, sizeof(record));
-    return exchange(handle, &record) == SE_OK ? 0 : E_FAIL;
+    return on_link(ecr, [&](PosHandle* handle) -> HRESULT {
+        std::memset(&record, 0, sizeof(record));
+        return exchange(handle, &record) == SE_OK ? 0 : E_FAIL;
+    });
 }
 
 }  // namespace

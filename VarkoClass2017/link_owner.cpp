@@ -1,67 +1,120 @@
-// The link's owner and the stop-and-wait of PosClose and destroy_object.
+// The one owner of the terminal link.  An operation claims the link for its
+// whole run and is the only thread that writes or reads it; another user is
+// refused at once.  Cancel, interrupt, abort, PosClose and destroy_object do
+// not touch the link of a running operation: they raise the interrupt flag
+// (whose wake-up ends the owner's wait) and wait, bounded, for the owner.
+#include <chrono>
+
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "protocol/pos_handle.h"
 
-unsigned long CVarkoClass2017::ClaimLink()
+namespace {
+
+// The longest an owner may keep the link once the flag is raised: a control
+// exchange it runs (20 s for the ACK, then the response time-out), the
+// confirmation of a final response already read, a card read's own wait.
+std::chrono::steady_clock::time_point control_deadline(const PosHandle* handle)
+{
+    const unsigned response_s = handle != nullptr ? handle->response_timeout : 40;
+    const unsigned packet_s = handle != nullptr ? handle->packet_timeout : 5;
+    const unsigned seconds = 20 + 2 * response_s + 2 * packet_s + 100;
+    return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+}
+
+bool interruptible(uint16_t op) { return op == 18 || op == 19 || op == 44; }
+bool abortable(uint16_t op) { return op == 1 || op == 2 || op == 35 || op == 36 || op == 46; }
+
+}  // namespace
+
+bool CVarkoClass2017::ClaimLink()
 {
     std::lock_guard<std::mutex> lock(m_LinkLock);
-    const std::thread::id me = std::this_thread::get_id();
-    if (m_LinkDepth == 0) {
-        if (m_Closing.load())
-            return 0;
-        m_LinkOwner = me;
-        if (++m_LinkTicket == 0)
-            m_LinkTicket = 1;
-    } else if (m_LinkOwner != me || m_LinkReading) {
+    if (m_LinkClosing)
+        return false;
+    if (m_LinkOwner != std::thread::id()) {
         LOGREC(LOG_ERROR) << " the link is busy with another operation, refused";
-        return 0;
+        return false;
     }
-    ++m_LinkDepth;
-    m_LinkReading = true;
-    return m_LinkTicket;
+    m_LinkOwner = std::this_thread::get_id();
+    return true;
 }
 
-void CVarkoClass2017::ReleaseLink(unsigned long ticket)
-{
-    std::lock_guard<std::mutex> lock(m_LinkLock);
-    // Released already (the payment let go before its callback) and perhaps
-    // claimed anew since: not this claim's to end.
-    if (m_LinkDepth == 0 || ticket != m_LinkTicket || m_LinkOwner != std::this_thread::get_id())
-        return;
-    if (--m_LinkDepth > 0)
-        return;
-    m_LinkReading = false;
-    m_LinkOwner = std::thread::id();
-    m_LinkFree.notify_all();
-}
-
-void CVarkoClass2017::LinkDoneReading()
+void CVarkoClass2017::ReleaseLink()
 {
     std::lock_guard<std::mutex> lock(m_LinkLock);
     if (m_LinkOwner != std::this_thread::get_id())
         return;
-    m_LinkReading = false;
-    m_LinkDepth = 0;
     m_LinkOwner = std::thread::id();
-    m_LinkFree.notify_all();
+    m_LinkServes = false;
+    // A posted control is taken back: answered when the owner ran it, else
+    // its caller runs it now that the link is free.
+    if (m_LinkRequest != LinkRequest::None) {
+        m_LinkAnswered = m_LinkServed;
+        m_LinkRequest = LinkRequest::None;
+        m_LinkServed = false;
+    }
+    m_LinkChanged.notify_all();
 }
 
 bool CVarkoClass2017::StopAndWaitForLink()
 {
     std::unique_lock<std::mutex> lock(m_LinkLock);
-    if (m_LinkDepth == 0)
+    if (m_LinkOwner == std::thread::id())
         return true;
     if (m_LinkOwner == std::this_thread::get_id())
-        return !m_LinkReading;
+        return false;
     lock.unlock();
     CancelPurch();
     lock.lock();
-    m_LinkFree.wait(lock, [this] { return m_LinkDepth == 0; });
+    const auto until = control_deadline(m_Transport.GetHandle());
+    return m_LinkChanged.wait_until(lock, until, [this] { return m_LinkOwner == std::thread::id(); });
+}
+
+bool CVarkoClass2017::RefuseNewClaims()
+{
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    if (m_LinkOwner == std::this_thread::get_id())
+        return false;
+    m_LinkClosing = true;
     return true;
 }
 
-bool CVarkoClass2017::InsideOwnOperation()
+HRESULT CVarkoClass2017::RunControl(LinkRequest kind)
 {
-    std::lock_guard<std::mutex> lock(m_LinkLock);
-    return m_LinkDepth != 0 && m_LinkOwner == std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_LinkLock);
+    if (kind == LinkRequest::Interrupt ? !interruptible(m_LinkOp) : !abortable(m_LinkOp))
+        return E_FAIL;
+    // From a callback of the operation itself: it would wait for itself.
+    if (m_LinkOwner == std::this_thread::get_id())
+        return E_FAIL;
+    PosHandle* handle = m_Transport.GetHandle();
+    if (handle == nullptr)
+        return E_FAIL;
+    if (m_LinkOwner != std::thread::id()) {
+        // Only a payment runs a control for another thread, one at a time;
+        // the terminal told the cash desk something that must not be cut short.
+        if (!m_LinkServes || m_LinkRequest != LinkRequest::None ||
+            (kind == LinkRequest::Abort && m_LinkMsgFlagged))
+            return E_FAIL;
+        m_LinkRequest = kind;
+        m_LinkServed = false;
+        m_LinkAnswered = false;
+        handle->interrupt.store(1);  // wakes the payment's wait
+        const auto until = control_deadline(handle);
+        if (!m_LinkChanged.wait_until(lock, until, [this] { return m_LinkRequest == LinkRequest::None; })) {
+            m_LinkRequest = LinkRequest::None;  // taken back unanswered
+            LOGREC(LOG_ERROR) << " the payment did not answer in time, return E_FAIL";
+            return E_FAIL;
+        }
+        if (m_LinkAnswered)
+            return m_LinkAnswer;
+        // The payment ended before it saw the request: the link is free.
+    }
+    lock.unlock();
+    if (!ClaimLink())
+        return E_FAIL;
+    const HRESULT result = ControlExchange(kind, false);
+    ReleaseLink();
+    return result;
 }

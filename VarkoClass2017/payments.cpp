@@ -412,44 +412,22 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCard(double amount, double addAmount, u
 HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned long* pResult)
 {
     LOG_MEMBER();
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-    if (!m_CheckCardPending)
-        return E_FAIL;
-    if (pos_sent_tran_completion(handle, static_cast<unsigned int>(complete)) != SE_OK)
-        return E_FAIL;  // the decision can be sent again
-
-    unsigned long result = 0;
-    if (complete != 0) {
-        const ReportRead read = read_transaction_report_step(handle, &m_Report);
-        if (read.final == FinalStep::Confirmed) {
-            result = m_Report.ResponseCode;
-            m_LastReport = m_Report;
-            set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
-                        result == 0 ? "approved by the terminal" : "declined by the terminal");
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        if (!m_CheckCardPending)
+            return E_FAIL;
+        if (pos_sent_tran_completion(handle, static_cast<unsigned int>(complete)) != SE_OK)
+            return E_FAIL;  // the decision can be sent again
+        unsigned long result = 0;
+        if (complete != 0) {
+            Reading reading;
+            reading.final = static_cast<int>(read_transaction_report_step(handle, &m_Report).final);
+            result = Conclude(reading);
         } else {
-            result = kNoReport;
-            if (read.final == FinalStep::Decoded) {
-                m_LastReport = m_Report;
-                OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
-            }
-            set_outcome(ECRB_OUTCOME_UNKNOWN, read.final == FinalStep::None ? "no final response from the terminal"
-                                              : read.final == FinalStep::Decoded
-                                                  ? "confirmation not acknowledged by the terminal"
-                                                  : "final response could not be decoded");
+            set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
+            m_LastReport.ResponseCode = 0;
         }
-    } else {
-        set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
-    }
-    m_LastReport.ResponseCode = static_cast<uint16_t>(result);
-    handle = m_Transport.GetHandle();
-    if (handle != nullptr)
-        handle->interrupt.store(0);
-    m_CheckCardPending = false;
-    CompleteOnLink(result);  // last: the application may act at once
-    return 0;
+        m_CheckCardPending = false;
+        Finish(result);  // last: the application may act at once
+        return 0;
+    });
 }

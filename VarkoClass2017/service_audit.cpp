@@ -38,30 +38,25 @@ HRESULT CVarkoClass2017::PosAudit(char* selection, char* record)
             return 1;
         if (has_link_byte(selection))
             return E_INVALIDARG;
-        LinkClaim claim(*this);
-        if (!claim)
-            return E_FAIL;
-        PosHandle* handle = m_Transport.GetHandle();
-        if (handle == nullptr)
-            return E_FAIL;
+        return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+            const unsigned int status = pos_audit_request(handle, &m_AuditRecords, selection);
+            m_AuditIndex = 0;
+            if (status != SE_OK)
+                return E_FAIL;
+            if (m_AuditRecords.empty())
+                return E_FAIL;
 
-        const unsigned int status = pos_audit_request(handle, &m_AuditRecords, selection);
-        m_AuditIndex = 0;
-        if (status != SE_OK)
-            return E_FAIL;
-        if (m_AuditRecords.empty())
-            return E_FAIL;
-
-        _ecr_audit_report& first = m_AuditRecords[0];
-        if (m_AuditRecords.size() == 1) {
-            first.more[0] = '0';
-            m_AuditNew = true;
-        } else {
-            first.more[0] = '1';
-            m_AuditNew = false;
-        }
-        std::memcpy(record, &first, sizeof(first));
-        return 0;
+            _ecr_audit_report& first = m_AuditRecords[0];
+            if (m_AuditRecords.size() == 1) {
+                first.more[0] = '0';
+                m_AuditNew = true;
+            } else {
+                first.more[0] = '1';
+                m_AuditNew = false;
+            }
+            std::memcpy(record, &first, sizeof(first));
+            return 0;
+        });
     }
 
     m_AuditIndex += 1;
@@ -81,13 +76,9 @@ HRESULT CVarkoClass2017::PosAudit(char* selection, char* record)
 HRESULT CVarkoClass2017::PosPrintXReport()
 {
     LOGREC(LOG_INFO);
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-    if (Pos_Print_X_Report(handle) != SE_OK)
-        return E_FAIL;
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        if (Pos_Print_X_Report(handle) != SE_OK)
+            return E_FAIL;
+        return 0;
+    });
 }

@@ -206,20 +206,15 @@ HRESULT CVarkoClass2017::PosCancelGetGroupCompletion()
     LOGREC(LOG_INFO);
     if (!m_CardReadPending)
         return E_FAIL;
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    if (pos_cancel_get_group_completion(handle) != SE_OK)
-        return E_FAIL;
-    // The flag stays raised until the next transaction starts.
-    handle->interrupt = 1;
-    m_CardReadPending = false;
-    m_DiscountPending = false;
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        if (pos_cancel_get_group_completion(handle) != SE_OK)
+            return E_FAIL;
+        // The flag stays raised until the next transaction starts.
+        handle->interrupt = 1;
+        m_CardReadPending = false;
+        m_DiscountPending = false;
+        return 0;
+    });
 }
 
 // ---- discount information (PosDiscountInitEx) ----------------------------

@@ -43,18 +43,13 @@ HRESULT CVarkoClass2017::PosGetNameSoftware(char* name)
     LOGREC(LOG_INFO);
     if (name == nullptr)
         return 1;
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    char text[kTextArea] = {};
-    if (pos_get_name_software(handle, text, GIT_NAME_SOFTWARE) != SE_OK)
-        return E_FAIL;
-    copy_text(name, text);
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        char text[kTextArea] = {};
+        if (pos_get_name_software(handle, text, GIT_NAME_SOFTWARE) != SE_OK)
+            return E_FAIL;
+        copy_text(name, text);
+        return 0;
+    });
 }
 
 HRESULT CVarkoClass2017::PosGetInfo(tagGetInfoType kind, char** text)
@@ -62,22 +57,17 @@ HRESULT CVarkoClass2017::PosGetInfo(tagGetInfoType kind, char** text)
     LOGREC(LOG_INFO);
     if (text == nullptr)
         return 1;
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    // The text stays in the ECR object until the next PosGetInfo.
-    static_assert(sizeof(m_InfoText) == kTextArea, "information text area");
-    std::memset(m_InfoText, 0, sizeof(m_InfoText));
-    const unsigned int status = pos_get_name_software(handle, m_InfoText, kind);
-    m_InfoText[kTextArea - 1] = '\0';
-    if (status != SE_OK)
-        return E_FAIL;
-    *text = m_InfoText;
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        // The text stays in the ECR object until the next PosGetInfo.
+        static_assert(sizeof(m_InfoText) == kTextArea, "information text area");
+        std::memset(m_InfoText, 0, sizeof(m_InfoText));
+        const unsigned int status = pos_get_name_software(handle, m_InfoText, kind);
+        m_InfoText[kTextArea - 1] = '\0';
+        if (status != SE_OK)
+            return E_FAIL;
+        *text = m_InfoText;
+        return 0;
+    });
 }
 
 HRESULT CVarkoClass2017::PosTSN(char* serial)
@@ -85,18 +75,13 @@ HRESULT CVarkoClass2017::PosTSN(char* serial)
     LOGREC(LOG_INFO);
     if (serial == nullptr)
         return 1;
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    char text[kTextArea] = {};
-    if (pos_get_serial_number(handle, text) != SE_OK)
-        return E_FAIL;
-    copy_text(serial, text);
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        char text[kTextArea] = {};
+        if (pos_get_serial_number(handle, text) != SE_OK)
+            return E_FAIL;
+        copy_text(serial, text);
+        return 0;
+    });
 }
 
 // ---- stored transactions ----------------------------------------------------
@@ -106,19 +91,14 @@ HRESULT CVarkoClass2017::PosGTC(unsigned char index, unsigned long* count)
     LOGREC(LOG_INFO);
     if (count == nullptr)
         return 1;
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-
-    // An answer without a count leaves the caller's value as it was.
-    uint32_t n = static_cast<uint32_t>(*count);
-    if (pos_get_count_transaction(handle, merchant_index(index), &n) != SE_OK)
-        return E_FAIL;
-    *count = n;
-    return 0;
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        // An answer without a count leaves the caller's value as it was.
+        uint32_t n = static_cast<uint32_t>(*count);
+        if (pos_get_count_transaction(handle, merchant_index(index), &n) != SE_OK)
+            return E_FAIL;
+        *count = n;
+        return 0;
+    });
 }
 
 HRESULT CVarkoClass2017::PosGTS(unsigned char index, unsigned long sequence)
@@ -166,13 +146,9 @@ HRESULT CVarkoClass2017::PosGSI(int index)
 HRESULT CVarkoClass2017::PosClearPort()
 {
     LOGREC(LOG_INFO);
-    LinkClaim claim(*this);
-    if (!claim)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-    return SetupErrorInfo(pos_clear_port(handle));
+    return on_link(*this, [&](PosHandle* handle) -> HRESULT {
+        return SetupErrorInfo(pos_clear_port(handle));
+    });
 }
 
 HRESULT CVarkoClass2017::PosConfirm()

@@ -27,6 +27,12 @@ constexpr unsigned long kCardBelongingCode = 33;
 // Largest invoice number that fits the six digits of the request.
 constexpr long kMaxInvoice = 999999;
 
+// A record of a step under the name of the member it belongs to (LOGREC
+// would give the step's own name).
+#define LOGREC_AS(level, name)                                                                              \
+    for (bool ecr_log_record_once = el::get_logging(); ecr_log_record_once; ecr_log_record_once = false) \
+    GetLogObject(level) << "[" << (name) << ":" << __LINE__ << "] "
+
 bool interrupted(PosHandle* handle)
 {
     return handle == nullptr || handle->interrupt.load() != 0;
@@ -37,21 +43,6 @@ void clear_interrupt(PosHandle* handle)
     if (handle != nullptr)
         handle->interrupt.store(0);
 }
-
-// True on the thread of a transaction while it holds its link's run lock:
-// the interrupt and the abort, which wait for that lock, are refused there
-// (from a callback of the transaction) instead of waiting for themselves.
-thread_local bool t_runHeld = false;
-
-struct RunHeld {
-    explicit RunHeld(bool held) : m_held(held) { t_runHeld = t_runHeld || held; }
-    ~RunHeld()
-    {
-        if (m_held)
-            t_runHeld = false;
-    }
-    bool m_held;
-};
 
 // The terminal accepted an interrupt or abort of the payment that the cash
 // register had stopped: nothing was charged, the record goes.
@@ -103,7 +94,6 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
 HRESULT CVarkoClass2017::StartThread()
 {
     LOGREC(LOG_INFO) << "startThread\n";
-    m_LastOp.store(m_Param.trx_type);
     clear_interrupt(m_Transport.GetHandle());
     ThreadFunc(this);
     LOGREC(LOG_INFO) << "thread done\n";
@@ -117,118 +107,131 @@ unsigned long CVarkoClass2017::ThreadFunc(void* object)
     return 0;
 }
 
-namespace {
-
-// The outcome of a transaction whose reading ended without a final response.
-void outcome_without_report(bool stopped_by_terminal, bool interrupted_by_desk)
-{
-    if (stopped_by_terminal)
-        set_outcome(ECRB_OUTCOME_CANCELLED, "the terminal accepted the abort");
-    else if (interrupted_by_desk)
-        set_outcome(ECRB_OUTCOME_UNKNOWN, kDeskStoppedReason);
-    else
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "no final response from the terminal");
-}
-
-}  // namespace
-
+// The request, the reading, the conclusion.  The thread that runs it owns
+// the link: the controls of other threads reach it only as a posted request.
 HRESULT CVarkoClass2017::Transaction()
 {
-    unsigned long result = kNoReport;
-    PosHandle* handle = m_Transport.GetHandle();
-    std::unique_lock<std::mutex> running;
-    if (handle != nullptr)
-        running = std::unique_lock<std::mutex>(handle->run);
-    const RunHeld held(running.owns_lock());
-    m_TerminalStopped.store(false);
-    m_LastOp.store(m_Param.trx_type);
-
-    // A cancel that came before anything was written: nothing to undo.
-    if (interrupted(handle)) {
-        set_outcome(ECRB_OUTCOME_CANCELLED, "cancelled before the request was sent");
-        m_LastReport.ResponseCode = 0;
-        clear_interrupt(m_Transport.GetHandle());
-        if (running.owns_lock())
-            running.unlock();
-        CompleteOnLink(0);
-        return 0;
+    {
+        std::lock_guard<std::mutex> lock(m_LinkLock);
+        m_LinkOp = m_Param.trx_type;
+        m_LinkServes = m_LinkOwner == std::this_thread::get_id();
+        m_LinkMsgFlagged = false;
     }
-
-    if (m_Param.trx_type != 43)  // a ping moves no money
-        OperationRecord::Write(m_Param);
-    LOGREC(LOG_TRACE) << "Start pos_init_transport";
-    const InitRead init = init_transaction_step(handle, &m_Param);
-    unsigned int status = init.status;
-    LOGREC(LOG_TRACE) << "End pos_init_transport err_code=[" << status << "]";
-
-    if (status != SE_OK) {
-        if (init.step == RequestStep::Accepted) {
-            set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
-        } else {
-            set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten
-                                                   ? "request not written"
-                                                   : "request not acknowledged by the terminal");
-            OperationRecord::Clear();
-        }
-        // Nothing of this transaction stays: the records are cleared before
-        // the application is told, so that no write follows its callback.
-        clear_interrupt(m_Transport.GetHandle());
-        ClearBuffers();
-        if (running.owns_lock())
-            running.unlock();
-        CompleteOnLink(kNoReport);
+    Reading reading;
+    if (!SendRequest(m_Transport.GetHandle(), reading))
         return 0;
-    }
-
     // The acknowledgement of a ping is its whole answer.
     if (m_Param.trx_type == 43) {
         set_outcome(ECRB_OUTCOME_APPROVED, "ping acknowledged");
         return 0;
     }
+    ReadUntilFinal(reading);
+    Finish(Conclude(reading));
+    return 0;
+}
 
-    // The outcome is decided by the final response when one was read, even
-    // when a cancel raced it; only without one does the flag decide.
-    FinalStep final = FinalStep::None;
-    bool desk_stopped = init.interrupted;
+bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
+{
+    // A cancel that came before anything was written: nothing to undo.
+    if (interrupted(handle)) {
+        reading.deskStopped = true;
+        ServePostedControl(reading);
+        set_outcome(ECRB_OUTCOME_CANCELLED, "cancelled before the request was sent");
+        m_LastReport.ResponseCode = 0;
+        Finish(0);
+        return false;
+    }
+    if (m_Param.trx_type != 43)  // a ping moves no money
+        OperationRecord::Write(m_Param);
+    LOGREC_AS(LOG_TRACE, "Transaction") << "Start pos_init_transport";
+    const InitRead init = init_transaction_step(handle, &m_Param);
+    LOGREC_AS(LOG_TRACE, "Transaction") << "End pos_init_transport err_code=[" << init.status << "]";
+    if (init.status == SE_OK) {
+        reading.deskStopped = init.interrupted;
+        return true;
+    }
+    if (init.step == RequestStep::Accepted) {
+        set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
+    } else {
+        set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten ? "request not written"
+                                                                                : "request not acknowledged by the terminal");
+        OperationRecord::Clear();
+    }
+    // Nothing of this transaction stays: the records are cleared before the
+    // application is told, so that no write follows its callback.
+    ClearBuffers();
+    Finish(kNoReport);
+    return false;
+}
+
+void CVarkoClass2017::ReadUntilFinal(Reading& reading)
+{
     unsigned int budget = m_PurchTimeout;
-    while (!desk_stopped) {
-        handle = m_Transport.GetHandle();
+    while (!reading.deskStopped) {
+        PosHandle* handle = m_Transport.GetHandle();
         if (interrupted(handle)) {
-            desk_stopped = true;
+            reading.deskStopped = true;
             break;
         }
-        LOGREC(LOG_TRACE) << "Start pos_read_transaction_report";
+        LOGREC_AS(LOG_TRACE, "Transaction") << "Start pos_read_transaction_report";
         m_Report.MsgText[0] = '\0';  // a text message of this read shows up here
         const ReportRead read = read_transaction_report_step(handle, &m_Report);
-        status = read.status;
-        final = read.final;
-        LOGREC(LOG_TRACE) << "End pos_read_transaction_report err_code=[" << status << "]";
-        if (final != FinalStep::None)
+        LOGREC_AS(LOG_TRACE, "Transaction") << "End pos_read_transaction_report err_code=[" << read.status << "]";
+        reading.final = static_cast<int>(read.final);
+        if (read.final != FinalStep::None)
             break;
-        handle = m_Transport.GetHandle();
-        if (interrupted(handle)) {
-            desk_stopped = true;
+        if (m_Report.MsgFlag != 0) {
+            std::lock_guard<std::mutex> lock(m_LinkLock);
+            m_LinkMsgFlagged = true;  // an abort must not cut it short
+        }
+        if (interrupted(m_Transport.GetHandle())) {
+            reading.deskStopped = true;
             break;
         }
-        if (status == SE_MESSAGE) {
+        if (read.status == SE_MESSAGE) {
             // The terminal's text for the cash desk ("INSERT CARD", ...) goes to
             // the application; intermediate messages cost nothing of the budget.
             if (m_Report.MsgText[0] != '\0')
                 Fire_OnMsgReceived(m_Report.MsgText);
             continue;
         }
-        if (status == SE_NODATA || status == SE_READ) {
-            if (budget < kBudgetStep)
-                break;
-            budget -= kBudgetStep;
-            if (budget >= kBudgetStep)
-                continue;
+        if (read.status != SE_NODATA && read.status != SE_READ)
+            break;  // a failed ACK write, a broken link: the transaction is over
+        if (budget < kBudgetStep)
             break;
-        }
-        break;  // a failed ACK write, a broken link: the transaction is over
+        budget -= kBudgetStep;
+        if (budget < kBudgetStep)
+            break;
     }
+    // The outcome is decided by a final response that was read, even when a
+    // stop raced it; only without one does the stop decide.
+    if (reading.deskStopped && reading.final == static_cast<int>(FinalStep::None))
+        ServePostedControl(reading);
+}
 
-    switch (final) {
+void CVarkoClass2017::ServePostedControl(Reading& reading)
+{
+    LinkRequest kind;
+    {
+        std::lock_guard<std::mutex> lock(m_LinkLock);
+        kind = m_LinkRequest;
+    }
+    PosHandle* handle = m_Transport.GetHandle();
+    if (kind == LinkRequest::None || handle == nullptr)
+        return;
+    handle->interrupt.store(0);  // the control exchange is this payment's to run now
+    const HRESULT answer = ControlExchange(kind, true);
+    reading.control = kind;
+    reading.terminalStopped = answer == 0;
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    m_LinkAnswer = answer;
+    m_LinkServed = m_LinkRequest == kind;  // answered when the link is let go
+}
+
+unsigned long CVarkoClass2017::Conclude(const Reading& reading)
+{
+    unsigned long result = kNoReport;
+    switch (static_cast<FinalStep>(reading.final)) {
     case FinalStep::Confirmed:
         result = m_Report.ResponseCode;
         m_LastReport = m_Report;
@@ -241,34 +244,41 @@ HRESULT CVarkoClass2017::Transaction()
         // The terminal said something and we read it, but it did not take our
         // confirmation: the record stays for the application, the result is
         // the failure result and the outcome unknown.
-        result = kNoReport;
         m_LastReport = m_Report;
         OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
         set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
         break;
     case FinalStep::Undecodable:
-        result = kNoReport;
         set_outcome(ECRB_OUTCOME_UNKNOWN, "final response could not be decoded");
         break;
     case FinalStep::None:
-        // The cash register's own cancel reports 0, as it always has.
-        result = desk_stopped ? 0 : kNoReport;
-        outcome_without_report(m_TerminalStopped.load(), desk_stopped);
-        if (m_TerminalStopped.load())
+        // The cash register's own stop reports 0, as it always has; it is a
+        // cancel only when the terminal accepted the interrupt or abort.
+        if (reading.deskStopped)
+            result = 0;
+        if (reading.terminalStopped) {
+            set_outcome(ECRB_OUTCOME_CANCELLED, reading.control == LinkRequest::Interrupt
+                                                    ? "the terminal accepted the interrupt"
+                                                    : "the terminal accepted the abort");
             OperationRecord::Clear();
+        } else {
+            set_outcome(ECRB_OUTCOME_UNKNOWN,
+                        reading.deskStopped ? kDeskStoppedReason : "no final response from the terminal");
+        }
         break;
     }
     m_LastReport.ResponseCode = static_cast<uint16_t>(result);
-    // The flag is lowered and the link let go before the application is
-    // told: once its callback runs, the application may close the connection
-    // or start the next operation from any thread, so nothing of the handle
-    // is touched after LinkDoneReading.
+    return result;
+}
+
+// The flag is lowered and the link let go before the application is told:
+// once its callback runs, the application may close the connection or start
+// the next operation from any thread.
+void CVarkoClass2017::Finish(unsigned long result)
+{
     clear_interrupt(m_Transport.GetHandle());
-    if (running.owns_lock())
-        running.unlock();
-    CompleteOnLink(result);
-    return 0;
+    Fire_OnTrxComplete(result);
 }
 
 void CVarkoClass2017::ClearBuffers()
@@ -276,22 +286,14 @@ void CVarkoClass2017::ClearBuffers()
     std::memset(&m_Param, 0, sizeof(m_Param));
     std::memset(&m_Report, 0, sizeof(m_Report));
     std::memset(&m_LastReport, 0, sizeof(m_LastReport));
-    m_LastOp.store(0);
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    m_LinkOp = 0;
 }
 
-// The callbacks are taken under the lock and called outside it, so that a
-// callback may register callbacks or call any other function.
+// The state word is set and this thread's claim of the link ends before the
+// application is told; the callback is taken under the lock and called
+// outside it, so that it may register callbacks or call any other function.
 HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
-{
-    return TellCompletion(result, false);
-}
-
-HRESULT CVarkoClass2017::CompleteOnLink(unsigned long result)
-{
-    return TellCompletion(result, true);
-}
-
-HRESULT CVarkoClass2017::TellCompletion(unsigned long result, bool releaseLink)
 {
     std::function<void(unsigned long)> callback;
     {
@@ -299,9 +301,7 @@ HRESULT CVarkoClass2017::TellCompletion(unsigned long result, bool releaseLink)
         m_State.store(static_cast<unsigned int>(result));
         callback = m_OnTrxComplete;
     }
-    // The state word is the payment's before another operation may take the link.
-    if (releaseLink)
-        LinkDoneReading();
+    ReleaseLink();
     if (!callback) {
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
@@ -365,66 +365,43 @@ HRESULT CVarkoClass2017::CancelPurch()
 HRESULT CVarkoClass2017::PosInterruptTrx()
 {
     LOGREC(LOG_INFO) << "PosInterruptTrx";
-    if (t_runHeld)
-        return E_FAIL;
-    const unsigned short op = m_LastOp.load();
-    if (op != 18 && op != 19 && op != 44)
-        return E_FAIL;
-    PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
-    // The raised flag wakes the payment's read at once; the records are
-    // cleared and the request goes out only once the payment has let go of
-    // the link and written its outcome (interrupted, result 0), so the
-    // terminal's answer reaches this exchange and not the payment.  A flag
-    // left raised is lowered by the next operation.
-    handle->interrupt.store(1);
-    const std::lock_guard<std::mutex> running(handle->run);
-    const std::lock_guard<std::mutex> owner(handle->owner);
-    // The records of a running payment belong to its worker: they are
-    // cleared only when no payment runs, and never when they hold what the
-    // terminal decided (the payment read its final response first).
-    {
-        const int decided = last_outcome();
-        std::lock_guard<std::mutex> lock(m_LinkLock);
-        if (m_LinkDepth == 0 && decided != ECRB_OUTCOME_APPROVED && decided != ECRB_OUTCOME_DECLINED)
-            ClearBuffers();
-    }
-    unsigned int status = send_receive_interrupt(handle);
-    if (status != SE_OK)
-        return E_FAIL;
-    m_TerminalStopped.store(true);
-    terminal_took_the_stop("the terminal accepted the interrupt");
-    return 0;
+    return RunControl(LinkRequest::Interrupt);
 }
 
 HRESULT CVarkoClass2017::PosAbortTrx()
 {
     LOGREC(LOG_INFO) << "PosAbortTrx";
-    if (t_runHeld)
-        return E_FAIL;
-    const unsigned short op = m_LastOp.load();
-    if (op != 1 && op != 2 && op != 35 && op != 36 && op != 46)
-        return E_FAIL;
+    return RunControl(LinkRequest::Abort);
+}
+
+// Runs on the thread that owns the link: the running payment's, or the
+// caller's once no operation runs.
+HRESULT CVarkoClass2017::ControlExchange(LinkRequest kind, bool inPayment)
+{
     PosHandle* handle = m_Transport.GetHandle();
-    if (handle == nullptr)
-        return E_FAIL;
     // The terminal told the cash desk something that must not be cut short.
-    if (m_Report.MsgFlag != 0)
+    if (kind == LinkRequest::Abort && !inPayment && m_Report.MsgFlag != 0)
         return E_FAIL;
-    // As for the interrupt: a payment still reading is stopped and lets go
-    // of the link before the abort request goes out.
-    handle->interrupt.store(1);
-    const std::lock_guard<std::mutex> running(handle->run);
-    const std::lock_guard<std::mutex> owner(handle->owner);
+    if (!inPayment && handle != nullptr)
+        handle->interrupt.store(1);  // as a cancel: lowered by the next operation
+    if (kind == LinkRequest::Interrupt) {
+        // The records go, unless they hold what the terminal decided (a
+        // payment that read its final response before the interrupt came).
+        const int decided = last_outcome();
+        if (inPayment || (decided != ECRB_OUTCOME_APPROVED && decided != ECRB_OUTCOME_DECLINED))
+            ClearBuffers();
+        if (send_receive_interrupt(handle) != SE_OK)
+            return E_FAIL;
+        if (!inPayment)
+            terminal_took_the_stop("the terminal accepted the interrupt");
+        return 0;
+    }
     if (send_receive_abort(handle, &m_LastReport) != SE_OK)
         return E_FAIL;
-    m_TerminalStopped.store(true);
-    terminal_took_the_stop("the terminal accepted the abort");
+    if (!inPayment)
+        terminal_took_the_stop("the terminal accepted the abort");
     CancelPurch();
-    std::lock_guard<std::mutex> lock(m_LinkLock);
-    if (m_LinkDepth == 0)
-        ClearBuffers();
+    ClearBuffers();
     return 0;
 }
 

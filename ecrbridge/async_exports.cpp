@@ -20,10 +20,12 @@ constexpr unsigned long kFailed = 20;
 // Longest text the terminal prints.
 constexpr size_t kMaxPrintText = 1000;
 
+// The record carries the name of the operation's closure, "operator()".
 void log_launch_failure(const char* text)
 {
     try {
-        LOGREC(LOG_ERROR) << "Start transaction fail! [" << text << "]";
+        if (el::get_logging())
+            GetLogObject(LOG_ERROR) << "[operator():" << __LINE__ << "] Start transaction fail! [" << text << "]";
     } catch (...) {
     }
 }
@@ -35,10 +37,7 @@ unsigned long run_operation(CVarkoClass2017* ecr, Member& member)
     try {
         return member(*ecr);
     } catch (const std::exception& e) {
-        try {
-            LOGREC(LOG_ERROR) << "Start transaction fail! [" << e.what() << "]";
-        } catch (...) {
-        }
+        log_launch_failure(e.what());
         return kFailed;
     } catch (...) {
         log_launch_failure("unknown exception");

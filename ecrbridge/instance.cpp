@@ -58,9 +58,8 @@ RetireResult RetireInstance(CVarkoClass2017* object)
     if (object == nullptr || object != g_instance || g_retired != nullptr)
         return RetireResult::NotInstance;
     // A callback of an operation on this thread: the operation still runs on it.
-    if (object->InsideOwnOperation())
+    if (!object->RefuseNewClaims())
         return RetireResult::InUse;
-    object->m_Closing.store(true);
     g_retired = object;
     g_retiredUses = g_uses;
     g_instance = nullptr;

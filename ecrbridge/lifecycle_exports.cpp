@@ -47,10 +47,15 @@ ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
         // A running payment is stopped as by CancelTransaction and waited
         // for; then every exported call still on the object, and the
         // operation thread, are waited for.
-        object->StopAndWaitForLink();
+        // An owner that does not let go within the bound keeps the object: it
+        // is left allocated rather than freed under a running exchange.
+        const bool stopped = object->StopAndWaitForLink();
         WaitRetiredUnused();
         TheOperationThread().wait_idle();
-        object->StopAndWaitForLink();
+        if (!object->StopAndWaitForLink() || !stopped) {
+            LOGREC(LOG_ERROR) << " the link was not let go in time, nothing freed";
+            return;
+        }
         delete object;
     }
     EXPORT_CATCH()

@@ -29,8 +29,10 @@
  * One owner of the link: while a payment runs, every other function that
  * would talk to the terminal is refused at once with its failure result and
  * sends nothing; CancelTransaction, PosInterruptTrx and PosAbortTrx are the
- * only ways to act on the running payment.  PosClose and destroy_object
- * during a payment stop it (as CancelTransaction does) and wait for its end.
+ * only ways to act on the running payment: they ask it, and the payment's
+ * own thread sends the interrupt or abort request.  PosClose and
+ * destroy_object during a payment, an interrupt or an abort stop it (as
+ * CancelTransaction does) and wait for its end.
  * A payment lets go of the link once its outcome and OnTRX are set, before
  * its completion callback runs: from then on any thread (the callback's
  * own included) may start the next exchange.  destroy_object also waits
@@ -178,8 +180,11 @@ ECRBRIDGE_API void PosSettleReported(void);
 /* Ping: the terminal's acknowledgement is the whole answer; no callback. */
 ECRBRIDGE_API void PosPing(unsigned long* pResult);
 /* Interrupt a running interruptible operation (PosPurchaseInterrupt, its
-   refund form, or a cash-back): sends the interrupt request on the caller's
-   thread.  0, or E_FAIL for another operation, no connection or no answer. */
+   refund form, or a cash-back): the operation's own thread sends the
+   interrupt request, and this call waits for its answer; after such an
+   operation has ended it is sent on the caller's thread.  0, or E_FAIL for
+   another operation, no connection, no answer, or while another exchange
+   holds the link (nothing is sent then). */
 ECRBRIDGE_API int PosInterruptTrx(void);
 /* ---- end section: async (plain) ---- */
 

@@ -6,7 +6,6 @@
 // Every read takes its deadline as an argument (protocol/pos_link.h).
 #pragma once
 #include <cstdint>
-#include <mutex>
 
 #include "ecrbridge.h"  // ECRBRIDGE_API
 #include "protocol/frame_reader.h"
@@ -40,13 +39,6 @@ struct PosHandle {
     uint16_t response_timeout = 0;       // s: every wait for an answer
     PosChannel* transport = nullptr;     // owning transport, through which all bytes pass
     FrameReader rx;                      // bytes received and not yet handed out
-    // Held by the exchange that owns the link (the payment exchange, the
-    // interrupt exchange), so that one of them reads at a time.
-    std::mutex owner;
-    // Held by a payment transaction from its start until it has written its
-    // outcome (not while its callback runs): the interrupt and abort wait for
-    // it before they clear the records.
-    std::mutex run;
     unsigned long bad_frames = 0;        // frames dropped for a wrong check byte
 };
 

@@ -298,11 +298,7 @@ Result guarded(const char* name, void* handle, Record* record, Result (*run)(Pos
             LOGREC_AS(LOG_ERROR, name) << " transaction exchange busy, return SE_EXEC";
             return failed(SE_EXEC);
         }
-        // The link is read by one exchange at a time: an interrupt exchange
-        // that holds it ends first (the raised flag then ends this one).
-        PosHandle* h = static_cast<PosHandle*>(handle);
-        const std::lock_guard<std::mutex> owner(h->owner);
-        return run(h, record);
+        return run(static_cast<PosHandle*>(handle), record);
     } catch (...) {
         return failed(SE_FAIL);
     }

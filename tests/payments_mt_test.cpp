@@ -15,6 +15,7 @@
 #include "compat/compat.h"
 #include "ecrbridge.h"
 #include "support/payment_harness.h"
+#include "support/sim_link.h"
 
 using paytest::Recorder;
 using paytest::msg;
@@ -347,13 +348,11 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
     paytest::script_refused(t, "SLR10.", "SLR12.");
     connect(t);
     static std::atomic<bool> thrown{false};
-    {
-        std::lock_guard<std::mutex> lock(ecr->m_CallbackLock);
-        ecr->m_OnTrxComplete = [](unsigned long) {
-            thrown = true;
-            throw std::runtime_error("boom");
-        };
-    }
+    OnTrxComplete([](unsigned long) {
+        thrown = true;
+        throw std::runtime_error("boom");
+    });
+    support::LogCapture log("payexc", true);
     PosPurchase(1.0, 0);
     const uint64_t deadline = GetTickCount() + 10000;
     while (!thrown && GetTickCount() < deadline)
@@ -366,6 +365,10 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
     EXPECT_EQ(rec.completions()[0].result, 20u);
     ASSERT_TRUE(t.wait_done(5000));
     EXPECT_EQ(t.frames_received().size(), 2u);
+    const std::string text = log.text();
+    const size_t at = text.find("[operator():");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_NE(text.find("] Start transaction fail! [boom]\n", at), std::string::npos) << text;
 }
 
 TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
@@ -391,7 +394,9 @@ TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
     unsigned short belong = 9;
     EXPECT_EQ(ecr->get_CardBelong(&belong), 0);
     EXPECT_EQ(belong, 2);
-    EXPECT_STREQ(ecr->m_LastReport.OpTag, "PCC");
+    char tag[8] = {};
+    EXPECT_EQ(get_LastTrxOpTag(tag), 0);
+    EXPECT_STREQ(tag, "PCC");
     EXPECT_EQ(ecr->get_CardBelong(nullptr), 1);
 
     // No valid answer ("34" instead of "33"): the flow ends with 20.
@@ -447,7 +452,14 @@ TEST_F(Payments, CallbacksWithoutARegisteredFunction)
 {
     OnTrxComplete(nullptr);
     OnMsgReceived(nullptr);
-    EXPECT_EQ(ecr->Fire_OnTrxComplete(17), 1);
+    {
+        support::LogCapture log("nocallback", true);
+        EXPECT_EQ(ecr->Fire_OnTrxComplete(17), 1);
+        const std::string text = log.text();
+        const size_t at = text.find(" [LOG_TRACE> ] [Fire_OnTrxComplete:");
+        ASSERT_NE(at, std::string::npos) << text;
+        EXPECT_NE(text.find("]  EMPTY callback function\n", at), std::string::npos) << text;
+    }
     EXPECT_EQ(OnTRX(), 17);
     EXPECT_EQ(ecr->get_State(), 17u);
     EXPECT_EQ(ecr->Fire_OnMsgReceived("HELLO"), 1);
