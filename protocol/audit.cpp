@@ -32,13 +32,13 @@ constexpr unsigned char kConfirmation[10] = {ACK, STX, 'A', 'U', 'D', '1', '2', 
 bool write_confirmation(PosHandle* h)
 {
     const unsigned int limit_s = h->packet_timeout ? h->packet_timeout : 5;
-    const uint64_t deadline = GetTickCount() + static_cast<uint64_t>(limit_s) * 1000u;
+    const Deadline deadline = Deadline::in_s(limit_s);
     for (;;) {
         const int written = h->transport->Write(kConfirmation, sizeof(kConfirmation));
         LOGDUMP(kConfirmation, sizeof(kConfirmation), "SEND TO TERMINAL");
         if (written == static_cast<int>(sizeof(kConfirmation)) || written == -1)
             return true;
-        if (GetTickCount() >= deadline)
+        if (deadline.passed())
             return false;
         Sleep(1);
     }
@@ -61,7 +61,7 @@ unsigned int run_audit(PosHandle* h, std::vector<_ecr_audit_report>* records, ch
         return sent;
     }
     unsigned char last = 0;
-    if (pos_sx_wait_ack(h, 5000, &last) != SE_OK) {
+    if (pos_sx_wait_ack(h, Deadline::in_ms(5000), &last) != SE_OK) {
         AUDIT_REC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
         return SE_EXEC;
     }
@@ -71,8 +71,8 @@ unsigned int run_audit(PosHandle* h, std::vector<_ecr_audit_report>* records, ch
     unsigned char packet[POS_MAX_MESSAGE];
     for (;;) {
         unsigned int len = 0;
-        const uint64_t wait_ms = static_cast<uint64_t>(h->response_timeout) * 1000u;
-        const unsigned int read = pos_sx_read_response(h, packet, &len, wait_ms, __func__, nullptr);
+        const unsigned int read =
+            pos_sx_read_response(h, packet, &len, Deadline::in_s(h->response_timeout), __func__, nullptr);
         if (read != SE_OK) {
             AUDIT_REC(LOG_ERROR) << " pos_read_packet fail, code[" << read << "]";
             return SE_READ;

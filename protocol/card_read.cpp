@@ -233,8 +233,7 @@ unsigned int pos_read_card_belonging(void* handle, unsigned short* belonging)
         PosHandle* h = static_cast<PosHandle*>(handle);
         unsigned char buf[POS_MAX_MESSAGE];
         unsigned int len = 0;
-        const uint64_t response_ms = static_cast<uint64_t>(h->response_timeout) * 1000u;
-        if (pos_sx_read_response(h, buf, &len, response_ms, __func__, nullptr) != SE_OK)
+        if (pos_sx_read_response(h, buf, &len, Deadline::in_s(h->response_timeout), __func__, nullptr) != SE_OK)
             return SE_READ;
 
         Sleep(BELONGING_NOTICE_ACK_PAUSE_MS);
@@ -256,7 +255,7 @@ unsigned int pos_read_card_belonging(void* handle, unsigned short* belonging)
             *belonging = '5';
             return sent;
         }
-        if (pos_sx_wait_ack(h, static_cast<unsigned int>(response_ms), nullptr) != SE_OK) {
+        if (pos_sx_wait_ack(h, Deadline::in_s(h->response_timeout), nullptr) != SE_OK) {
             *belonging = '5';
             return SE_EXEC;
         }

@@ -173,7 +173,7 @@ unsigned int pos_discount_init(void* handle, _ecr_mread_report* report)
             return sent;
         }
         unsigned char last = 0;
-        if (pos_sx_wait_ack(h, 5000, &last) == SE_OK)
+        if (pos_sx_wait_ack(h, Deadline::in_ms(5000), &last) == SE_OK)
             return SE_NOCARD;
         LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
         return SE_EXEC;

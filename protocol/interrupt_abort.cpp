@@ -19,7 +19,7 @@ namespace {
 // confirmation within 20 s, whatever the response time-out.
 constexpr unsigned int CONTROL_ACK_WAIT_MS = 20000;
 
-uint64_t response_ms(const PosHandle* h) { return static_cast<uint64_t>(h->response_timeout) * 1000u; }
+Deadline response_deadline(const PosHandle* h) { return Deadline::in_s(h->response_timeout); }
 
 bool has_number(const unsigned char* msg, unsigned int len, char d1, char d2)
 {
@@ -62,12 +62,12 @@ unsigned int send_receive_interrupt(void* handle)
         }
 
         unsigned char last = 0;
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, &last, PosWake::Never) != SE_OK) {
+        if (pos_sx_wait_ack(h, Deadline::in_ms(CONTROL_ACK_WAIT_MS), &last, PosWake::Never) != SE_OK) {
             LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
             return SE_EXEC;
         }
 
-        status = pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never);
+        status = pos_sx_read_response(h, buf, &len, response_deadline(h), __func__, nullptr, PosWake::Never);
         if (status != SE_OK) {
             LOGREC(LOG_ERROR) << " pos_read_packet fail, code[" << status << "]";
             return SE_READ;
@@ -102,7 +102,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
 
         // No ACK wait: the terminal's ACK is skipped while the answer frame
         // is awaited.
-        if (pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never) != SE_OK)
+        if (pos_sx_read_response(h, buf, &len, response_deadline(h), __func__, nullptr, PosWake::Never) != SE_OK)
             return SE_READ;
 
         if (is_text_message(buf, len)) {
@@ -118,7 +118,7 @@ unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
         if (status != SE_OK)
             return status;
 
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, nullptr, PosWake::Never) != SE_OK)
+        if (pos_sx_wait_ack(h, Deadline::in_ms(CONTROL_ACK_WAIT_MS), nullptr, PosWake::Never) != SE_OK)
             return SE_EXEC;
         return acked ? SE_OK : SE_WRITE;
     } catch (...) {

@@ -93,11 +93,11 @@ unsigned int pos_write_packet(void* handle, unsigned char* message, unsigned int
     frame[n + 1] = ETX;
     frame[n + 2] = xor_of(frame + 1, n + 1);
 
-    uint64_t deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000;
+    const Deadline deadline = Deadline::in_s(h->packet_timeout);
     LOGDUMP(frame, total, "SEND TO TERMINAL");
     unsigned int written = 0;
     bool complete = false;
-    while (!complete && GetTickCount() < deadline) {
+    while (!complete && !deadline.passed()) {
         LOGREC(LOG_INFO) << "Try to write to terminal [" << (total - written) << "] bytes";
         int r = h->transport->Write(frame + written, total - written);
         if (r < 1) {
@@ -126,5 +126,5 @@ unsigned int pos_read_packet(void* handle, unsigned char* buf, unsigned int* len
     PosHandle* h = static_cast<PosHandle*>(handle);
     if (h == nullptr || buf == nullptr || len == nullptr || h->transport == nullptr)
         return SE_PARAM;
-    return pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, len, pos_deadline_in(kStartWaitMs));
+    return pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, len, Deadline::in_ms(kStartWaitMs));
 }

@@ -12,7 +12,7 @@
 #include "protocol/frame_reader.h"
 #include "protocol/interrupt_flag.h"
 #include "protocol/status.h"
-#include "transport/channel.h"
+#include "protocol/channel.h"
 
 struct _comport_handle;
 struct _comport_context;

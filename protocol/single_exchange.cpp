@@ -26,14 +26,14 @@ bool pos_sx_same(const unsigned char* a, const char* b, unsigned int n)
     return true;
 }
 
-unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last, PosWake wake)
+unsigned int pos_sx_wait_ack(PosHandle* h, Deadline deadline, unsigned char* last, PosWake wake)
 {
     if (last)
         *last = 0;
     if (!h || !h->transport)
         return SE_PARAM;
     PosAckWait seen;
-    const unsigned int status = pos_link_wait_ack(h, pos_deadline_in(wait_ms), wake, &seen);
+    const unsigned int status = pos_link_wait_ack(h, deadline, wake, &seen);
     LOGDUMP(&seen.last, 1, "RECV FROM TERMINAL");
     if (last)
         *last = seen.last;
@@ -47,7 +47,7 @@ bool pos_sx_send_ack(PosHandle* h)
     return pos_link_send_ack(h) == 1;
 }
 
-unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, uint64_t timeout_ms,
+unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, Deadline deadline,
                                   const char* caller, const char* attempt_record, PosWake wake)
 {
     if (!h || !h->transport || !buf || !len)
@@ -55,8 +55,7 @@ unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int
     std::memset(buf, 0, POS_MAX_MESSAGE);
     *len = 0;
     unsigned int status = SE_READ;
-    const uint64_t deadline = pos_deadline_in(timeout_ms);
-    while (GetTickCount() < deadline) {
+    while (!deadline.passed()) {
         if (attempt_record)
             SXREC_ALWAYS(caller) << attempt_record;
         unsigned int got = 0;
@@ -66,7 +65,7 @@ unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int
             return SE_OK;
         }
     }
-    link_error_set("no answer within %llu s", static_cast<unsigned long long>(timeout_ms / 1000u));
+    link_error_set("no answer within %llu s", static_cast<unsigned long long>(deadline.span_s()));
     return status == SE_OK ? SE_READ : status;
 }
 
@@ -101,21 +100,18 @@ static unsigned int run_exchange(PosHandle* h, SingleExchange& ex)
         return sent;
     }
 
-    const unsigned int ack_wait = ex.ack_wait_ms == POS_SX_ACK_WAIT_RESPONSE_TIMEOUT
-                                      ? static_cast<unsigned int>(h->response_timeout) * 1000u
-                                      : ex.ack_wait_ms;
+    const Deadline ack_wait = ex.ack_wait_ms == POS_SX_ACK_WAIT_RESPONSE_TIMEOUT ? Deadline::in_s(h->response_timeout)
+                                                                                 : Deadline::in_ms(ex.ack_wait_ms);
     unsigned char last = 0;
     if (pos_sx_wait_ack(h, ack_wait, &last) != SE_OK) {
         SXREC(ex, LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
         return SE_EXEC;
     }
 
-    const uint64_t response_ms =
-        (ex.response_timeout_s < 0 ? static_cast<uint64_t>(h->response_timeout)
-                                   : static_cast<uint64_t>(ex.response_timeout_s)) *
-        1000u;
+    const Deadline response_by = Deadline::in_s(ex.response_timeout_s < 0 ? static_cast<uint64_t>(h->response_timeout)
+                                                                          : static_cast<uint64_t>(ex.response_timeout_s));
     unsigned int len = 0;
-    const unsigned int read = pos_sx_read_response(h, response, &len, response_ms, ex.caller, ex.read_attempt_record);
+    const unsigned int read = pos_sx_read_response(h, response, &len, response_by, ex.caller, ex.read_attempt_record);
     ex.got_response = read == SE_OK;
     ex.response_len = len;
 

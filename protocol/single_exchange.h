@@ -117,7 +117,7 @@ unsigned int pos_single_exchange(void* handle, SingleExchange& ex);
 // dumped under "RECV FROM TERMINAL".  SE_OK on ACK, else SE_EXEC; *last gets
 // the last byte taken (0 when none came).  SE_PARAM for a null handle or
 // transport.
-unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* last,
+unsigned int pos_sx_wait_ack(PosHandle* h, Deadline deadline, unsigned char* last,
                              PosWake wake = PosWake::OnInterrupt);
 // Write one ACK byte, dumped under "SEND TO TERMINAL"; true when one byte went out.
 bool pos_sx_send_ack(PosHandle* h);
@@ -127,7 +127,7 @@ bool pos_sx_send_ack(PosHandle* h);
 // status (SE_READ when no attempt was made).  attempt_record (optional) is
 // composed at info level before each attempt, logging on or off, under the
 // name caller.
-unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, uint64_t timeout_ms,
+unsigned int pos_sx_read_response(PosHandle* h, unsigned char* buf, unsigned int* len, Deadline deadline,
                                   const char* caller, const char* attempt_record,
                                   PosWake wake = PosWake::OnInterrupt);
 // Case-insensitive comparison of n characters.

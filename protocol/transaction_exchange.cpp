@@ -47,14 +47,14 @@ int send_ack(PosHandle* h) { return pos_link_send_ack(h); }
 
 // Wait for the ACK until the deadline; the interrupt flag stops the wait.
 // The caller dumps the last byte.
-PosAckWait wait_ack(PosHandle* h, uint64_t deadline)
+PosAckWait wait_ack(PosHandle* h, Deadline deadline)
 {
     PosAckWait seen;
     pos_link_wait_ack(h, deadline, PosWake::OnInterrupt, &seen);
     return seen;
 }
 
-uint64_t response_deadline(PosHandle* h) { return GetTickCount() + static_cast<uint64_t>(h->response_timeout) * 1000u; }
+Deadline response_deadline(const PosHandle* h) { return Deadline::in_s(h->response_timeout); }
 
 enum class LoopEnd { Accepted, Nothing, Interrupted, AckFailed, TooLong };
 
@@ -65,8 +65,8 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
 {
     std::memset(data_buf, 0, sizeof data_buf);
     data_len = 0;
-    uint64_t deadline = response_deadline(h);
-    while (GetTickCount() < deadline) {
+    Deadline deadline = response_deadline(h);
+    while (!deadline.passed()) {
         unsigned int len = 0;
         const unsigned int status = pos_link_read_frame(h, data_buf, sizeof data_buf, &len, deadline);
         *last_status = status;
@@ -98,7 +98,7 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
         }
         unsigned int minutes = 0;
         if (wait_notice_minutes(data_buf, data_len, &minutes))
-            deadline = GetTickCount() + static_cast<uint64_t>(minutes) * 60000u;
+            deadline = Deadline::in_minutes(minutes);
     }
     link_error_set("no answer within %u s", static_cast<unsigned int>(h->response_timeout));
     return LoopEnd::Nothing;
@@ -171,8 +171,8 @@ InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
     std::memset(answer, 0, sizeof request_buf);
     unsigned int answer_len = 0;
     bool got = false;
-    const uint64_t deadline = response_deadline(h);
-    while (GetTickCount() < deadline) {
+    const Deadline deadline = response_deadline(h);
+    while (!deadline.passed()) {
         status = pos_link_read_frame(h, answer, POS_MAX_READ_MESSAGE, &answer_len, deadline);
         if (h->interrupt.load() != 0) {
             out.interrupted = true;
@@ -270,8 +270,7 @@ ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report
         // The confirmation is out and cannot be taken back: its ACK is
         // still awaited for the packet time-out, so that a cancel at this
         // moment does not turn a confirmed payment into an unknown one.
-        const uint64_t grace = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
-        const uint64_t until = std::min(grace, response_deadline(h));
+        const Deadline until = Deadline::in_s(h->packet_timeout).sooner(response_deadline(h));
         pos_link_wait_ack(h, until, PosWake::Never, &ack);
     }
     LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");

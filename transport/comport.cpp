@@ -14,7 +14,7 @@
 #include "Logging/log.h"
 #include "compat/compat.h"
 #include "protocol/status.h"
-#include "transport/channel.h"
+#include "protocol/channel.h"
 #include "transport/link_error.h"
 #include "transport/poll_wait.h"
 
@@ -225,7 +225,7 @@ int comport_read(_comport_handle* port, unsigned char* buffer, unsigned int n)
     return static_cast<int>(done);
 }
 
-int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd)
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd)
 {
     if (port == nullptr || buffer == nullptr || max == 0 || port->fd < 0)
         return PosChannel::kFailed;

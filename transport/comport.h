@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ecrbridge.h"
+#include "protocol/deadline.h"
 
 // Settings record given to pos_open.  The device path holds at most 56
 // characters; a longer path is refused (never cut).
@@ -45,7 +46,7 @@ ECRBRIDGE_API unsigned int comport_read_all(_comport_handle* port, unsigned char
 // The line's part of PosChannel::ReadSome (same results): wait in poll()
 // with wake_fd until bytes come or the deadline passes, then take what is
 // there.
-int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline,
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, Deadline deadline,
                       int wake_fd);
 // Close (if open) and open again; exported under its C++ name.
 ECRBRIDGE_API unsigned int comport_reopen(_comport_handle** port, const char* device, unsigned long baud,
