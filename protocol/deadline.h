@@ -9,10 +9,24 @@
 
 #include "compat/compat.h"
 
+class Deadline;
+
+// A length of time, for a wait that starts later (after a write, say).
+class Span {
+public:
+    static constexpr Span ms(uint64_t n) { return Span(n); }
+    static constexpr Span s(uint64_t n) { return Span(n * 1000u); }
+    Deadline from_now() const;
+
+private:
+    constexpr explicit Span(uint64_t ms) : m_ms(ms) {}
+    uint64_t m_ms;
+};
+
 class Deadline {
 public:
     static Deadline in_ms(uint64_t ms) { return Deadline(GetTickCount() + ms, ms); }
-    static Deadline in_s(uint64_t seconds) { return in_ms(seconds * kMsPerSecond); }
+    static Deadline in_s(uint64_t seconds) { return Span::s(seconds).from_now(); }
     static Deadline in_minutes(uint64_t minutes) { return in_ms(minutes * kMsPerMinute); }
     // Already passed: a wait that takes only what is there.
     static Deadline now() { return Deadline(GetTickCount(), 0); }
@@ -33,6 +47,7 @@ public:
     Deadline sooner(Deadline other) const { return other.m_at < m_at ? other : *this; }
 
 private:
+    friend class Span;
     static constexpr uint64_t kMsPerSecond = 1000;
     static constexpr uint64_t kMsPerMinute = 60000;
     static constexpr uint64_t kPollCap = 0x7FFFFFFF;
@@ -40,3 +55,5 @@ private:
     uint64_t m_at;    // GetTickCount() value at which the wait ends
     uint64_t m_span;  // ms it was set for
 };
+
+inline Deadline Span::from_now() const { return Deadline::in_ms(m_ms); }

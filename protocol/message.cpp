@@ -98,3 +98,12 @@ unsigned int parse_response_interrupt(unsigned char* buf, unsigned int len)
     }
     return SE_OK;
 }
+
+bool same_text_nocase(const unsigned char* a, const char* b, unsigned int n)
+{
+    for (unsigned int i = 0; i < n; ++i) {
+        if (std::tolower(a[i]) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}

@@ -57,6 +57,8 @@ inline unsigned int locate_next_field(unsigned char** cursor, unsigned int* rema
     *remaining = avail - (k + 1);
     return SE_OK;
 }
+// The n characters of a and b are equal, letter case ignored.
+bool same_text_nocase(const unsigned char* a, const char* b, unsigned int n);
 // SE_EMPTY when all len bytes are zero (or len is 0), else SE_OK.
 ECRBRIDGE_API unsigned int TestNULL(unsigned char* buf, unsigned int len);
 // Six-character header plus 0x1C (7 bytes) in a zeroed 16384-byte buffer.

@@ -11,7 +11,7 @@
 #include "protocol/audit.h"
 #include "protocol/card_group.h"
 #include "protocol/discount.h"
-#include "protocol/single_exchange.h"
+#include "protocol/pos_session.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
 #include "service_rig.h"
@@ -529,28 +529,19 @@ TEST(SingleExchange, ServicePauseOverSerialLine)
     expect_service_pause(rig, answer);
 }
 
-TEST(SingleExchange, HookEndsBeforeAckAndResponseIsHandedBack)
+TEST(SingleExchange, SessionStepsEndBeforeAckAndHandBackTheResponse)
 {
     Rig rig;
     rig.term.expect_frame("ABC10.").send_ack().send_frame("abc11.xyz").pause(1300);
     ASSERT_TRUE(rig.start());
-    std::vector<unsigned char> response(POS_MAX_MESSAGE);
-    SingleExchange ex;
-    ex.build = [](unsigned char* b, unsigned int* l, const void*) -> unsigned int {
-        std::memset(b, 0, POS_MAX_MESSAGE);
-        std::memcpy(b, "ABC10.\x1c", 7);
-        *l = 7;
-        return SE_OK;
-    };
-    ex.after_match = [](const unsigned char* m, unsigned int l, void*) -> unsigned int {
-        return (l == 9 && m[6] == 'x') ? SE_SIZE : SE_OK;
-    };
-    ex.response = response.data();
-    EXPECT_EQ(pos_single_exchange(rig.h, ex), SE_SIZE);
+    PosSession s(rig.h, "my_exchange");
+    PosMsg req, resp;
+    std::memcpy(req.data, "ABC10.\x1c", 7);
+    req.len = 7;
+    EXPECT_EQ(s.confirm(req, POS_SERVICE_ACK), SE_OK);
+    EXPECT_EQ(s.receive(resp, req, s.response_deadline()), SE_OK);
     EXPECT_EQ(rig.finish(), "");
-    EXPECT_TRUE(ex.got_response);
-    EXPECT_FALSE(ex.ack_written);
-    EXPECT_EQ(std::string(response.begin(), response.begin() + ex.response_len), "abc11.xyz");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(resp.data), resp.len), "abc11.xyz");
     EXPECT_EQ(rig.count(Event::RecvAck), 0u);
 }
 
@@ -560,25 +551,18 @@ TEST(SingleExchange, FiveCharacterCheckAndBuilderFailure)
     svc::LogCapture log;
     rig.term.expect_frame("PCC14.").send_ack().send_frame("pcc15").expect_ack(5000);
     ASSERT_TRUE(rig.start());
-    SingleExchange ex;
-    ex.caller = "my_exchange";
-    ex.build = [](unsigned char* b, unsigned int* l, const void*) -> unsigned int {
-        std::memset(b, 0, POS_MAX_MESSAGE);
-        std::memcpy(b, "PCC14.1\x1c", 8);
-        *l = 8;
-        return SE_OK;
-    };
-    ex.expected = "PCC15";
-    EXPECT_EQ(pos_single_exchange(rig.h, ex), SE_OK);
+    PosSession s(rig.h, "my_exchange");
+    PosMsg req, resp;
+    std::memcpy(req.data, "PCC14.1\x1c", 8);
+    req.len = 8;
+    EXPECT_EQ(s.confirm(req, POS_SERVICE_ACK), SE_OK);
+    EXPECT_EQ(s.receive(resp, "PCC15", 5, s.response_deadline()), SE_OK);
+    EXPECT_EQ(s.ack(POS_SERVICE_PAUSE_MS), SE_OK);
     EXPECT_EQ(rig.finish(), "");
 
-    SingleExchange bad;
-    bad.caller = "my_exchange";
-    bad.builder_name = "my_builder";
-    bad.build = [](unsigned char*, unsigned int*, const void*) -> unsigned int { return SE_FORMAT; };
-    EXPECT_EQ(pos_single_exchange(rig.h, bad), SE_FORMAT);
-    SingleExchange none;
-    EXPECT_EQ(pos_single_exchange(nullptr, none), SE_PARAM);
+    EXPECT_EQ(s.built(SE_FORMAT, "my_builder"), SE_FORMAT);
+    EXPECT_EQ(pos_get_group(nullptr, nullptr, "GGP"), SE_PARAM);
     EXPECT_NE(log.text().find("[my_exchange:"), std::string::npos);
+    EXPECT_NE(log.text().find("]  my_builder fail, code[19]"), std::string::npos);
     EXPECT_EQ(rig.term.frames_received().size(), 1u);
 }
