@@ -12,6 +12,7 @@
 #include "protocol/request_encoder.h"
 #include "protocol/response_decoder.h"
 #include "protocol/transaction_rules.h"
+#include "protocol/operation_table.h"
 #include "protocol/pos_session.h"
 #include "transport/link_error.h"
 
@@ -99,21 +100,17 @@ LoopEnd read_response(PosSession& s, unsigned int* last_status)
     return LoopEnd::Nothing;
 }
 
-// The final response decoded into the report.  The two-step operations
-// (RDC, PCC, DSC, RFC) end with a response numbered 11, which the confirmation
-// rule knows; it carries the fields of a final response and is decoded as one.
+// The final response decoded into the report.  The two-step operations (those
+// not confirmed with "13.") end with a response numbered 11; it carries the
+// fields of a final response and is decoded as one.
 unsigned int decode_final(_ecr_transaction_report* report)
 {
-    static const char* const kNumberedEleven[] = {"RDC", "PCC", "DSC", "RFC"};
-    if (data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.') {
-        for (const char* code : kNumberedEleven) {
-            if (message_starts_with(data_buf, data_len, code, 3)) {
-                data_buf[4] = '2';
-                const unsigned int status = ecr_parse_response(data_buf, data_len, report);
-                data_buf[4] = '1';  // the confirmation is built from the number as received
-                return status;
-            }
-        }
+    const bool numbered_11 = data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.';
+    if (numbered_11 && op_confirm_rule(data_buf) != OpConfirm::Thirteen) {
+        data_buf[4] = '2';
+        const unsigned int status = ecr_parse_response(data_buf, data_len, report);
+        data_buf[4] = '1';  // the confirmation is built from the number as received
+        return status;
     }
     return ecr_parse_response(data_buf, data_len, report);
 }
