@@ -10,6 +10,10 @@
 #include "protocol/pos_link.h"
 #include "transport/comport.h"
 
+static_assert(unsigned{COMPORT_OK} == unsigned{SE_OK} && unsigned{COMPORT_NOMEM} == unsigned{SE_NOMEM} &&
+                  unsigned{COMPORT_PARAM} == unsigned{SE_PARAM} && unsigned{COMPORT_OPEN} == unsigned{SE_OPEN},
+              "the serial line reports the library's status codes");
+
 namespace {
 
 constexpr unsigned short kDefaultPacketTimeoutS = 5;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "Logging/log.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "Logging/log.h"
 #include "protocol/message.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 // A record of the session under the exchange's name, while logging is on
 // (a one-pass loop, as LOGREC, so that it can follow an if).
@@ -66,6 +66,8 @@ unsigned int PosSession::read(PosMsg& out, Deadline d)
     std::memset(out.data, 0, sizeof out.data);
     out.len = 0;
     m_interrupted = false;
+    if (m_h->transport == nullptr)
+        return SE_PARAM;
     unsigned int status = SE_READ;
     while (!d.passed()) {
         if (m_attempt_note != nullptr)

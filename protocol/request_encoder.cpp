@@ -34,6 +34,15 @@ public:
     // A fixed-width record field: up to its terminator or its width.
     void text(const char* field, size_t width) { bytes(field, strnlen(field, width)); }
     void byte(unsigned char c) { bytes(&c, 1); }
+    // A text right-aligned in width characters, padded on the left with "0"
+    // (its first width characters when longer).
+    void zero_padded(const char* field, size_t width)
+    {
+        const size_t n = strnlen(field, width);
+        for (size_t i = n; i < width; ++i)
+            byte('0');
+        bytes(field, n);
+    }
     void fs() { byte(FS); }
     // A value of 0..99 as its tens and units digit.
     void two_digits(unsigned int v)
@@ -143,6 +152,53 @@ unsigned int build_service_params(RequestWriter& w, const OpRow& row, const _ini
     return finish(w, len);
 }
 
+// The range checks of the common layout: false when a value does not fit
+// its field.
+bool common_values_fit(const _init_transaction_request* req, bool loyalty, bool lwr_ldr)
+{
+    if (req->ecr_num > 99 || req->ecr_receipt_num > kMaxReceiptNum || req->amount > kMaxAmount ||
+        req->add_amount > kMaxAmount || req->add_amount < 0 || req->currency_code > 999)
+        return false;
+    // Values that would not fit their fixed-width fields.
+    if (std::isnan(req->add_amount))
+        return false;
+    if (!loyalty && req->merchant_id > 99)
+        return false;
+    return !(lwr_ldr && (req->loyalty_number < 0 || req->loyalty_number > 999999));
+}
+
+// The card and merchant block from track 2 on, every item followed by FS.
+void write_card_block_rest(RequestWriter& w, _init_transaction_request* req)
+{
+    const unsigned int op = req->trx_type;
+    w.text(req->card_track2, sizeof req->card_track2);
+    w.fs();
+    w.text(req->card_track3, sizeof req->card_track3);
+    w.fs();
+    w.zero_padded(req->digits3, 3);
+    w.fs();
+    w.two_digits(req->merchant_id);
+    w.fs();
+    w.text(req->host_text, sizeof req->host_text);
+    w.fs();
+    if (req->pin_request)
+        w.byte('1');
+    w.fs();
+    if (TestNULL(reinterpret_cast<unsigned char*>(req->rrn), sizeof req->rrn) != SE_EMPTY)
+        w.text(req->rrn, sizeof req->rrn);
+    w.fs();
+    w.byte((op == 17 || req->entry_mode) ? '1' : '0');
+    w.fs();
+    if (op == 17)
+        w.bytes(req->auth_code, sizeof req->auth_code);  // always its 6 bytes
+    w.fs();
+    if (req->merchant_id5_symbol > '0' && req->merchant_id5_symbol < 'Z') {
+        w.byte(req->merchant_id5_symbol);
+        req->merchant_id5_symbol = 0;
+    }
+    w.fs();
+}
+
 unsigned int build_common(RequestWriter& w, const OpRow& row, _init_transaction_request* req, unsigned int* len)
 {
     const unsigned int op = req->trx_type;
@@ -153,15 +209,7 @@ unsigned int build_common(RequestWriter& w, const OpRow& row, _init_transaction_
     const bool loyalty = lrw_lrd || lwv_ldv || lwr_ldr || lgo;
 
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 3\n";
-    if (req->ecr_num > 99 || req->ecr_receipt_num > kMaxReceiptNum || req->amount > kMaxAmount ||
-        req->add_amount > kMaxAmount || req->add_amount < 0 || req->currency_code > 999)
-        return SE_SYNTAX;
-    // Values that would not fit their fixed-width fields.
-    if (std::isnan(req->add_amount))
-        return SE_SYNTAX;
-    if (!loyalty && req->merchant_id > 99)
-        return SE_SYNTAX;
-    if (lwr_ldr && (req->loyalty_number < 0 || req->loyalty_number > 999999))
+    if (!common_values_fit(req, loyalty, lwr_ldr))
         return SE_SYNTAX;
 
     w.str(row.header);
@@ -218,43 +266,12 @@ unsigned int build_common(RequestWriter& w, const OpRow& row, _init_transaction_
     w.fs();
 
     // Card and merchant block, every item followed by FS.
-    char digits6[7] = "000000";
-    size_t n6 = strnlen(req->digits6, 6);
-    std::memcpy(digits6 + (6 - n6), req->digits6, n6);
-    w.bytes(digits6, 6);
+    w.zero_padded(req->digits6, 6);
     w.fs();
     w.text(req->card_track1, sizeof req->card_track1);
     w.fs();
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 6\n";
-    w.text(req->card_track2, sizeof req->card_track2);
-    w.fs();
-    w.text(req->card_track3, sizeof req->card_track3);
-    w.fs();
-    char digits3[4] = "000";
-    size_t n3 = strnlen(req->digits3, 3);
-    std::memcpy(digits3 + (3 - n3), req->digits3, n3);
-    w.bytes(digits3, 3);
-    w.fs();
-    w.two_digits(req->merchant_id);
-    w.fs();
-    w.text(req->host_text, sizeof req->host_text);
-    w.fs();
-    if (req->pin_request)
-        w.byte('1');
-    w.fs();
-    if (TestNULL(reinterpret_cast<unsigned char*>(req->rrn), sizeof req->rrn) != SE_EMPTY)
-        w.text(req->rrn, sizeof req->rrn);
-    w.fs();
-    w.byte((op == 17 || req->entry_mode) ? '1' : '0');
-    w.fs();
-    if (op == 17)
-        w.bytes(req->auth_code, sizeof req->auth_code);  // always its 6 bytes
-    w.fs();
-    if (req->merchant_id5_symbol > '0' && req->merchant_id5_symbol < 'Z') {
-        w.byte(req->merchant_id5_symbol);
-        req->merchant_id5_symbol = 0;
-    }
-    w.fs();
+    write_card_block_rest(w, req);
     return finish(w, len);
 }
 

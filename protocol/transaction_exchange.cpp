@@ -14,7 +14,7 @@
 #include "protocol/transaction_rules.h"
 #include "protocol/operation_table.h"
 #include "protocol/pos_session.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 // A record of an internal step under the name of the exported function it
 // belongs to (LOGREC would give the helper's own name).
@@ -162,6 +162,39 @@ InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
     return out;
 }
 
+// The final response in data_buf: decoded first; only a response that was
+// understood is confirmed (after 5 s), so the terminal keeps no payment the
+// cash desk could not read.
+ReportRead conclude_final(PosSession& s, _ecr_transaction_report* report)
+{
+    PosHandle* h = s.handle();
+    const unsigned int decoded = decode_final(report);
+    // A settlement of fewer currencies than the layout holds ends early.
+    if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
+        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded << "] no confirmation";
+        return {SE_SYNTAX, FinalStep::Undecodable};
+    }
+    unsigned char confirmation[6];
+    build_confirmation(data_buf, data_len, confirmation);
+    Sleep(CONFIRM_PAUSE_MS);
+    // The terminal has answered: a cancel that came after its final response
+    // is too late and must not cut the confirmation short.
+    h->interrupt.store(0);
+    if (const unsigned int e = s.send(confirmation, sizeof confirmation))
+        return {e, FinalStep::Decoded};
+    unsigned int status = s.expect_ack(s.response_deadline());
+    if (s.interrupted()) {
+        LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
+        // The confirmation is out and cannot be taken back: its ACK is
+        // still awaited for the packet time-out, so that a cancel at this
+        // moment does not turn a confirmed payment into an unknown one.
+        status = s.expect_ack(Deadline::in_s(h->packet_timeout).sooner(s.response_deadline()), PosWake::Never);
+    }
+    if (status == SE_OK)
+        return {SE_OK, FinalStep::Confirmed};
+    return {SE_EXEC, FinalStep::Decoded};
+}
+
 ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
 {
     const FinalStep none = FinalStep::None;
@@ -210,34 +243,7 @@ ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report
         return {SE_MESSAGE, none};
     }
 
-    // Final response: decoded first; only a response that was understood is
-    // confirmed (after 5 s), so the terminal keeps no payment the cash desk
-    // could not read.
-    const unsigned int decoded = decode_final(report);
-    // A settlement of fewer currencies than the layout holds ends early.
-    if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
-        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded << "] no confirmation";
-        return {SE_SYNTAX, FinalStep::Undecodable};
-    }
-    unsigned char confirmation[6];
-    build_confirmation(data_buf, data_len, confirmation);
-    Sleep(CONFIRM_PAUSE_MS);
-    // The terminal has answered: a cancel that came after its final response
-    // is too late and must not cut the confirmation short.
-    h->interrupt.store(0);
-    if (const unsigned int e = s.send(confirmation, sizeof confirmation))
-        return {e, FinalStep::Decoded};
-    unsigned int status = s.expect_ack(s.response_deadline());
-    if (s.interrupted()) {
-        LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
-        // The confirmation is out and cannot be taken back: its ACK is
-        // still awaited for the packet time-out, so that a cancel at this
-        // moment does not turn a confirmed payment into an unknown one.
-        status = s.expect_ack(Deadline::in_s(h->packet_timeout).sooner(s.response_deadline()), PosWake::Never);
-    }
-    if (status == SE_OK)
-        return {SE_OK, FinalStep::Confirmed};
-    return {SE_EXEC, FinalStep::Decoded};
+    return conclude_final(s, report);
 }
 
 // Both entry points: the arguments are checked, one exchange runs at a time

@@ -25,6 +25,10 @@ struct _comport_handle {
     int fd = -1;
 };
 
+// Results of comport_open and comport_reopen: the library's status codes
+// SE_OK, SE_NOMEM, SE_PARAM and SE_OPEN, with the same values.
+enum ComportStatus : unsigned int { COMPORT_OK = 0, COMPORT_NOMEM = 2, COMPORT_PARAM = 3, COMPORT_OPEN = 8 };
+
 extern "C" {
 // Open and configure the line (115200 7E1 raw, VMIN 0 / VTIME 20 as used by the
 // library; CLOCAL, so the modem lines are not waited for).  The device is held

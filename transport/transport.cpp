@@ -7,7 +7,7 @@
 #include "compat/compat.h"
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 #include "transport/poll_wait.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "Logging/log.h"
 #include "compat/compat.h"
 #include "protocol/channel.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 #include "transport/poll_wait.h"
 
 namespace {
