@@ -1,6 +1,6 @@
 // Exported diagnostics of the terminal link.
 #include "ecrbridge.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 extern "C" {
 

@@ -7,14 +7,8 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
+#include "protocol/pos_session.h"
 #include "protocol/service_fields.h"
-#include "transport/transport.h"
-
-// Records of the audit carry the exported function's name.
-#define AUDIT_REC(level)         \
-    if (!el::get_logging()) {    \
-    } else                       \
-        GetLogObject(level) << "[pos_audit_request:" << __LINE__ << "] "
 
 namespace {
 
@@ -32,82 +26,56 @@ constexpr unsigned char kConfirmation[10] = {ACK, STX, 'A', 'U', 'D', '1', '2', 
 bool write_confirmation(PosHandle* h)
 {
     const unsigned int limit_s = h->packet_timeout ? h->packet_timeout : 5;
-    const uint64_t deadline = GetTickCount() + static_cast<uint64_t>(limit_s) * 1000u;
+    const Deadline deadline = Deadline::in_s(limit_s);
     for (;;) {
-        const int written = h->transport->Write(kConfirmation, sizeof(kConfirmation));
+        const int written = pos_link_write(h, kConfirmation, sizeof(kConfirmation));
         LOGDUMP(kConfirmation, sizeof(kConfirmation), "SEND TO TERMINAL");
         if (written == static_cast<int>(sizeof(kConfirmation)) || written == -1)
             return true;
-        if (GetTickCount() >= deadline)
+        if (deadline.passed())
             return false;
         Sleep(1);
     }
 }
 
+// One record packet after another, each confirmed, until the record whose
+// number is the announced last one.
 unsigned int run_audit(PosHandle* h, std::vector<_ecr_audit_report>* records, char* parameter)
 {
-    unsigned char request[POS_MAX_MESSAGE];
-    unsigned int request_len = 0;
-    const unsigned int built = ecr_build_audit_request(request, &request_len, parameter);
-    if (built != SE_OK) {
-        AUDIT_REC(LOG_ERROR) << " ecr_build_audit_request fail, code[" << built << "]";
-        return built;
-    }
-    char expected[3];
-    std::memcpy(expected, request, 3);
-    const unsigned int sent = pos_write_packet(h, request, request_len);
-    if (sent != SE_OK) {
-        AUDIT_REC(LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";
-        return sent;
-    }
-    unsigned char last = 0;
-    if (pos_sx_wait_ack(h, 5000, &last) != SE_OK) {
-        AUDIT_REC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
-        return SE_EXEC;
-    }
+    PosSession s(h, "pos_audit_request");
+    PosMsg req, packet;
+    if (unsigned int e = s.built(ecr_build_audit_request(req.data, &req.len, parameter), "ecr_build_audit_request"))
+        return e;
+    if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+        return e;
+    // A record packet is numbered 11 (or 12) and carries the request's code.
+    char numbered_11[5], numbered_12[5];
+    std::memcpy(numbered_11, req.data, 3);
+    std::memcpy(numbered_12, req.data, 3);
+    std::memcpy(numbered_11 + 3, "11", 2);
+    std::memcpy(numbered_12 + 3, "12", 2);
 
     records->clear();
-    size_t counter = 0;
-    unsigned char packet[POS_MAX_MESSAGE];
-    for (;;) {
-        unsigned int len = 0;
-        const uint64_t wait_ms = static_cast<uint64_t>(h->response_timeout) * 1000u;
-        const unsigned int read = pos_sx_read_response(h, packet, &len, wait_ms, __func__, nullptr);
-        if (read != SE_OK) {
-            AUDIT_REC(LOG_ERROR) << " pos_read_packet fail, code[" << read << "]";
-            return SE_READ;
-        }
-        if (len < 5 || !pos_sx_same(packet, expected, 3) ||
-            !(pos_sx_same(packet + 3, "11", 2) || pos_sx_same(packet + 3, "12", 2))) {
-            AUDIT_REC(LOG_ERROR) << " Uncorrect message! return SE_SYNTAX";
-            return SE_SYNTAX;
-        }
+    for (size_t counter = 0;; ++counter) {
+        if (unsigned int e = s.read(packet, s.response_deadline()))
+            return s.missed(e);
+        if (!packet.starts_with(numbered_12, 5))
+            if (unsigned int e = s.check(packet, numbered_11, 5, " Uncorrect message! return SE_SYNTAX"))
+                return e;
         if (!write_confirmation(h))
             return SE_WRITE;
-        const unsigned char status = len > 6 ? packet[6] : 0;
-        if (status == '2')
+        if (packet.at(6) == '2')
             return SE_REPLY2;
-        if (status == '3')
+        if (packet.at(6) == '3')
             return SE_REPLY3;
         if (counter > kMaxRecords - 1)
             return SE_SYNTAX;
         records->push_back(_ecr_audit_report{});
         _ecr_audit_report& record = records->back();
-        ecr_parse_audit_response(packet, len, &record);
-        ++counter;
-        if (pos_sx_same(reinterpret_cast<const unsigned char*>(record.record_number), record.record_count, 4))
+        ecr_parse_audit_response(packet.data, packet.len, &record);  // its status is not examined
+        if (same_text_nocase(reinterpret_cast<const unsigned char*>(record.record_number), record.record_count, 4))
             return SE_OK;
     }
-}
-
-unsigned int build_x_report(unsigned char* buf, unsigned int* len, const void*)
-{
-    return pos_x_report_print_request(buf, len);
-}
-
-unsigned int decode_x_report(unsigned char* msg, unsigned int len, void*)
-{
-    return pos_x_report_print_responce(msg, len);
 }
 
 }  // namespace
@@ -183,13 +151,23 @@ unsigned int pos_x_report_print_responce(unsigned char* message, unsigned int le
 
 unsigned int Pos_Print_X_Report(void* handle)
 {
-    if (!handle)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_x_report;
-    ex.builder_name = "pos_x_report_print_request";
-    ex.read_attempt_record = "for []";
-    ex.decode = decode_x_report;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.note_attempts("for []");
+        s.begin();
+        PosMsg req, resp;
+        if (unsigned int e = s.built(pos_x_report_print_request(req.data, &req.len), "pos_x_report_print_request"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        pos_x_report_print_responce(resp.data, resp.len);  // its status is not reported
+        return acked;
+    });
 }

@@ -11,21 +11,6 @@ namespace {
 
 constexpr unsigned int kGroupNameMax = sizeof(_ecr_mread_report::nameGroup);
 
-unsigned int build_group(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    return ecr_build_get_group(buf, len, static_cast<const char*>(ctx));
-}
-
-unsigned int build_cancel(unsigned char* buf, unsigned int* len, const void*)
-{
-    return ecr_build_cancel_get_group_completion(buf, len);
-}
-
-unsigned int decode_group(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_getgroup_response(msg, len, static_cast<_ecr_mread_report*>(out));
-}
-
 }  // namespace
 
 unsigned int ecr_build_get_group(unsigned char* buffer, unsigned int* length, const char* code)
@@ -78,25 +63,43 @@ unsigned int ecr_parse_getgroup_response(unsigned char* message, unsigned int le
 
 unsigned int pos_get_group(void* handle, _ecr_mread_report* report, const char* code)
 {
-    if (!handle || !report || !code)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !report || !code)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_group;
-    ex.build_ctx = code;
-    ex.builder_name = "ecr_build_get_group";
-    ex.decode = decode_group;
-    ex.decode_out = report;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        if (unsigned int e = s.built(ecr_build_get_group(req.data, &req.len, code), "ecr_build_get_group"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        ecr_parse_getgroup_response(resp.data, resp.len, report);  // its status is not reported
+        return acked;
+    });
 }
 
 unsigned int pos_cancel_get_group_completion(void* handle)
 {
-    if (!handle)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_cancel;
-    ex.builder_name = "ecr_build_cancel_get_group_completion";
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        const unsigned int built = ecr_build_cancel_get_group_completion(req.data, &req.len);
+        if (unsigned int e = s.built(built, "ecr_build_cancel_get_group_completion"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        return s.ack(POS_SERVICE_PAUSE_MS);
+    });
 }

@@ -10,7 +10,7 @@
 #include "protocol/message.h"
 #include "protocol/pos_handle.h"
 #include "protocol/service_fields.h"
-#include "protocol/single_exchange.h"
+#include "protocol/pos_session.h"
 
 namespace {
 
@@ -37,52 +37,10 @@ unsigned int next_field_length(const unsigned char* cursor, unsigned int remaini
     return sep ? static_cast<unsigned int>(static_cast<const unsigned char*>(sep) - cursor) : remaining;
 }
 
-// ---- card read ----
-
-struct CrdRequest {
-    unsigned char mode;
-    unsigned char wait;
-};
-
-unsigned int build_crd(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    const CrdRequest* r = static_cast<const CrdRequest*>(ctx);
-    return ecr_build_crd_request(buf, len, r->mode, r->wait);
-}
-
-unsigned int decode_crd(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_crd_response(msg, len, static_cast<_ecr_mread_report*>(out));
-}
-
-// ---- PIN read ----
-
-unsigned int build_pin(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    const unsigned char parameter = *static_cast<const unsigned char*>(ctx);
-    svc_begin(buf, "APP10.");
-    // A parameter above 99 gives a character beyond "9" in the first position.
-    buf[6] = static_cast<unsigned char>('0' + parameter / 10);
-    buf[7] = static_cast<unsigned char>('0' + parameter % 10);
-    buf[8] = FS;
-    *len = 9;
-    return SE_OK;
-}
-
-unsigned int mark_pin_report(const unsigned char* msg, unsigned int len, void* ctx)
-{
-    _ecr_transaction_report* report = static_cast<_ecr_transaction_report*>(ctx);
-    report->TrxType = 34;
-    std::memcpy(report->OpTag, msg, 3);
-    report->OpTag[3] = 0;
-    return SE_OK;
-}
-
 // Runs after the ACK of the response: a short answer is SE_SYNTAX, a PIN
 // field longer than 6 characters SE_SIZE.
-unsigned int decode_pin(unsigned char* msg, unsigned int len, void* out)
+unsigned int decode_pin(unsigned char* msg, unsigned int len, _ecr_transaction_report* report)
 {
-    _ecr_transaction_report* report = static_cast<_ecr_transaction_report*>(out);
     if (len < 8)
         return SE_SYNTAX;
     unsigned char scratch[SVC_SCRATCH];
@@ -96,18 +54,6 @@ unsigned int decode_pin(unsigned char* msg, unsigned int len, void* out)
         return SE_SIZE;
     std::memset(report->PinResult, 0, sizeof report->PinResult);
     std::memcpy(report->PinResult, scratch, field_len);
-    return SE_OK;
-}
-
-// ---- completion decision ----
-
-unsigned int build_completion(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    const unsigned int complete = *static_cast<const unsigned int*>(ctx);
-    svc_begin(buf, "PCC14.");
-    buf[6] = complete != 0 ? '1' : '2';
-    buf[7] = FS;
-    *len = 8;
     return SE_OK;
 }
 
@@ -141,7 +87,7 @@ unsigned int ecr_parse_crd_response(unsigned char* message, unsigned int length,
             uint16_t operation;
         } kinds[] = {{"CRD", 3}, {"ACR", 33}, {"DSC", 4}, {"DCR", 29}, {"GRC", 31}};
         for (const auto& k : kinds) {
-            if (pos_sx_same(message, k.code, 3)) {
+            if (same_text_nocase(message, k.code, 3)) {
                 report->operation = k.operation;
                 break;
             }
@@ -149,7 +95,7 @@ unsigned int ecr_parse_crd_response(unsigned char* message, unsigned int length,
         if (report->operation == 0)
             return SE_SYNTAX;
         std::memcpy(report->message_code, message, 3);
-        if (!pos_sx_same(message + 3, "11.", 3))
+        if (!same_text_nocase(message + 3, "11.", 3))
             return SE_SYNTAX;
 
         unsigned char* cursor = message + 6;
@@ -187,39 +133,55 @@ extern "C" {
 
 unsigned int pos_magnetic_read(void* handle, _ecr_mread_report* report, unsigned char mode, unsigned char wait)
 {
-    if (handle == nullptr || report == nullptr)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !report)
         return SE_PARAM;
-    CrdRequest request{mode, wait};
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_crd;
-    ex.build_ctx = &request;
-    ex.builder_name = "ecr_build_crd_request";
-    if (wait_is_sent(mode, wait))
-        ex.response_timeout_s = wait + 5;
-    ex.syntax_text = nullptr;  // a code or number mismatch is not logged
-    ex.decode = decode_crd;
-    ex.decode_out = report;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        if (unsigned int e = s.built(ecr_build_crd_request(req.data, &req.len, mode, wait), "ecr_build_crd_request"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        // A discount read waits for the card as long as it asked the terminal to.
+        const Deadline answer_by = wait_is_sent(mode, wait) ? Deadline::in_s(wait + 5u) : s.response_deadline();
+        if (unsigned int e = s.receive(resp, req, answer_by, nullptr))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        ecr_parse_crd_response(resp.data, resp.len, report);  // its status is not reported
+        return acked;
+    });
 }
 
 unsigned int pos_pin_read(void* handle, _ecr_transaction_report* report, unsigned char parameter,
                           unsigned short wait_seconds)
 {
-    if (handle == nullptr || report == nullptr)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !report)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.quiet = true;
-    ex.build = build_pin;
-    ex.build_ctx = &parameter;
-    ex.response_timeout_s = wait_seconds;
-    ex.after_match = mark_pin_report;
-    ex.hook_ctx = report;
-    ex.decode = decode_pin;
-    ex.decode_out = report;
-    ex.report_decoder_status = true;
-    return pos_single_exchange(handle, ex);
+    return pos_guard(nullptr, [&] {
+        PosSession s(h, "pos_pin_read", PosSession::kQuiet);
+        s.begin();
+        PosMsg req, resp;
+        svc_begin(req.data, "APP10.");
+        // A parameter above 99 gives a character beyond "9" in the first position.
+        req.data[6] = static_cast<unsigned char>('0' + parameter / 10);
+        req.data[7] = static_cast<unsigned char>('0' + parameter % 10);
+        req.data[8] = FS;
+        req.len = 9;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, Deadline::in_s(wait_seconds), nullptr))
+            return e;
+        report->TrxType = 34;
+        std::memcpy(report->OpTag, resp.data, 3);
+        report->OpTag[3] = 0;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        const unsigned int decoded = decode_pin(resp.data, resp.len, report);
+        return decoded != SE_OK ? decoded : acked;
+    });
 }
 
 unsigned int pos_read_card_belonging(void* handle, unsigned short* belonging)
@@ -227,56 +189,52 @@ unsigned int pos_read_card_belonging(void* handle, unsigned short* belonging)
     if (belonging == nullptr)
         return SE_PARAM;
     *belonging = '5';
-    if (handle == nullptr)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (h == nullptr)
         return SE_PARAM;
-    try {
-        PosHandle* h = static_cast<PosHandle*>(handle);
-        unsigned char buf[POS_MAX_MESSAGE];
-        unsigned int len = 0;
-        const uint64_t response_ms = static_cast<uint64_t>(h->response_timeout) * 1000u;
-        if (pos_sx_read_response(h, buf, &len, response_ms, __func__, nullptr) != SE_OK)
-            return SE_READ;
-
-        Sleep(BELONGING_NOTICE_ACK_PAUSE_MS);
-        if (!pos_sx_send_ack(h))
-            return SE_WRITE;
-
-        if (len < 6 || !pos_sx_same(buf, "PCC12.", 6))
-            return SE_SYNTAX;
-        const bool is_33 = len >= 8 && buf[6] == '3' && buf[7] == '3';
-        if (is_33 && len >= 10 && (buf[9] == '1' || buf[9] == '2'))
-            *belonging = buf[9];
-
+    const unsigned int status = pos_guard(nullptr, [&] {
+        // The terminal speaks first: its notice, our ACK, our reply, its ACK.
+        PosSession s(h, "pos_read_card_belonging", PosSession::kQuiet);
+        PosMsg notice;
+        if (s.read(notice, s.response_deadline()) != SE_OK)
+            return static_cast<unsigned int>(SE_READ);
+        if (unsigned int e = s.ack(BELONGING_NOTICE_ACK_PAUSE_MS))
+            return e;
+        if (unsigned int e = s.check(notice, "PCC12.", 6, nullptr))
+            return e;
+        const bool is_33 = notice.at(6) == '3' && notice.at(7) == '3';
+        if (is_33 && (notice.at(9) == '1' || notice.at(9) == '2'))
+            *belonging = notice.at(9);
         unsigned char reply[6];
-        std::memcpy(reply, buf, 3);
+        std::memcpy(reply, notice.data, 3);
         std::memcpy(reply + 3, "13.", 3);
         Sleep(BELONGING_REPLY_PAUSE_MS);
-        const unsigned int sent = pos_write_packet(h, reply, sizeof reply);
-        if (sent != SE_OK) {
-            *belonging = '5';
-            return sent;
-        }
-        if (pos_sx_wait_ack(h, static_cast<unsigned int>(response_ms), nullptr) != SE_OK) {
-            *belonging = '5';
-            return SE_EXEC;
-        }
-        return SE_OK;
-    } catch (...) {
-        *belonging = '5';
-        return SE_FAIL;
-    }
+        return s.confirm(reply, sizeof reply, s.response_wait());
+    });
+    if (status != SE_OK)
+        *belonging = '5';  // no valid answer
+    return status;
 }
 
 unsigned int pos_sent_tran_completion(void* handle, unsigned int complete)
 {
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.quiet = true;
-    ex.build = build_completion;
-    ex.build_ctx = &complete;
-    ex.expected = "PCC15";
-    ex.expected_len = 5;
-    return pos_single_exchange(handle, ex);
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport)
+        return SE_PARAM;
+    return pos_guard(nullptr, [&] {
+        PosSession s(h, "pos_sent_tran_completion", PosSession::kQuiet);
+        s.begin();
+        PosMsg req, resp;
+        svc_begin(req.data, "PCC14.");
+        req.data[6] = complete != 0 ? '1' : '2';
+        req.data[7] = FS;
+        req.len = 8;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, "PCC15", 5, s.response_deadline(), nullptr))
+            return e;
+        return s.ack(POS_SERVICE_PAUSE_MS);
+    });
 }
 
 }  // extern "C"

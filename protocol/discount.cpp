@@ -8,7 +8,7 @@
 #include "Logging/log.h"
 #include "protocol/card_read.h"
 #include "protocol/service_fields.h"
-#include "transport/transport.h"
+#include "protocol/pos_session.h"
 
 namespace {
 
@@ -17,45 +17,6 @@ constexpr size_t kAccountMax = 15;
 // Discount field: two digits of merchant, the name, four digits of rate.
 constexpr unsigned int kDiscountMin = 7;
 constexpr unsigned int kDiscountMax = 27;
-
-struct AccountArgs {
-    char* account;
-    unsigned char mode;
-};
-
-unsigned int build_card(unsigned char* buf, unsigned int* len, const void*)
-{
-    return ecr_build_discount_card_request(buf, len);
-}
-
-unsigned int build_info(unsigned char* buf, unsigned int* len, const void*)
-{
-    return ecr_build_discount_ex_card_request(buf, len);
-}
-
-unsigned int build_account(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    const AccountArgs* a = static_cast<const AccountArgs*>(ctx);
-    return ecr_build_discount_card_request_accid(buf, len, a->account, a->mode);
-}
-
-unsigned int decode_card(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_crd_response(msg, len, static_cast<_ecr_mread_report*>(out));
-}
-
-unsigned int decode_info(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_disc_response(msg, len, static_cast<_ecr_discount_info*>(out));
-}
-
-// The terminal answers an account request with "3" FS when it refuses it.
-unsigned int account_refused(const unsigned char* msg, unsigned int len, void*)
-{
-    if (len >= 8 && msg[6] == '3' && msg[7] == FS)
-        return SE_REPLY3;
-    return SE_OK;
-}
 
 // Value of n decimal characters taken by themselves.
 unsigned int digits_value(const unsigned char* text, unsigned int n)
@@ -112,11 +73,11 @@ unsigned int ecr_parse_disc_response(unsigned char* message, unsigned int length
     if (length < 8)
         return SE_SYNTAX;
     std::memset(info, 0, sizeof(*info));
-    if (!pos_sx_same(message, "DIN", 3))
+    if (!same_text_nocase(message, "DIN", 3))
         return SE_SYNTAX;
     info->operation = 4;
     std::memcpy(info->message_code, message, 3);
-    if (!pos_sx_same(message + 3, "11.", 3))
+    if (!same_text_nocase(message + 3, "11.", 3))
         return SE_SYNTAX;
 
     unsigned char field[SVC_SCRATCH];
@@ -142,76 +103,84 @@ unsigned int pos_discount_init(void* handle, _ecr_mread_report* report)
     PosHandle* h = static_cast<PosHandle*>(handle);
     if (!h || !h->transport || !report)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_card;
-    ex.builder_name = "ecr_build_discount_card_request";
-    ex.syntax_text = " message parsing error! Return SE_SYNTAX";
-    ex.decode = decode_card;
-    ex.decode_out = report;
-    const unsigned int st = pos_single_exchange(h, ex);
-    // Past the check and the ACK the result is SE_OK or SE_WRITE; anything
-    // else ended the exchange earlier.
-    const bool answered = st == SE_OK || (st == SE_WRITE && ex.got_response);
-    if (!answered)
-        return st;
-    if (report->track2[0] != 0 || report->sha1hash[0] != 0)
-        return st;
-
-    // No card data: withdraw the request.  The terminal only acknowledges it.
-    try {
-        unsigned char cancel[POS_MAX_MESSAGE];
-        unsigned int cancel_len = 0;
-        const unsigned int built = ecr_build_discount_canc_request(cancel, &cancel_len);
-        if (built != SE_OK) {
-            LOGREC(LOG_ERROR) << " ecr_build_discount_canc_request fail, code[" << built << "]";
-            return built;
-        }
-        const unsigned int sent = pos_write_packet(h, cancel, cancel_len);
-        if (sent != SE_OK) {
-            LOGREC(LOG_ERROR) << " pos_write_packet fail, code[" << sent << "]";
-            return sent;
-        }
-        unsigned char last = 0;
-        if (pos_sx_wait_ack(h, 5000, &last) == SE_OK)
-            return SE_NOCARD;
-        LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
-        return SE_EXEC;
-    } catch (...) {
-        return SE_FAIL;
-    }
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        const unsigned int built = ecr_build_discount_card_request(req.data, &req.len);
+        if (unsigned int e = s.built(built, "ecr_build_discount_card_request"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline(), " message parsing error! Return SE_SYNTAX"))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        ecr_parse_crd_response(resp.data, resp.len, report);  // its status is not reported
+        if (report->track2[0] != 0 || report->sha1hash[0] != 0)
+            return acked;
+        // No card data: withdraw the request.  The terminal only acknowledges it.
+        PosMsg cancel;
+        const unsigned int cancel_built = ecr_build_discount_canc_request(cancel.data, &cancel.len);
+        if (unsigned int e = s.built(cancel_built, "ecr_build_discount_canc_request"))
+            return e;
+        if (unsigned int e = s.confirm(cancel, POS_SERVICE_ACK))
+            return e;
+        return static_cast<unsigned int>(SE_NOCARD);
+    });
 }
 
 unsigned int pos_discount_init_accid(void* handle, _ecr_mread_report* report, char* account, unsigned char mode)
 {
-    if (!handle || !report || !account)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !report || !account)
         return SE_PARAM;
-    AccountArgs args{account, mode};
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_account;
-    ex.build_ctx = &args;
-    ex.builder_name = "ecr_build_discount_card_request_accid";
-    ex.ack_before_check = true;
-    ex.syntax_text = nullptr;
-    ex.after_match = account_refused;
-    ex.decode = decode_card;
-    ex.decode_out = report;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        const unsigned int built = ecr_build_discount_card_request_accid(req.data, &req.len, account, mode);
+        if (unsigned int e = s.built(built, "ecr_build_discount_card_request_accid"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        // The ACK goes out at once, whether or not an answer came.
+        const unsigned int read = s.read(resp, s.response_deadline());
+        const unsigned int acked = s.ack(0);
+        if (read != SE_OK)
+            return s.missed(read);
+        if (unsigned int e = s.check(resp, req, nullptr))
+            return e;
+        // The terminal answers "3" FS when it refuses the account.
+        if (resp.at(6) == '3' && resp.at(7) == FS)
+            return static_cast<unsigned int>(SE_REPLY3);
+        Sleep(POS_SERVICE_PAUSE_MS);
+        ecr_parse_crd_response(resp.data, resp.len, report);  // its status is not reported
+        return acked;
+    });
 }
 
 unsigned int pos_discount_init_ex(void* handle, _ecr_discount_info* info)
 {
-    if (!handle || !info)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !info)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_info;
-    ex.builder_name = "ecr_build_discount_ex_card_request";
-    ex.syntax_text = " parse message error! Return SE_SYNTAX";
-    ex.decode = decode_info;
-    ex.decode_out = info;
-    ex.decoder_name = "ecr_parse_disc_response";
-    ex.report_decoder_status = true;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        const unsigned int built = ecr_build_discount_ex_card_request(req.data, &req.len);
+        if (unsigned int e = s.built(built, "ecr_build_discount_ex_card_request"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline(), " parse message error! Return SE_SYNTAX"))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        if (unsigned int e = s.built(ecr_parse_disc_response(resp.data, resp.len, info), "ecr_parse_disc_response"))
+            return e;
+        return acked;
+    });
 }

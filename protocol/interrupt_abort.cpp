@@ -9,119 +9,75 @@
 #include "Logging/log.h"
 #include "protocol/message.h"
 #include "protocol/pos_handle.h"
-#include "protocol/pos_link.h"
-#include "protocol/single_exchange.h"
+#include "protocol/pos_session.h"
 #include "protocol/transaction_rules.h"
 
 namespace {
 
 // The terminal acknowledges the interrupt request and the abort
 // confirmation within 20 s, whatever the response time-out.
-constexpr unsigned int CONTROL_ACK_WAIT_MS = 20000;
+constexpr Span CONTROL_ACK = Span::ms(20000);
 
-uint64_t response_ms(const PosHandle* h) { return static_cast<uint64_t>(h->response_timeout) * 1000u; }
-
-bool has_number(const unsigned char* msg, unsigned int len, char d1, char d2)
-{
-    return len >= 5 && msg[3] == d1 && msg[4] == d2;
-}
-
-// Build a request of the six header characters into buf and write it.
-unsigned int write_header(PosHandle* h, unsigned char* buf, unsigned int* len, const char* header)
+// A request of the six header characters and a separator.
+unsigned int header_request(PosMsg& m, const char* header)
 {
     char text[7];
     std::memcpy(text, header, sizeof text);
-    const unsigned int status = build_request_header(buf, len, text);
-    if (status != SE_OK)
-        return status;
-    return pos_write_packet(h, buf, *len);
+    return build_request_header(m.data, &m.len, text);
 }
 
 }  // namespace
 
 unsigned int send_receive_interrupt(void* handle)
 {
-    if (handle == nullptr)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (h == nullptr)
         return SE_PARAM;
-    try {
-        PosHandle* h = static_cast<PosHandle*>(handle);
-        unsigned char buf[POS_MAX_MESSAGE];
-        unsigned int len = 0;
-        std::memset(buf, 0, sizeof buf);
-        char header[] = "IRT10.";
-        unsigned int status = build_request_header(buf, &len, header);
-        if (status != SE_OK) {
-            LOGREC(LOG_ERROR) << " build_request_header fail, code[" << status << "]";
-            return status;
-        }
-        pos_link_drop_stale(h);
-        status = pos_write_packet(h, buf, len);
-        if (status != SE_OK) {
-            LOGREC(LOG_ERROR) << " pos_write_packet fail, code[" << status << "]";
-            return status;
-        }
-
-        unsigned char last = 0;
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, &last, PosWake::Never) != SE_OK) {
-            LOGREC(LOG_ERROR) << " Received data is not ACK[" << static_cast<char>(last) << "]";
-            return SE_EXEC;
-        }
-
-        status = pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never);
-        if (status != SE_OK) {
-            LOGREC(LOG_ERROR) << " pos_read_packet fail, code[" << status << "]";
-            return SE_READ;
-        }
-        if (!message_starts_with(buf, len, "IRT", 3) || !has_number(buf, len, '1', '1')) {
-            LOGREC(LOG_ERROR) << " parse messgae error! return SE_SYNTAX";
-            return SE_SYNTAX;
-        }
-
-        const bool acked = pos_sx_send_ack(h);
-        // The full answer check does not decide the outcome.
-        (void)parse_response_interrupt(buf, len);
-        return acked ? SE_OK : SE_WRITE;
-    } catch (...) {
-        return SE_FAIL;
-    }
+    const char* who = __func__;
+    return pos_guard(nullptr, [&] {
+        PosSession s(h, who, PosSession::kServiceTexts, PosWake::Never);
+        PosMsg req, resp;
+        if (unsigned int e = s.built(header_request(req, "IRT10."), "build_request_header"))
+            return e;
+        s.drop_stale();
+        if (unsigned int e = s.confirm(req, CONTROL_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, "IRT11", 5, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(0);
+        (void)parse_response_interrupt(resp.data, resp.len);  // does not decide the outcome
+        return acked;
+    });
 }
 
 unsigned int send_receive_abort(void* handle, _ecr_transaction_report* report)
 {
-    if (handle == nullptr)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (h == nullptr)
         return SE_PARAM;
-    try {
-        PosHandle* h = static_cast<PosHandle*>(handle);
-        unsigned char buf[POS_MAX_MESSAGE];
-        unsigned int len = 0;
-        std::memset(buf, 0, sizeof buf);
-        pos_link_drop_stale(h);
-        unsigned int status = write_header(h, buf, &len, "PUR11.");
-        if (status != SE_OK)
-            return status;
-
-        // No ACK wait: the terminal's ACK is skipped while the answer frame
-        // is awaited.
-        if (pos_sx_read_response(h, buf, &len, response_ms(h), __func__, nullptr, PosWake::Never) != SE_OK)
-            return SE_READ;
-
-        if (is_text_message(buf, len)) {
-            store_text_message(buf, len, report);  // without a report nothing is stored
-            (void)pos_sx_send_ack(h);
-            return SE_MESSAGE;
+    return pos_guard(nullptr, [&] {
+        PosSession s(h, "send_receive_abort", PosSession::kQuiet, PosWake::Never);
+        PosMsg req, resp;
+        s.drop_stale();
+        if (unsigned int e = header_request(req, "PUR11."))
+            return e;
+        if (unsigned int e = s.send(req))
+            return e;
+        // No ACK wait: the terminal's ACK is skipped while the answer is awaited.
+        if (s.read(resp, s.response_deadline()) != SE_OK)
+            return static_cast<unsigned int>(SE_READ);
+        if (is_text_message(resp.data, resp.len)) {
+            store_text_message(resp.data, resp.len, report);  // without a report nothing is stored
+            s.ack(0);
+            return static_cast<unsigned int>(SE_MESSAGE);
         }
-        if (!message_starts_with(buf, len, "PUR", 3) || !has_number(buf, len, '1', '2'))
-            return SE_SYNTAX;
-
-        const bool acked = pos_sx_send_ack(h);
-        status = write_header(h, buf, &len, "PUR13.");
-        if (status != SE_OK)
-            return status;
-
-        if (pos_sx_wait_ack(h, CONTROL_ACK_WAIT_MS, nullptr, PosWake::Never) != SE_OK)
-            return SE_EXEC;
-        return acked ? SE_OK : SE_WRITE;
-    } catch (...) {
-        return SE_FAIL;
-    }
+        if (unsigned int e = s.check(resp, "PUR12", 5, nullptr))
+            return e;
+        const unsigned int acked = s.ack(0);
+        if (unsigned int e = header_request(req, "PUR13."))
+            return e;
+        if (unsigned int e = s.confirm(req, CONTROL_ACK))
+            return e;
+        return acked;
+    });
 }

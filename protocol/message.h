@@ -6,14 +6,13 @@
 
 #include "ecrbridge.h"
 #include "protocol/status.h"
+#include "protocol/wire.h"
 
-// Operation code -> three-letter name, filled once at load (logging only).
+// Operation code -> three-letter name, filled once at load from the
+// operation table (logging only).
 extern std::map<int, char*> g_TransactionsMap;
 // Name of an operation code, or "UNKNOWN".
 const char* transaction_name(int op);
-
-// Ends every field but the last of a message.
-const unsigned char kFieldSeparator = 0x1C;
 
 // Copy the next field (up to 0x1C or the end of the unread bytes) into out and
 // move the cursor past it.  *out_len (optional) gets the field length when the
@@ -35,7 +34,7 @@ inline unsigned int locate_next_field(unsigned char** cursor, unsigned int* rema
 
     unsigned char* start = *cursor;
     const unsigned int avail = *remaining;
-    const void* sep = std::memchr(start, kFieldSeparator, avail);
+    const void* sep = std::memchr(start, FS, avail);
     if (sep == nullptr) {
         // The last field of the payload: it runs to the end of the unread bytes.
         if (avail > max_len)
@@ -57,6 +56,8 @@ inline unsigned int locate_next_field(unsigned char** cursor, unsigned int* rema
     *remaining = avail - (k + 1);
     return SE_OK;
 }
+// The n characters of a and b are equal, letter case ignored.
+bool same_text_nocase(const unsigned char* a, const char* b, unsigned int n);
 // SE_EMPTY when all len bytes are zero (or len is 0), else SE_OK.
 ECRBRIDGE_API unsigned int TestNULL(unsigned char* buf, unsigned int len);
 // Six-character header plus 0x1C (7 bytes) in a zeroed 16384-byte buffer.

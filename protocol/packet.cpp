@@ -10,6 +10,10 @@
 #include "protocol/pos_link.h"
 #include "transport/comport.h"
 
+static_assert(unsigned{COMPORT_OK} == unsigned{SE_OK} && unsigned{COMPORT_NOMEM} == unsigned{SE_NOMEM} &&
+                  unsigned{COMPORT_PARAM} == unsigned{SE_PARAM} && unsigned{COMPORT_OPEN} == unsigned{SE_OPEN},
+              "the serial line reports the library's status codes");
+
 namespace {
 
 constexpr unsigned short kDefaultPacketTimeoutS = 5;
@@ -93,11 +97,11 @@ unsigned int pos_write_packet(void* handle, unsigned char* message, unsigned int
     frame[n + 1] = ETX;
     frame[n + 2] = xor_of(frame + 1, n + 1);
 
-    uint64_t deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000;
+    const Deadline deadline = Deadline::in_s(h->packet_timeout);
     LOGDUMP(frame, total, "SEND TO TERMINAL");
     unsigned int written = 0;
     bool complete = false;
-    while (!complete && GetTickCount() < deadline) {
+    while (!complete && !deadline.passed()) {
         LOGREC(LOG_INFO) << "Try to write to terminal [" << (total - written) << "] bytes";
         int r = h->transport->Write(frame + written, total - written);
         if (r < 1) {
@@ -126,5 +130,5 @@ unsigned int pos_read_packet(void* handle, unsigned char* buf, unsigned int* len
     PosHandle* h = static_cast<PosHandle*>(handle);
     if (h == nullptr || buf == nullptr || len == nullptr || h->transport == nullptr)
         return SE_PARAM;
-    return pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, len, pos_deadline_in(kStartWaitMs));
+    return pos_link_read_frame(h, buf, POS_MAX_READ_MESSAGE, len, Deadline::in_ms(kStartWaitMs));
 }

@@ -11,16 +11,13 @@
 #include "protocol/frame_reader.h"
 #include "protocol/interrupt_flag.h"
 #include "protocol/status.h"
-#include "transport/channel.h"
+#include "protocol/wire.h"
+#include "protocol/channel.h"
 
 struct _comport_handle;
 struct _comport_context;
 
-// Control bytes of the link.
-enum : unsigned char { STX = 0x02, ETX = 0x03, ACK = 0x06, FS = 0x1C };
-
-// Largest message and the buffers every exchange reserves.
-constexpr unsigned int POS_MAX_MESSAGE = 16384;
+// Largest frame: the largest message, STX, ETX and the check byte.
 constexpr unsigned int POS_MAX_FRAME = POS_MAX_MESSAGE + 3;
 // Longest message pos_read_packet takes into its 16384-byte buffer.
 constexpr unsigned int POS_MAX_READ_MESSAGE = POS_MAX_MESSAGE - 1;

@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "Logging/log.h"
-#include "compat/compat.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 namespace {
 
@@ -14,16 +13,13 @@ namespace {
 constexpr uint64_t kFlagLookMs = 50;
 
 // Wait for more bytes into the frame reader until `until`.
-int receive_more(PosHandle* h, uint64_t until, PosWake wake)
+int receive_more(PosHandle* h, Deadline until, PosWake wake)
 {
     int wake_fd = -1;
     if (wake == PosWake::OnInterrupt) {
         wake_fd = h->interrupt.wake_fd();
-        if (wake_fd < 0) {
-            const uint64_t look = GetTickCount() + kFlagLookMs;
-            if (look < until)
-                until = look;
-        }
+        if (wake_fd < 0)
+            until = until.sooner(Deadline::in_ms(kFlagLookMs));
     }
     unsigned int room = 0;
     unsigned char* space = h->rx.space(&room);
@@ -42,15 +38,14 @@ bool stop_asked(const PosHandle* h, PosWake wake)
 
 }  // namespace
 
-uint64_t pos_deadline_in(uint64_t ms) { return GetTickCount() + ms; }
-
 unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int cap, unsigned int* len,
-                                 uint64_t deadline, PosWake wake)
+                                 Deadline deadline, PosWake wake)
 {
     if (h == nullptr || h->transport == nullptr || buf == nullptr || len == nullptr)
         return SE_PARAM;
     bool bad_check = false;
-    uint64_t frame_deadline = 0;  // set when the STX of a frame has come
+    bool frame_started = false;  // the STX of a frame has come
+    Deadline frame_deadline = deadline;
     for (;;) {
         const FrameReader::Item item = h->rx.next(cap);
         switch (item.kind) {
@@ -67,7 +62,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
                               << h->bad_frames << "]";
             link_error_set("frames with a bad check byte were received");
             bad_check = true;
-            frame_deadline = 0;
+            frame_started = false;
             continue;
         case FrameReader::Kind::TooLong:
             LOGDUMP(item.data, item.size < 64 ? item.size : 64, "Received from terminal");
@@ -85,11 +80,13 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
             return SE_OK;
         }
         const bool in_frame = h->rx.in_frame();
-        if (in_frame && frame_deadline == 0)
-            frame_deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
-        const uint64_t until = in_frame ? frame_deadline : deadline;
+        if (in_frame && !frame_started) {
+            frame_deadline = Deadline::in_s(h->packet_timeout);
+            frame_started = true;
+        }
+        const Deadline until = in_frame ? frame_deadline : deadline;
         const int got = receive_more(h, until, wake);
-        if (got > 0 || got == PosChannel::kWoken || GetTickCount() < until)
+        if (got > 0 || got == PosChannel::kWoken || !until.passed())
             continue;
         if (in_frame) {
             // The frame stopped half-way: its bytes are of no use any more.
@@ -103,7 +100,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
     }
 }
 
-unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, PosAckWait* seen)
+unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen)
 {
     PosAckWait ignored;
     if (seen == nullptr)
@@ -124,7 +121,7 @@ unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, Po
             return SE_EXEC;
         }
         const int got = receive_more(h, deadline, wake);
-        if (got <= 0 && got != PosChannel::kWoken && GetTickCount() >= deadline)
+        if (got <= 0 && got != PosChannel::kWoken && deadline.passed())
             return SE_EXEC;
     }
 }
@@ -134,7 +131,7 @@ void pos_link_drop_stale(PosHandle* h)
     if (h == nullptr || h->transport == nullptr)
         return;
     // A deadline that has passed: only what is there already.
-    const uint64_t now = GetTickCount();
+    const Deadline now = Deadline::now();
     while (h->rx.held() < FrameReader::kMaxMessage) {
         unsigned int room = 0;
         unsigned char* space = h->rx.space(&room);

@@ -1,5 +1,5 @@
 // Reads and writes of the link under every exchange.  Each read takes one
-// absolute deadline (a GetTickCount() value) and works on the byte stream of
+// deadline and works on the byte stream of
 // the handle: frames are found by their STX, ETX and check byte however the
 // bytes are cut into receives; bytes after a complete frame stay for the next
 // read.  A read ends as soon as its frame is complete: no link waits for
@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "protocol/deadline.h"
 #include "protocol/pos_handle.h"
 
 enum class PosWake { OnInterrupt, Never };
@@ -28,7 +29,7 @@ enum class PosWake { OnInterrupt, Never };
 // ACK and NAK bytes and bytes outside frames that come while a frame is
 // awaited are skipped.
 unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int cap, unsigned int* len,
-                                 uint64_t deadline, PosWake wake = PosWake::OnInterrupt);
+                                 Deadline deadline, PosWake wake = PosWake::OnInterrupt);
 
 struct PosAckWait {
     unsigned char last = 0;    // the last byte taken (0 when none came)
@@ -39,7 +40,7 @@ struct PosAckWait {
 // frame that comes before the ACK is left over from an earlier exchange).
 // Bytes after the ACK stay for the next read.  SE_OK on ACK, else SE_EXEC
 // (also when interrupted).  The caller dumps seen->last.
-unsigned int pos_link_wait_ack(PosHandle* h, uint64_t deadline, PosWake wake, PosAckWait* seen);
+unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen);
 
 // Before a request that opens a new dialogue: bytes already received or
 // waiting on the link (left over from an exchange that ended, such as a text
@@ -51,6 +52,3 @@ void pos_link_drop_stale(PosHandle* h);
 int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n);
 // Write one ACK byte and dump it under "SEND TO TERMINAL"; the channel's result.
 int pos_link_send_ack(PosHandle* h);
-
-// Deadline ms from now.
-uint64_t pos_deadline_in(uint64_t ms);

@@ -9,11 +9,10 @@
 
 #include "Logging/log.h"
 #include "protocol/message.h"
+#include "protocol/operation_table.h"
 
 namespace {
 
-const unsigned int kRequestBufferSize = 16384;
-const unsigned char kFS = 0x1C;
 const double kMaxAmount = 9999999999.99;
 const uint64_t kMaxReceiptNum = 9999999999ULL;
 
@@ -24,9 +23,9 @@ public:
 
     void bytes(const void* data, size_t n)
     {
-        if (n > kRequestBufferSize - m_len) {
+        if (n > POS_MAX_MESSAGE - m_len) {
             m_overflow = true;
-            n = kRequestBufferSize - m_len;
+            n = POS_MAX_MESSAGE - m_len;
         }
         std::memcpy(m_buf + m_len, data, n);
         m_len += static_cast<unsigned int>(n);
@@ -35,7 +34,16 @@ public:
     // A fixed-width record field: up to its terminator or its width.
     void text(const char* field, size_t width) { bytes(field, strnlen(field, width)); }
     void byte(unsigned char c) { bytes(&c, 1); }
-    void fs() { byte(kFS); }
+    // A text right-aligned in width characters, padded on the left with "0"
+    // (its first width characters when longer).
+    void zero_padded(const char* field, size_t width)
+    {
+        const size_t n = strnlen(field, width);
+        for (size_t i = n; i < width; ++i)
+            byte('0');
+        bytes(field, n);
+    }
+    void fs() { byte(FS); }
     // A value of 0..99 as its tens and units digit.
     void two_digits(unsigned int v)
     {
@@ -83,43 +91,6 @@ private:
     bool m_overflow = false;
 };
 
-bool layout_exists(unsigned int op)
-{
-    return op == 1 || op == 2 || (op >= 5 && op <= 12) || (op >= 14 && op <= 28) || (op >= 30 && op <= 32) ||
-           (op >= 35 && op <= 43) || (op >= 45 && op <= 47);
-}
-
-// Request header of the operations that use the common layout.
-const char* common_header(unsigned int op)
-{
-    switch (op) {
-    case 1: return "PUR10.";
-    case 2: return "REF10.";
-    case 5: return "DSC12.";
-    case 11: return "AUH10.";
-    case 12: return "AHF10.";
-    case 14: return "PCC10.";
-    case 17: return "AFC10.";
-    case 18: return "PIR10.";
-    case 19: return "RFI10.";
-    case 21: return "OFN10.";
-    case 22: return "LRW10.";
-    case 23: return "LRD10.";
-    case 24: return "LWV10.";
-    case 25: return "LDV10.";
-    case 26: return "LWR10.";
-    case 27: return "LDR10.";
-    case 28: return "LGO10.";
-    case 31: return "RFC12.";
-    case 35: return "CSH10.";
-    case 36: return "CRC10.";
-    case 37: return "BAL10.";
-    case 46: return "ACC10.";
-    case 47: return "VID10.";
-    default: return nullptr;
-    }
-}
-
 unsigned int finish(RequestWriter& w, unsigned int* len)
 {
     if (w.overflow())
@@ -141,10 +112,11 @@ unsigned int build_settlement(RequestWriter& w, const char* header, const _init_
     return finish(w, len);
 }
 
-unsigned int build_service_params(RequestWriter& w, const _init_transaction_request* req, unsigned int* len)
+unsigned int build_service_params(RequestWriter& w, const OpRow& row, const _init_transaction_request* req,
+                                  unsigned int* len)
 {
     const bool src = req->trx_type == 42;
-    w.str(src ? "SRC10." : "SEP10.");
+    w.str(row.header);
     if (!w.amount(req->amount))
         return SE_SYNTAX;
     w.fs();
@@ -180,7 +152,54 @@ unsigned int build_service_params(RequestWriter& w, const _init_transaction_requ
     return finish(w, len);
 }
 
-unsigned int build_common(RequestWriter& w, _init_transaction_request* req, unsigned int* len)
+// The range checks of the common layout: false when a value does not fit
+// its field.
+bool common_values_fit(const _init_transaction_request* req, bool loyalty, bool lwr_ldr)
+{
+    if (req->ecr_num > 99 || req->ecr_receipt_num > kMaxReceiptNum || req->amount > kMaxAmount ||
+        req->add_amount > kMaxAmount || req->add_amount < 0 || req->currency_code > 999)
+        return false;
+    // Values that would not fit their fixed-width fields.
+    if (std::isnan(req->add_amount))
+        return false;
+    if (!loyalty && req->merchant_id > 99)
+        return false;
+    return !(lwr_ldr && (req->loyalty_number < 0 || req->loyalty_number > 999999));
+}
+
+// The card and merchant block from track 2 on, every item followed by FS.
+void write_card_block_rest(RequestWriter& w, _init_transaction_request* req)
+{
+    const unsigned int op = req->trx_type;
+    w.text(req->card_track2, sizeof req->card_track2);
+    w.fs();
+    w.text(req->card_track3, sizeof req->card_track3);
+    w.fs();
+    w.zero_padded(req->digits3, 3);
+    w.fs();
+    w.two_digits(req->merchant_id);
+    w.fs();
+    w.text(req->host_text, sizeof req->host_text);
+    w.fs();
+    if (req->pin_request)
+        w.byte('1');
+    w.fs();
+    if (TestNULL(reinterpret_cast<unsigned char*>(req->rrn), sizeof req->rrn) != SE_EMPTY)
+        w.text(req->rrn, sizeof req->rrn);
+    w.fs();
+    w.byte((op == 17 || req->entry_mode) ? '1' : '0');
+    w.fs();
+    if (op == 17)
+        w.bytes(req->auth_code, sizeof req->auth_code);  // always its 6 bytes
+    w.fs();
+    if (req->merchant_id5_symbol > '0' && req->merchant_id5_symbol < 'Z') {
+        w.byte(req->merchant_id5_symbol);
+        req->merchant_id5_symbol = 0;
+    }
+    w.fs();
+}
+
+unsigned int build_common(RequestWriter& w, const OpRow& row, _init_transaction_request* req, unsigned int* len)
 {
     const unsigned int op = req->trx_type;
     const bool lrw_lrd = op == 22 || op == 23;
@@ -190,18 +209,10 @@ unsigned int build_common(RequestWriter& w, _init_transaction_request* req, unsi
     const bool loyalty = lrw_lrd || lwv_ldv || lwr_ldr || lgo;
 
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 3\n";
-    if (req->ecr_num > 99 || req->ecr_receipt_num > kMaxReceiptNum || req->amount > kMaxAmount ||
-        req->add_amount > kMaxAmount || req->add_amount < 0 || req->currency_code > 999)
-        return SE_SYNTAX;
-    // Values that would not fit their fixed-width fields.
-    if (std::isnan(req->add_amount))
-        return SE_SYNTAX;
-    if (!loyalty && req->merchant_id > 99)
-        return SE_SYNTAX;
-    if (lwr_ldr && (req->loyalty_number < 0 || req->loyalty_number > 999999))
+    if (!common_values_fit(req, loyalty, lwr_ldr))
         return SE_SYNTAX;
 
-    w.str(common_header(op));
+    w.str(row.header);
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 4\n";
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 4-1\n";
     w.two_digits(req->ecr_num);
@@ -255,42 +266,70 @@ unsigned int build_common(RequestWriter& w, _init_transaction_request* req, unsi
     w.fs();
 
     // Card and merchant block, every item followed by FS.
-    char digits6[7] = "000000";
-    size_t n6 = strnlen(req->digits6, 6);
-    std::memcpy(digits6 + (6 - n6), req->digits6, n6);
-    w.bytes(digits6, 6);
+    w.zero_padded(req->digits6, 6);
     w.fs();
     w.text(req->card_track1, sizeof req->card_track1);
     w.fs();
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point YYY 6\n";
-    w.text(req->card_track2, sizeof req->card_track2);
-    w.fs();
-    w.text(req->card_track3, sizeof req->card_track3);
-    w.fs();
-    char digits3[4] = "000";
-    size_t n3 = strnlen(req->digits3, 3);
-    std::memcpy(digits3 + (3 - n3), req->digits3, n3);
-    w.bytes(digits3, 3);
-    w.fs();
-    w.two_digits(req->merchant_id);
-    w.fs();
-    w.text(req->host_text, sizeof req->host_text);
-    w.fs();
-    if (req->pin_request)
-        w.byte('1');
-    w.fs();
-    if (TestNULL(reinterpret_cast<unsigned char*>(req->rrn), sizeof req->rrn) != SE_EMPTY)
-        w.text(req->rrn, sizeof req->rrn);
-    w.fs();
-    w.byte((op == 17 || req->entry_mode) ? '1' : '0');
-    w.fs();
-    if (op == 17)
-        w.bytes(req->auth_code, sizeof req->auth_code);  // always its 6 bytes
-    w.fs();
-    if (req->merchant_id5_symbol > '0' && req->merchant_id5_symbol < 'Z') {
-        w.byte(req->merchant_id5_symbol);
-        req->merchant_id5_symbol = 0;
+    write_card_block_rest(w, req);
+    return finish(w, len);
+}
+
+// The layouts whose whole message is the header and at most a field or two.
+unsigned int build_short(RequestWriter& w, const OpRow& row, const _init_transaction_request* req, unsigned int* len)
+{
+    switch (row.layout) {
+    case OpLayout::PrintText:
+        w.str(row.header);
+        w.text(req->print_text, sizeof req->print_text);
+        return finish(w, len);
+    case OpLayout::XReport:
+        if (req->merchant_id > 99)
+            return SE_SYNTAX;
+        w.str(row.header);
+        if (req->merchant_id != 0) {
+            w.two_digits(req->merchant_id);
+            w.fs();
+        }
+        return finish(w, len);
+    case OpLayout::Invoice:
+        w.str(row.header);
+        // The invoice field is positional: always its 6 bytes (zero bytes
+        // when the void names no invoice).
+        w.bytes(req->invoice_num, 6);
+        w.fs();
+        return finish(w, len);
+    case OpLayout::DiscountRequest:
+        if (req->discount_req_type > 99)
+            return SE_SYNTAX;
+        w.str(row.header);
+        w.number("%02u", static_cast<unsigned int>(req->discount_req_type), 2);
+        w.fs();
+        return finish(w, len);
+    default:  // Bare, HeaderFs
+        w.str(row.header);
+        if (row.layout == OpLayout::HeaderFs)
+            w.fs();
+        return finish(w, len);
     }
+}
+
+// The layouts with an amount after the header.
+unsigned int build_with_amount(RequestWriter& w, const OpRow& row, const _init_transaction_request* req,
+                               unsigned int* len)
+{
+    if (row.layout == OpLayout::DiscountComplete) {
+        if (req->complete_type > 9)
+            return SE_SYNTAX;
+        w.str(row.header);
+        w.number("%01u", static_cast<unsigned int>(req->complete_type), 1);
+    } else {  // PartVoid
+        w.str(row.header);
+        w.bytes(req->invoice_num, 6);
+    }
+    w.fs();
+    if (!w.amount(req->amount))
+        return SE_SYNTAX;
     w.fs();
     return finish(w, len);
 }
@@ -300,91 +339,28 @@ unsigned int build(unsigned char* buf, unsigned int* len, _init_transaction_requ
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point 1\n";
     if (buf == nullptr || len == nullptr || req == nullptr)
         return SE_PARAM;
-    const unsigned int op = req->trx_type;
-    if (!layout_exists(op))
+    const OpRow* row = op_row(req->trx_type);
+    if (row == nullptr || row->layout == OpLayout::None)
         return SE_SYNTAX;
     LOGREC(LOG_TRACE) << "ecr_build_init_transaction" << " Point 2\n";
-
     RequestWriter w(buf);
-    if (op == 43) {  // the ping request leaves the rest of the buffer as it is
-        w.str("PNG10.");
+    if (row->layout == OpLayout::Ping) {  // the ping request leaves the rest of the buffer as it is
+        w.str(row->header);
         return finish(w, len);
     }
-    std::memset(buf, 0, kRequestBufferSize);
-
-    switch (op) {
-    case 45:
-        w.str("PST10.");
-        w.text(req->print_text, sizeof req->print_text);
-        return finish(w, len);
-    case 6:
-        w.str("PPD10.");
-        return finish(w, len);
-    case 39:
-        w.str("ECH10.");
-        return finish(w, len);
-    case 40:
-        w.str("IFC10.");
-        return finish(w, len);
-    case 41:
-        w.str("IFN10.");
-        return finish(w, len);
-    case 7:
-        return build_settlement(w, "STL10.", req, len);
-    case 15:
-        return build_settlement(w, "SLR10.", req, len);
-    case 38:
-        return build_settlement(w, "SLO10.", req, len);
-    case 32:
-        if (req->merchant_id > 99)
-            return SE_SYNTAX;
-        w.str("XRP10.");
-        if (req->merchant_id != 0) {
-            w.two_digits(req->merchant_id);
-            w.fs();
-        }
-        return finish(w, len);
-    case 30:
-        w.str("CID10.");
-        w.fs();
-        return finish(w, len);
-    case 8:
-        w.str("VOD10.");
-        // The invoice field is positional: always its 6 bytes (zero bytes
-        // when the void names no invoice).
-        w.bytes(req->invoice_num, 6);
-        w.fs();
-        return finish(w, len);
-    case 9:
-        if (req->discount_req_type > 99)
-            return SE_SYNTAX;
-        w.str("RDC10.");
-        w.number("%02u", static_cast<unsigned int>(req->discount_req_type), 2);
-        w.fs();
-        return finish(w, len);
-    case 10:
-        if (req->complete_type > 9)
-            return SE_SYNTAX;
-        w.str("RDC14.");
-        w.number("%01u", static_cast<unsigned int>(req->complete_type), 1);
-        w.fs();
-        if (!w.amount(req->amount))
-            return SE_SYNTAX;
-        w.fs();
-        return finish(w, len);
-    case 20:
-        w.str("PVD10.");
-        w.bytes(req->invoice_num, 6);
-        w.fs();
-        if (!w.amount(req->amount))
-            return SE_SYNTAX;
-        w.fs();
-        return finish(w, len);
-    case 16:
-    case 42:
-        return build_service_params(w, req, len);
+    std::memset(buf, 0, POS_MAX_MESSAGE);
+    switch (row->layout) {
+    case OpLayout::Settlement:
+        return build_settlement(w, row->header, req, len);
+    case OpLayout::ServiceParams:
+        return build_service_params(w, *row, req, len);
+    case OpLayout::Common:
+        return build_common(w, *row, req, len);
+    case OpLayout::DiscountComplete:
+    case OpLayout::PartVoid:
+        return build_with_amount(w, *row, req, len);
     default:
-        return build_common(w, req, len);
+        return build_short(w, *row, req, len);
     }
 }
 

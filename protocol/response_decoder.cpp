@@ -13,6 +13,7 @@
 
 #include "Logging/log.h"
 #include "protocol/message.h"
+#include "protocol/operation_table.h"
 
 // A record under the name of the exported decoder it belongs to.
 #define DECODER_LOG_ALWAYS(level, name) GetLogObject(level) << "[" << (name) << ":" << __LINE__ << "] "
@@ -23,7 +24,6 @@
 
 namespace {
 
-const unsigned char kFS = 0x1C;
 const unsigned int kMinResponse = 8;
 
 // Scratch sizes of the fields.
@@ -36,19 +36,6 @@ const unsigned int kLogoField = 8192;
 // processing data) read within it.
 const unsigned int kFixedPositions = 32;
 
-struct CodeEntry {
-    char code[4];
-    uint16_t op;
-};
-
-const CodeEntry kResponseCodes[] = {
-    {"PUR", 1},  {"REF", 2},  {"DSC", 5},  {"PPD", 6},  {"STL", 7},  {"VOD", 8},  {"RDC", 9},  {"CTR", 10},
-    {"AUH", 11}, {"AHF", 12}, {"PCC", 14}, {"SLR", 15}, {"SEP", 16}, {"SRC", 42}, {"AFC", 17}, {"PIR", 18},
-    {"RFI", 19}, {"PVD", 20}, {"OFN", 21}, {"LRW", 22}, {"LRD", 23}, {"LWV", 24}, {"LDV", 25}, {"LWR", 26},
-    {"LDR", 27}, {"LGO", 28}, {"CID", 30}, {"RFC", 31}, {"XRP", 32}, {"CSH", 35}, {"CRC", 36}, {"BAL", 37},
-    {"ECH", 39}, {"SLO", 38}, {"IFC", 40}, {"IFN", 41}, {"PNG", 43}, {"PST", 45}, {"ACC", 46}, {"VID", 47},
-};
-
 // Three letters of the header, upper-cased (case is ignored in the header).
 struct Letters {
     explicit Letters(const unsigned char* p)
@@ -60,13 +47,10 @@ struct Letters {
     unsigned char c[3];
 };
 
-uint16_t operation_of(const Letters& code)
+uint16_t operation_of(const unsigned char* code)
 {
-    for (const CodeEntry& e : kResponseCodes) {
-        if (code == e.code)
-            return e.op;
-    }
-    return 0;
+    const OpRow* row = op_row_by_tag(code);
+    return row != nullptr ? row->code : 0;
 }
 
 // Nearly every number arrives as plain digits; up to 15 of them are read here
@@ -145,7 +129,7 @@ public:
     unsigned int next_number()
     {
         const unsigned int n = leading_digits(m_pos, std::min(m_remaining, kMaxPlainDigits), &m_value);
-        m_plain = n != 0 && (n == m_remaining || m_pos[n] == kFS);
+        m_plain = n != 0 && (n == m_remaining || m_pos[n] == FS);
         if (!m_plain)
             return next();
         const unsigned int taken = n == m_remaining ? n : n + 1;
@@ -498,7 +482,7 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
             return SE_SYNTAX;
         }
     } else {
-        uint16_t op = operation_of(Letters(buf));
+        uint16_t op = operation_of(buf);
         if (op == 0) {
             LOGDUMP(buf, 3, "UNCKNOWN MSG TYPE");
             return SE_SYNTAX;
@@ -517,7 +501,7 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
     if (d.reader.next() == SE_OK) {
         const char* code = d.reader.text();
         report->ResponseCode = static_cast<uint16_t>(std::isdigit(static_cast<unsigned char>(code[0])) ? to_int(code) : 20);
-        if (*(d.reader.position() - 1) != kFS) {
+        if (*(d.reader.position() - 1) != FS) {
             DECODER_LOG_ALWAYS(LOG_ERROR, name) << "Cannot find field separator";
             return SE_FAIL;
         }

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "protocol/message.h"
-#include "protocol/single_exchange.h"
+#include "protocol/pos_session.h"
 
 // Scratch area into which one response field is cut.
 constexpr unsigned int SVC_SCRATCH = 256;
@@ -29,7 +29,7 @@ inline unsigned int svc_cut(unsigned char** cursor, unsigned int* remaining, uns
 // "11."), case ignored; the caller has checked that len >= 6.
 inline bool svc_head(const unsigned char* message, const char* code, const char* number)
 {
-    return pos_sx_same(message, code, 3) && pos_sx_same(message + 3, number, 3);
+    return same_text_nocase(message, code, 3) && same_text_nocase(message + 3, number, 3);
 }
 
 // Cut the first field after the six header characters of a response (the

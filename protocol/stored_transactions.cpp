@@ -34,62 +34,32 @@ unsigned int index_only(unsigned char* buffer, unsigned int* length, const char*
     return SE_OK;
 }
 
-struct QueryArgs {
-    unsigned char index;
-    uint32_t sequence;
-    int32_t invoice;
-};
-
-unsigned int build_count(unsigned char* b, unsigned int* l, const void* c)
+// The five queries differ only in their request and their decoder; the
+// single-transaction ones also note their failures.
+template <class Build, class Decode>
+unsigned int query(void* handle, const char* who, const char* builder, bool single_transaction, Build build,
+                   Decode decode)
 {
-    return ecr_build_get_count_transaction(b, l, static_cast<const QueryArgs*>(c)->index);
-}
-unsigned int build_sequence(unsigned char* b, unsigned int* l, const void* c)
-{
-    const QueryArgs* a = static_cast<const QueryArgs*>(c);
-    return ecr_build_transaction_data_by_sequence_number(b, l, a->index, a->sequence);
-}
-unsigned int build_last(unsigned char* b, unsigned int* l, const void* c)
-{
-    return ecr_build_last_transaction_data(b, l, static_cast<const QueryArgs*>(c)->index);
-}
-unsigned int build_invoice(unsigned char* b, unsigned int* l, const void* c)
-{
-    const QueryArgs* a = static_cast<const QueryArgs*>(c);
-    return ecr_build_transaction_data_by_invoice(b, l, a->index, a->invoice);
-}
-unsigned int build_summary(unsigned char* b, unsigned int* l, const void* c)
-{
-    return ecr_build_get_sammery_transaction_data(b, l, static_cast<const QueryArgs*>(c)->index);
-}
-
-unsigned int decode_count(unsigned char* m, unsigned int l, void* out)
-{
-    return ecr_parse_get_count_transaction_response(m, l, static_cast<uint32_t*>(out));
-}
-unsigned int decode_transaction(unsigned char* m, unsigned int l, void* out)
-{
-    return ecr_parse_response_NP(m, l, static_cast<_ecr_transaction_report*>(out));
-}
-unsigned int decode_summary(unsigned char* m, unsigned int l, void* out)
-{
-    return ecr_parse_get_sammery_transaction_response(m, l, static_cast<_ecr_gsi_report*>(out));
-}
-
-// The common shape of the five queries.
-unsigned int query(void* handle, const char* caller, pos_sx_build_fn build, const QueryArgs& args,
-                   const char* builder_name, bool single_transaction, pos_sx_decode_fn decode, void* out)
-{
-    SingleExchange ex;
-    ex.caller = caller;
-    ex.build = build;
-    ex.build_ctx = &args;
-    ex.builder_name = builder_name;
-    ex.read_attempt_record = "for []";
-    ex.read_fail_records = single_transaction;
-    ex.decode = decode;
-    ex.decode_out = out;
-    return pos_single_exchange(handle, ex);
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport)
+        return SE_PARAM;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.note_attempts("for []");
+        if (single_transaction)
+            s.note_read_failures();
+        s.begin();
+        PosMsg req, resp;
+        if (unsigned int e = s.built(build(req), builder))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        decode(resp);  // its status is not reported
+        return acked;
+    });
 }
 
 }  // namespace
@@ -194,8 +164,10 @@ unsigned int pos_get_count_transaction(void* handle, unsigned char index, uint32
 {
     if (!handle || !count)
         return SE_PARAM;
-    return query(handle, __func__, build_count, QueryArgs{index, 0, 0}, "ecr_build_get_count_transaction", false,
-                 decode_count, count);
+    return query(
+        handle, __func__, "ecr_build_get_count_transaction", false,
+        [&](PosMsg& req) { return ecr_build_get_count_transaction(req.data, &req.len, index); },
+        [&](PosMsg& resp) { return ecr_parse_get_count_transaction_response(resp.data, resp.len, count); });
 }
 
 unsigned int pos_get_transaction_data_by_sequence_number(void* handle, unsigned char index, uint32_t sequence,
@@ -203,16 +175,20 @@ unsigned int pos_get_transaction_data_by_sequence_number(void* handle, unsigned 
 {
     if (!handle || !report)
         return SE_PARAM;
-    return query(handle, __func__, build_sequence, QueryArgs{index, sequence, 0},
-                 "ecr_build_transaction_data_by_sequence_number", true, decode_transaction, report);
+    return query(
+        handle, __func__, "ecr_build_transaction_data_by_sequence_number", true,
+        [&](PosMsg& req) { return ecr_build_transaction_data_by_sequence_number(req.data, &req.len, index, sequence); },
+        [&](PosMsg& resp) { return ecr_parse_response_NP(resp.data, resp.len, report); });
 }
 
 unsigned int pos_get_last_transaction_data(void* handle, unsigned char index, _ecr_transaction_report* report)
 {
     if (!handle || !report)
         return SE_PARAM;
-    return query(handle, __func__, build_last, QueryArgs{index, 0, 0}, "ecr_build_last_transaction_data", true,
-                 decode_transaction, report);
+    return query(
+        handle, __func__, "ecr_build_last_transaction_data", true,
+        [&](PosMsg& req) { return ecr_build_last_transaction_data(req.data, &req.len, index); },
+        [&](PosMsg& resp) { return ecr_parse_response_NP(resp.data, resp.len, report); });
 }
 
 unsigned int pos_get_transaction_data_by_invoice(void* handle, unsigned char index, int32_t invoice,
@@ -220,14 +196,18 @@ unsigned int pos_get_transaction_data_by_invoice(void* handle, unsigned char ind
 {
     if (!handle || !report)
         return SE_PARAM;
-    return query(handle, __func__, build_invoice, QueryArgs{index, 0, invoice},
-                 "ecr_build_transaction_data_by_invoice", true, decode_transaction, report);
+    return query(
+        handle, __func__, "ecr_build_transaction_data_by_invoice", true,
+        [&](PosMsg& req) { return ecr_build_transaction_data_by_invoice(req.data, &req.len, index, invoice); },
+        [&](PosMsg& resp) { return ecr_parse_response_NP(resp.data, resp.len, report); });
 }
 
 unsigned int pos_get_summery_transaction_data(void* handle, unsigned char index, _ecr_gsi_report* summary)
 {
     if (!handle || !summary)
         return SE_PARAM;
-    return query(handle, __func__, build_summary, QueryArgs{index, 0, 0}, "ecr_build_get_sammere_transaction_data",
-                 false, decode_summary, summary);
+    return query(
+        handle, __func__, "ecr_build_get_sammere_transaction_data", false,
+        [&](PosMsg& req) { return ecr_build_get_sammery_transaction_data(req.data, &req.len, index); },
+        [&](PosMsg& resp) { return ecr_parse_get_sammery_transaction_response(resp.data, resp.len, summary); });
 }

@@ -39,26 +39,6 @@ unsigned int copy_text_field(unsigned char* message, unsigned int length, char* 
     return SE_OK;
 }
 
-unsigned int build_name(unsigned char* buf, unsigned int* len, const void* ctx)
-{
-    return ecr_build_get_name_software(buf, len, *static_cast<const tagGetInfoType*>(ctx));
-}
-
-unsigned int build_serial(unsigned char* buf, unsigned int* len, const void*)
-{
-    return ecr_build_get_serial_number(buf, len);
-}
-
-unsigned int decode_name(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_getNameSoftware_response(msg, len, static_cast<char*>(out));
-}
-
-unsigned int decode_serial(unsigned char* msg, unsigned int len, void* out)
-{
-    return ecr_parse_TSN_response(msg, len, static_cast<char*>(out));
-}
-
 }  // namespace
 
 unsigned int ecr_build_get_name_software(unsigned char* buffer, unsigned int* length, tagGetInfoType kind)
@@ -95,28 +75,46 @@ unsigned int ecr_parse_TSN_response(unsigned char* message, unsigned int length,
 
 unsigned int pos_get_name_software(void* handle, char* text, tagGetInfoType kind)
 {
-    if (!handle || !text)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !text)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_name;
-    ex.build_ctx = &kind;
-    ex.builder_name = "ecr_build_get_name_software";
-    ex.decode = decode_name;
-    ex.decode_out = text;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.begin();
+        PosMsg req, resp;
+        const unsigned int built = ecr_build_get_name_software(req.data, &req.len, kind);
+        if (unsigned int e = s.built(built, "ecr_build_get_name_software"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        ecr_parse_getNameSoftware_response(resp.data, resp.len, text);  // its status is not reported
+        return acked;
+    });
 }
 
 unsigned int pos_get_serial_number(void* handle, char* text)
 {
-    if (!handle || !text)
+    PosHandle* h = static_cast<PosHandle*>(handle);
+    if (!h || !h->transport || !text)
         return SE_PARAM;
-    SingleExchange ex;
-    ex.caller = __func__;
-    ex.build = build_serial;
-    ex.builder_name = "ecr_build_get_serial_number";
-    ex.read_attempt_record = "for []";
-    ex.decode = decode_serial;
-    ex.decode_out = text;
-    return pos_single_exchange(handle, ex);
+    const char* who = __func__;
+    return pos_guard(who, [&] {
+        PosSession s(h, who);
+        s.note_attempts("for []");
+        s.begin();
+        PosMsg req, resp;
+        if (unsigned int e = s.built(ecr_build_get_serial_number(req.data, &req.len), "ecr_build_get_serial_number"))
+            return e;
+        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
+            return e;
+        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+            return e;
+        const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
+        ecr_parse_TSN_response(resp.data, resp.len, text);  // its status is not reported
+        return acked;
+    });
 }

@@ -3,7 +3,6 @@
 // the library acknowledges after 100 ms, confirms after 5 s and decodes.
 #include "protocol/transaction_exchange.h"
 
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -13,8 +12,9 @@
 #include "protocol/request_encoder.h"
 #include "protocol/response_decoder.h"
 #include "protocol/transaction_rules.h"
-#include "protocol/pos_link.h"
-#include "transport/link_error.h"
+#include "protocol/operation_table.h"
+#include "protocol/pos_session.h"
+#include "protocol/link_error.h"
 
 // A record of an internal step under the name of the exported function it
 // belongs to (LOGREC would give the helper's own name).
@@ -32,10 +32,10 @@ constexpr const char* REPORT_NAME = "pos_read_transaction_report";
 // holds the longest final response, not only 16383 bytes.
 unsigned char data_buf[POS_MAX_RESPONSE];
 unsigned int data_len = 0;
-// The request being sent by pos_init_transaction.
-unsigned char request_buf[POS_MAX_MESSAGE];
+// The request being sent by pos_init_transaction, then its first answer.
+PosMsg request_msg;
 
-// data_buf and request_buf belong to one transaction exchange at a time: each
+// data_buf and request_msg belong to one transaction exchange at a time: each
 // of the two functions holds this lock for its whole run, and a second caller
 // that finds it taken is refused at once with SE_EXEC.
 std::mutex g_exchange_lock;
@@ -43,30 +43,28 @@ std::mutex g_exchange_lock;
 constexpr unsigned int ACK_PAUSE_MS = 100;
 constexpr unsigned int CONFIRM_PAUSE_MS = 5000;
 
-int send_ack(PosHandle* h) { return pos_link_send_ack(h); }
+// The records of the two halves when a step fails.
+const PosSession::Texts kInitTexts = {" pos_write_packet error[", "Received ack[", "]", nullptr};
+const PosSession::Texts kReportTexts = {nullptr, "Readed[", "] return SE_EXEC", nullptr};
 
-// Wait for the ACK until the deadline; the interrupt flag stops the wait.
-// The caller dumps the last byte.
-PosAckWait wait_ack(PosHandle* h, uint64_t deadline)
+// A session of the payment: the raised interrupt flag stops its waits.
+PosSession payment_session(PosHandle* h, const char* who, const PosSession::Texts& texts)
 {
-    PosAckWait seen;
-    pos_link_wait_ack(h, deadline, PosWake::OnInterrupt, &seen);
-    return seen;
+    return PosSession(h, who, texts, PosWake::OnInterrupt, PosSession::OnInterrupt::Stop);
 }
-
-uint64_t response_deadline(PosHandle* h) { return GetTickCount() + static_cast<uint64_t>(h->response_timeout) * 1000u; }
 
 enum class LoopEnd { Accepted, Nothing, Interrupted, AckFailed, TooLong };
 
 // Read packets into data_buf until a message other than a wait notice comes.
 // Wait notices are acknowledged after 100 ms and move the deadline to their
 // minutes from now.  *last_status gets the last status of pos_read_packet.
-LoopEnd read_response(PosHandle* h, unsigned int* last_status)
+LoopEnd read_response(PosSession& s, unsigned int* last_status)
 {
+    PosHandle* h = s.handle();
     std::memset(data_buf, 0, sizeof data_buf);
     data_len = 0;
-    uint64_t deadline = response_deadline(h);
-    while (GetTickCount() < deadline) {
+    Deadline deadline = s.response_deadline();
+    while (!deadline.passed()) {
         unsigned int len = 0;
         const unsigned int status = pos_link_read_frame(h, data_buf, sizeof data_buf, &len, deadline);
         *last_status = status;
@@ -90,35 +88,29 @@ LoopEnd read_response(PosHandle* h, unsigned int* last_status)
         if (!is_wait_notice(data_buf, data_len))
             return LoopEnd::Accepted;
 
-        Sleep(ACK_PAUSE_MS);
-        const int written = send_ack(h);
-        if (written != 1) {
-            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << written << "] return SE_WRITE";
+        if (s.ack(ACK_PAUSE_MS) != SE_OK) {
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << s.ack_written() << "] return SE_WRITE";
             return LoopEnd::AckFailed;
         }
         unsigned int minutes = 0;
         if (wait_notice_minutes(data_buf, data_len, &minutes))
-            deadline = GetTickCount() + static_cast<uint64_t>(minutes) * 60000u;
+            deadline = Deadline::in_minutes(minutes);
     }
     link_error_set("no answer within %u s", static_cast<unsigned int>(h->response_timeout));
     return LoopEnd::Nothing;
 }
 
-// The final response decoded into the report.  The two-step operations
-// (RDC, PCC, DSC, RFC) end with a response numbered 11, which the confirmation
-// rule knows; it carries the fields of a final response and is decoded as one.
+// The final response decoded into the report.  The two-step operations (those
+// not confirmed with "13.") end with a response numbered 11; it carries the
+// fields of a final response and is decoded as one.
 unsigned int decode_final(_ecr_transaction_report* report)
 {
-    static const char* const kNumberedEleven[] = {"RDC", "PCC", "DSC", "RFC"};
-    if (data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.') {
-        for (const char* code : kNumberedEleven) {
-            if (message_starts_with(data_buf, data_len, code, 3)) {
-                data_buf[4] = '2';
-                const unsigned int status = ecr_parse_response(data_buf, data_len, report);
-                data_buf[4] = '1';  // the confirmation is built from the number as received
-                return status;
-            }
-        }
+    const bool numbered_11 = data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.';
+    if (numbered_11 && op_confirm_rule(data_buf) != OpConfirm::Thirteen) {
+        data_buf[4] = '2';
+        const unsigned int status = ecr_parse_response(data_buf, data_len, report);
+        data_buf[4] = '1';  // the confirmation is built from the number as received
+        return status;
     }
     return ecr_parse_response(data_buf, data_len, report);
 }
@@ -126,128 +118,56 @@ unsigned int decode_final(_ecr_transaction_report* report)
 InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
 {
     InitRead out{SE_OK, RequestStep::NotWritten, false};
-    unsigned int len = 0;
-    std::memset(request_buf, 0, sizeof request_buf);
-    unsigned int status = ecr_build_init_transaction(request_buf, &len, request);
-    if (status != SE_OK) {
-        LOGREC_AS(LOG_ERROR, INIT_NAME) << " ecr_build_init_transaction error[" << status << "]";
-        out.status = status;
+    PosSession s = payment_session(h, INIT_NAME, kInitTexts);
+    PosMsg& req = request_msg;
+    std::memset(req.data, 0, sizeof req.data);
+    out.status = ecr_build_init_transaction(req.data, &req.len, request);
+    if (out.status != SE_OK) {
+        LOGREC_AS(LOG_ERROR, INIT_NAME) << " ecr_build_init_transaction error[" << out.status << "]";
         return out;
     }
     // The request's message code; the first answer must carry the same.
     char code[4] = {0};
-    std::memcpy(code, request_buf, 3);
-
-    pos_link_drop_stale(h);
-
-    status = pos_write_packet(h, request_buf, len);
-    if (status != SE_OK) {
-        LOGREC_AS(LOG_ERROR, INIT_NAME) << " pos_write_packet error[" << status << "]";
-        out.status = status;
+    std::memcpy(code, req.data, 3);
+    s.drop_stale();
+    if ((out.status = s.send(req)) != SE_OK)
         return out;
-    }
     out.step = RequestStep::Written;
-
-    const PosAckWait ack = wait_ack(h, response_deadline(h));
-    if (ack.interrupted) {
+    out.status = s.expect_ack(s.response_deadline());
+    out.interrupted = s.interrupted();
+    if (out.interrupted) {
         LOGREC_AS(LOG_TRACE, INIT_NAME) << "Interapted! return SE_OK";
-        out.interrupted = true;
+        out.status = SE_OK;
         return out;
     }
-    LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
-    if (ack.last != ACK) {
-        LOGREC_AS(LOG_ERROR, INIT_NAME) << "Received ack[" << static_cast<char>(ack.last) << "]";
-        out.status = SE_EXEC;
-        // No ACK, but the terminal sent a frame after the request: it may
-        // well have taken it, so the request cannot count as not sent.
-        if (ack.frame_seen)
-            out.step = RequestStep::Accepted;
+    // No ACK, but a frame after the request: the terminal may well have
+    // taken it, so the request cannot count as not sent.
+    if (out.status != SE_OK && !s.frame_seen())
         return out;
-    }
     out.step = RequestStep::Accepted;
-
+    if (out.status != SE_OK)
+        return out;
     // The first answer is read into the request buffer, which is free now.
-    unsigned char* answer = request_buf;
-    std::memset(answer, 0, sizeof request_buf);
-    unsigned int answer_len = 0;
-    bool got = false;
-    const uint64_t deadline = response_deadline(h);
-    while (GetTickCount() < deadline) {
-        status = pos_link_read_frame(h, answer, POS_MAX_READ_MESSAGE, &answer_len, deadline);
-        if (h->interrupt.load() != 0) {
-            out.interrupted = true;
-            return out;
-        }
-        if (status == SE_OK) {
-            got = true;
-            break;
-        }
-    }
-    if (!got) {
-        out.status = SE_READ;
+    PosMsg& answer = request_msg;
+    const bool got = s.read(answer, s.response_deadline()) == SE_OK;
+    out.interrupted = s.interrupted();
+    if (out.interrupted || !got) {
+        out.status = out.interrupted ? SE_OK : SE_READ;
         return out;
     }
-
-    const bool same_code = message_starts_with(answer, answer_len, code, 3);
-    const bool first_number =
-        answer_len >= 5 && answer[3] == '1' && (answer[4] == '1' || answer[4] == '3' || answer[4] == '5');
-    out.status = (!same_code || !first_number) ? SE_SYNTAX : (send_ack(h) == 1 ? SE_OK : SE_WRITE);
+    const bool same_code = answer.starts_with(code, 3);
+    const unsigned char number = answer.at(4);
+    const bool first_number = answer.len >= 5 && answer.at(3) == '1' && (number == '1' || number == '3' || number == '5');
+    out.status = (!same_code || !first_number) ? SE_SYNTAX : s.ack(0);
     return out;
 }
 
-ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
+// The final response in data_buf: decoded first; only a response that was
+// understood is confirmed (after 5 s), so the terminal keeps no payment the
+// cash desk could not read.
+ReportRead conclude_final(PosSession& s, _ecr_transaction_report* report)
 {
-    const FinalStep none = FinalStep::None;
-    unsigned int last_status = SE_READ;
-    switch (read_response(h, &last_status)) {
-    case LoopEnd::Interrupted:
-        return {SE_OK, none};
-    case LoopEnd::AckFailed:
-        return {SE_WRITE, none};
-    case LoopEnd::TooLong:
-        return {SE_SIZE, FinalStep::Undecodable};
-    case LoopEnd::Nothing:
-        return {SE_READ, none};
-    case LoopEnd::Accepted:
-        break;
-    }
-
-    Sleep(ACK_PAUSE_MS);
-    if (send_ack(h) != 1)
-        return {SE_WRITE, none};
-
-    if (is_text_message(data_buf, data_len)) {
-        store_text_message(data_buf, data_len, report);
-        return {SE_MESSAGE, none};
-    }
-
-    if (is_progress_notice(data_buf, data_len)) {
-        // The packet that follows the notice is acknowledged but not decoded.
-        switch (read_response(h, &last_status)) {
-        case LoopEnd::Interrupted:
-            return {SE_OK, none};
-        case LoopEnd::AckFailed:
-            return {SE_WRITE, none};
-        case LoopEnd::TooLong:
-            return {SE_SIZE, FinalStep::Undecodable};
-        case LoopEnd::Nothing:
-            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't read packet error[" << last_status << "] return SE_READ";
-            return {SE_READ, none};
-        case LoopEnd::Accepted:
-            break;
-        }
-        Sleep(ACK_PAUSE_MS);
-        const int written = send_ack(h);
-        if (written != 1) {
-            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << written << "] return SE_WRITE";
-            return {SE_WRITE, none};
-        }
-        return {SE_MESSAGE, none};
-    }
-
-    // Final response: decoded first; only a response that was understood is
-    // confirmed (after 5 s), so the terminal keeps no payment the cash desk
-    // could not read.
+    PosHandle* h = s.handle();
     const unsigned int decoded = decode_final(report);
     // A settlement of fewer currencies than the layout holds ends early.
     if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
@@ -260,25 +180,70 @@ ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report
     // The terminal has answered: a cancel that came after its final response
     // is too late and must not cut the confirmation short.
     h->interrupt.store(0);
-    const unsigned int status = pos_write_packet(h, confirmation, sizeof confirmation);
-    if (status != SE_OK)
-        return {status, FinalStep::Decoded};
-
-    PosAckWait ack = wait_ack(h, response_deadline(h));
-    if (ack.interrupted) {
+    if (const unsigned int e = s.send(confirmation, sizeof confirmation))
+        return {e, FinalStep::Decoded};
+    unsigned int status = s.expect_ack(s.response_deadline());
+    if (s.interrupted()) {
         LOGREC_AS(LOG_INFO, REPORT_NAME) << "Read was interrapted -> exit from read";
         // The confirmation is out and cannot be taken back: its ACK is
         // still awaited for the packet time-out, so that a cancel at this
         // moment does not turn a confirmed payment into an unknown one.
-        const uint64_t grace = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
-        const uint64_t until = std::min(grace, response_deadline(h));
-        pos_link_wait_ack(h, until, PosWake::Never, &ack);
+        status = s.expect_ack(Deadline::in_s(h->packet_timeout).sooner(s.response_deadline()), PosWake::Never);
     }
-    LOGDUMP(&ack.last, 1, "RECV FROM TERMINAL");
-    if (ack.last == ACK)
+    if (status == SE_OK)
         return {SE_OK, FinalStep::Confirmed};
-    LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Readed[" << static_cast<char>(ack.last) << "] return SE_EXEC";
     return {SE_EXEC, FinalStep::Decoded};
+}
+
+ReportRead read_transaction_report(PosHandle* h, _ecr_transaction_report* report)
+{
+    const FinalStep none = FinalStep::None;
+    PosSession s = payment_session(h, REPORT_NAME, kReportTexts);
+    unsigned int last_status = SE_READ;
+    switch (read_response(s, &last_status)) {
+    case LoopEnd::Interrupted:
+        return {SE_OK, none};
+    case LoopEnd::AckFailed:
+        return {SE_WRITE, none};
+    case LoopEnd::TooLong:
+        return {SE_SIZE, FinalStep::Undecodable};
+    case LoopEnd::Nothing:
+        return {SE_READ, none};
+    case LoopEnd::Accepted:
+        break;
+    }
+
+    if (s.ack(ACK_PAUSE_MS) != SE_OK)
+        return {SE_WRITE, none};
+
+    if (is_text_message(data_buf, data_len)) {
+        store_text_message(data_buf, data_len, report);
+        return {SE_MESSAGE, none};
+    }
+
+    if (is_progress_notice(data_buf, data_len)) {
+        // The packet that follows the notice is acknowledged but not decoded.
+        switch (read_response(s, &last_status)) {
+        case LoopEnd::Interrupted:
+            return {SE_OK, none};
+        case LoopEnd::AckFailed:
+            return {SE_WRITE, none};
+        case LoopEnd::TooLong:
+            return {SE_SIZE, FinalStep::Undecodable};
+        case LoopEnd::Nothing:
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't read packet error[" << last_status << "] return SE_READ";
+            return {SE_READ, none};
+        case LoopEnd::Accepted:
+            break;
+        }
+        if (s.ack(ACK_PAUSE_MS) != SE_OK) {
+            LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Can't write ACK error[" << s.ack_written() << "] return SE_WRITE";
+            return {SE_WRITE, none};
+        }
+        return {SE_MESSAGE, none};
+    }
+
+    return conclude_final(s, report);
 }
 
 // Both entry points: the arguments are checked, one exchange runs at a time

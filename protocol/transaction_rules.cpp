@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "protocol/message.h"
+#include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
 
 namespace {
@@ -60,9 +61,10 @@ void build_confirmation(const unsigned char* msg, unsigned int len, unsigned cha
     out[3] = '1';
     out[4] = '3';
     out[5] = '.';
-    if (message_starts_with(msg, len, "DSC", 3) || message_starts_with(msg, len, "RFC", 3)) {
+    const OpConfirm rule = (msg != nullptr && len >= 3) ? op_confirm_rule(msg) : OpConfirm::Thirteen;
+    if (rule == OpConfirm::Fifteen) {
         out[4] = '5';
-    } else if (message_starts_with(msg, len, "RDC", 3) || message_starts_with(msg, len, "PCC", 3)) {
+    } else if (rule == OpConfirm::NextNumber) {
         out[3] = at(3);
         out[4] = static_cast<unsigned char>(at(4) + 1);
     }

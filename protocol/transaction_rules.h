@@ -16,8 +16,7 @@ bool is_text_message(const unsigned char* msg, unsigned int len);
 // First five bytes exactly "PIR21", "RFI21" or "VID21".
 bool is_progress_notice(const unsigned char* msg, unsigned int len);
 // The 6-byte confirmation of a final response: its code letters as received,
-// then "13." ("15." for DSC and RFC; for RDC and PCC the response's own
-// number with its second digit increased by one).
+// then the number of its operation's confirmation rule (the operation table).
 void build_confirmation(const unsigned char* msg, unsigned int len, unsigned char out[6]);
 // Store the first field of a text message (after the 6-character header) as
 // the report's MsgText, cut to 49 characters and always terminated, and set

@@ -72,7 +72,7 @@ TEST_P(LinkFraming, MergedFramesAndAcksComeOutOneByOne)
     if (GetParam() == sim::Link::Udp)
         pos_link_send_ack(link.handle());
     PosAckWait seen;
-    EXPECT_EQ(pos_link_wait_ack(link.handle(), pos_deadline_in(2000), PosWake::OnInterrupt, &seen), SE_OK);
+    EXPECT_EQ(pos_link_wait_ack(link.handle(), Deadline::in_ms(2000), PosWake::OnInterrupt, &seen), SE_OK);
     EXPECT_EQ(read_ok(), "PUR11.");
     EXPECT_EQ(read_ok(), "SMS10.X");
     EXPECT_EQ(read_ok(), "PUR12.00");

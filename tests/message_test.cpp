@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "protocol/message.h"
+#include "protocol/operation_table.h"
+#include "protocol/request_encoder.h"
 
 namespace {
 
@@ -183,3 +185,42 @@ TEST(TransactionsMap, HoldsTheFortyFiveOperations)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- operation table
+
+TEST(OperationTable, ControlsAndPing)
+{
+    for (unsigned int code = 0; code <= 48; ++code) {
+        const bool interruptible = code == 18 || code == 19 || code == 44;
+        const bool abortable = code == 1 || code == 2 || code == 35 || code == 36 || code == 46;
+        EXPECT_EQ(op_interruptible(code), interruptible) << code;
+        EXPECT_EQ(op_abortable(code), abortable) << code;
+        EXPECT_EQ(op_moves_money(code), op_row(code) != nullptr && code != 43) << code;
+    }
+}
+
+// Every row is what the encoder, the decoder and the map make of its code.
+TEST(OperationTable, EncoderDecoderAndMapReadTheRows)
+{
+    unsigned int count = 0;
+    const OpRow* rows = op_rows(&count);
+    ASSERT_EQ(count, g_TransactionsMap.size());
+    for (unsigned int i = 0; i < count; ++i) {
+        const OpRow& row = rows[i];
+        EXPECT_STREQ(transaction_name(row.code), row.name);
+        _init_transaction_request req{};
+        req.trx_type = row.code;
+        std::vector<unsigned char> buf(16384);
+        unsigned int len = 0;
+        const unsigned int built = ecr_build_init_transaction(buf.data(), &len, &req);
+        if (row.header == nullptr) {
+            EXPECT_EQ(built, SE_SYNTAX) << row.code;
+            continue;
+        }
+        ASSERT_EQ(built, SE_OK) << row.code;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buf.data()), 6), row.header);
+        if (row.tag != nullptr) {
+            EXPECT_EQ(op_row_by_tag(reinterpret_cast<const unsigned char*>(row.tag))->code, row.code);
+        }
+    }
+}

@@ -1,5 +1,5 @@
-// Service exchanges against the scripted terminal simulator over loopback TCP
-// (and a pseudo-terminal): exact request bytes, results, ACKs and the pause
+// Service exchanges against the scripted terminal simulator over loopback TCP,
+// UDP and a pseudo-terminal: exact request bytes, results, ACKs and the pause
 // before each ACK.
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "protocol/audit.h"
 #include "protocol/card_group.h"
 #include "protocol/discount.h"
-#include "protocol/single_exchange.h"
+#include "protocol/pos_session.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
 #include "service_rig.h"
@@ -34,11 +34,29 @@ void expect_service_pause(const Rig& rig, const std::string& response)
 
 }  // namespace
 
+// Every exchange runs over TCP, UDP and the serial line.
+class ServiceLinks : public ::testing::TestWithParam<sim::Link> {
+};
+class DiscountExchange : public ServiceLinks {
+};
+class CardGroupExchange : public ServiceLinks {
+};
+class TerminalInfoExchange : public ServiceLinks {
+};
+class StoredTransactionExchange : public ServiceLinks {
+};
+class AuditExchange : public ServiceLinks {
+};
+class XReportExchange : public ServiceLinks {
+};
+class SingleExchange : public ServiceLinks {
+};
+
 // ---------------------------------------------------------------- discount
 
-TEST(DiscountExchange, CardWithTrack2AndHashNeedsNoCancel)
+TEST_P(DiscountExchange, CardWithTrack2AndHashNeedsNoCancel)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DSC11.T1" + kFS + "4111=2512" + kFS + "T3" + kFS + "HASH";
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000).pause(300);
     ASSERT_TRUE(rig.start());
@@ -52,9 +70,9 @@ TEST(DiscountExchange, CardWithTrack2AndHashNeedsNoCancel)
     expect_service_pause(rig, answer);
 }
 
-TEST(DiscountExchange, HashAloneIsCardData)
+TEST_P(DiscountExchange, HashAloneIsCardData)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DSC11." + kFS + kFS + kFS + "H";
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000).pause(300);
     ASSERT_TRUE(rig.start());
@@ -64,9 +82,9 @@ TEST(DiscountExchange, HashAloneIsCardData)
     EXPECT_EQ(rig.term.frames_received().size(), 1u);
 }
 
-TEST(DiscountExchange, NoCardDataCancelsTheRequest)
+TEST_P(DiscountExchange, NoCardDataCancelsTheRequest)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DSC11.T1" + kFS + kFS + "T3";
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000)
         .expect_frame("DSC12.", 3000).send_ack();
@@ -77,9 +95,9 @@ TEST(DiscountExchange, NoCardDataCancelsTheRequest)
     EXPECT_EQ(rig.term.frames_received(), (std::vector<std::string>{"DSC10." + kFS, "DSC12." + kFS}));
 }
 
-TEST(DiscountExchange, AccountOfTwentyCharactersSendsFifteen)
+TEST_P(DiscountExchange, AccountOfTwentyCharactersSendsFifteen)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DSC11." + kFS + "TRACK2";
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000).pause(1300);
     ASSERT_TRUE(rig.start());
@@ -100,9 +118,9 @@ TEST(DiscountExchange, AccountOfTwentyCharactersSendsFifteen)
     EXPECT_EQ(rig.count(Event::RecvAck), 1u);
 }
 
-TEST(DiscountExchange, AccountWithTabAndRefundMode)
+TEST_P(DiscountExchange, AccountWithTabAndRefundMode)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "GRC11." + kFS + "T2";
     rig.term.expect_frame("GRC10.").send_ack().send_frame(answer).expect_ack(5000).pause(1200);
     ASSERT_TRUE(rig.start());
@@ -114,9 +132,9 @@ TEST(DiscountExchange, AccountWithTabAndRefundMode)
     EXPECT_EQ(rep.operation, 31);
 }
 
-TEST(DiscountExchange, AccountRefusedWithThreeAcksAtOnce)
+TEST_P(DiscountExchange, AccountRefusedWithThreeAcksAtOnce)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DSC11.3" + kFS;
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000).pause(200);
     ASSERT_TRUE(rig.start());
@@ -132,9 +150,9 @@ TEST(DiscountExchange, AccountRefusedWithThreeAcksAtOnce)
     EXPECT_LT(d, 700);
 }
 
-TEST(DiscountExchange, AccountWrongCodeIsAcknowledgedThenRefused)
+TEST_P(DiscountExchange, AccountWrongCodeIsAcknowledgedThenRefused)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "GRC11." + kFS + "T2";
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000).pause(200);
     ASSERT_TRUE(rig.start());
@@ -146,7 +164,7 @@ TEST(DiscountExchange, AccountWrongCodeIsAcknowledgedThenRefused)
     EXPECT_EQ(pos_discount_init_accid(rig.h, &rep, nullptr, 'S'), SE_PARAM);
 }
 
-TEST(DiscountExchange, AccountWithoutResponseStillAcknowledgesOverSerial)
+TEST(DiscountExchangeSerial, AccountWithoutResponseStillAcknowledgesOverSerial)
 {
     Rig rig(sim::Link::Pty);
     rig.term.expect_frame("DSC10.").send_ack().pause(3500);
@@ -163,9 +181,9 @@ TEST(DiscountExchange, AccountWithoutResponseStillAcknowledgesOverSerial)
     EXPECT_EQ(rig.count(Event::RecvAck), 1u);
 }
 
-TEST(DiscountExchange, InformationDecoded)
+TEST_P(DiscountExchange, InformationDecoded)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "DIN11.05Coffee Shop1550";
     rig.term.expect_frame("DIN10.").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -180,9 +198,9 @@ TEST(DiscountExchange, InformationDecoded)
     expect_service_pause(rig, answer);
 }
 
-TEST(DiscountExchange, ShortDiscountFieldIsNoCardAfterTheAck)
+TEST_P(DiscountExchange, ShortDiscountFieldIsNoCardAfterTheAck)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     const std::string answer = "DIN11.05X155";
     rig.term.expect_frame("DIN10.").send_ack().send_frame(answer).expect_ack(5000);
@@ -196,9 +214,9 @@ TEST(DiscountExchange, ShortDiscountFieldIsNoCardAfterTheAck)
 
 // ---------------------------------------------------------------- card group
 
-TEST(CardGroupExchange, AnswerWithOtherCodeIsRefusedWithoutAck)
+TEST_P(CardGroupExchange, AnswerWithOtherCodeIsRefusedWithoutAck)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     rig.term.expect_frame("GGP10.").send_ack().send_frame("GRC11.Gold").pause(1400);
     ASSERT_TRUE(rig.start());
@@ -213,9 +231,9 @@ TEST(CardGroupExchange, AnswerWithOtherCodeIsRefusedWithoutAck)
     EXPECT_NE(text.find("]  parse messgae error! return SE_SYNTAX", rec), std::string::npos);
 }
 
-TEST(CardGroupExchange, NameWidths)
+TEST_P(CardGroupExchange, NameWidths)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string n64(64, 'N');
     rig.term.expect_frame("GGP10.").send_ack().send_frame("GGP11." + n64).expect_ack(5000)
         .expect_frame("GRC10.").send_ack().send_frame("GRC11." + std::string(65, 'N') + kFS + "x").expect_ack(5000)
@@ -231,9 +249,9 @@ TEST(CardGroupExchange, NameWidths)
     EXPECT_EQ(rig.finish(), "");
 }
 
-TEST(CardGroupExchange, CancelAcceptsAnythingAfterTheNumber)
+TEST_P(CardGroupExchange, CancelAcceptsAnythingAfterTheNumber)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "cnl11junk";
     rig.term.expect_frame("CNL10.").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -246,9 +264,9 @@ TEST(CardGroupExchange, CancelAcceptsAnythingAfterTheNumber)
 
 // ---------------------------------------------------------------- terminal information
 
-TEST(TerminalInfoExchange, InmAnsweredWithInfIsRefused)
+TEST_P(TerminalInfoExchange, InmAnsweredWithInfIsRefused)
 {
-    Rig rig;
+    Rig rig(GetParam());
     rig.term.expect_frame("INM10.").send_ack().send_frame("INF11.text").pause(1300);
     ASSERT_TRUE(rig.start());
     char text[256] = "keep";
@@ -259,9 +277,9 @@ TEST(TerminalInfoExchange, InmAnsweredWithInfIsRefused)
     EXPECT_STREQ(text, "keep");
 }
 
-TEST(TerminalInfoExchange, OtherKindAsksForSoftwareNameAndEmptyAnswerKeepsBuffer)
+TEST_P(TerminalInfoExchange, OtherKindAsksForSoftwareNameAndEmptyAnswerKeepsBuffer)
 {
-    Rig rig;
+    Rig rig(GetParam());
     rig.term.expect_frame("GNS10.").send_ack().send_frame("GNS11.").expect_ack(5000)
         .expect_frame("INF10.").send_ack().send_frame("INF11.Build 7" + kFS).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -275,9 +293,9 @@ TEST(TerminalInfoExchange, OtherKindAsksForSoftwareNameAndEmptyAnswerKeepsBuffer
     EXPECT_EQ(rig.finish(), "");
 }
 
-TEST(TerminalInfoExchange, SerialNumberOnlyFirstField)
+TEST_P(TerminalInfoExchange, SerialNumberOnlyFirstField)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     const std::string answer = "TSN11.00123456" + kFS + "rest" + kFS + "more";
     rig.term.expect_frame("TSN10.").send_ack().send_frame(answer).expect_ack(5000);
@@ -293,9 +311,9 @@ TEST(TerminalInfoExchange, SerialNumberOnlyFirstField)
 
 // ---------------------------------------------------------------- stored transactions
 
-TEST(StoredTransactionExchange, RequestBytes)
+TEST_P(StoredTransactionExchange, RequestBytes)
 {
-    Rig rig;
+    Rig rig(GetParam());
     // Answers with a wrong number: every query ends before the decoder.
     rig.term.expect_frame().send_ack().send_frame("GTS12.")
         .expect_frame().send_ack().send_frame("GTI12.")
@@ -319,9 +337,9 @@ TEST(StoredTransactionExchange, RequestBytes)
     EXPECT_EQ(rig.count(Event::RecvAck), 0u);
 }
 
-TEST(StoredTransactionExchange, CountAndMissingCount)
+TEST_P(StoredTransactionExchange, CountAndMissingCount)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "GTC11.0015";
     rig.term.expect_frame("GTC10.03").send_ack().send_frame(answer).expect_ack(5000)
         .expect_frame("GTC10.04").send_ack().send_frame("GTC11.").expect_ack(5000);
@@ -337,9 +355,9 @@ TEST(StoredTransactionExchange, CountAndMissingCount)
     EXPECT_EQ(pos_get_count_transaction(rig.h, 4, nullptr), SE_PARAM);
 }
 
-TEST(StoredTransactionExchange, SummaryFourFields)
+TEST_P(StoredTransactionExchange, SummaryFourFields)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     const std::string answer = "GSI11.3" + kFS + "955" + kFS + "1" + kFS + "20";
     rig.term.expect_frame("GSI10.00").send_ack().send_frame(answer).expect_ack(5000);
@@ -356,9 +374,9 @@ TEST(StoredTransactionExchange, SummaryFourFields)
     EXPECT_NE(log.text().find("[pos_get_summery_transaction_data:"), std::string::npos);
 }
 
-TEST(StoredTransactionExchange, SummaryAnsweredWithCountIsRefusedBeforeAck)
+TEST_P(StoredTransactionExchange, SummaryAnsweredWithCountIsRefusedBeforeAck)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     rig.term.expect_frame("GSI10.").send_ack().send_frame("GTC11.5").pause(1300);
     ASSERT_TRUE(rig.start());
@@ -372,9 +390,9 @@ TEST(StoredTransactionExchange, SummaryAnsweredWithCountIsRefusedBeforeAck)
     EXPECT_EQ(text.find("pos_read_packet fail 2"), std::string::npos);  // single-transaction queries only
 }
 
-TEST(StoredTransactionExchange, SingleTransactionMismatchRecords)
+TEST_P(StoredTransactionExchange, SingleTransactionMismatchRecords)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     rig.term.expect_frame("GTL10.").send_ack().send_frame("GTC11.5");
     ASSERT_TRUE(rig.start());
@@ -404,9 +422,9 @@ std::string audit_record(const std::string& head, char status, const std::string
 const std::string kConfirm = "AUD12.";
 }  // namespace
 
-TEST(AuditExchange, ThreeRecordsEachConfirmed)
+TEST_P(AuditExchange, ThreeRecordsEachConfirmed)
 {
-    Rig rig;
+    Rig rig(GetParam());
     char sel[] = "01";
     rig.term.expect_frame("AUD10.").send_ack();
     for (const char* n : {"0001", "0002", "0003"})
@@ -439,9 +457,9 @@ TEST(AuditExchange, ThreeRecordsEachConfirmed)
     EXPECT_EQ(sim::frame("AUD12."), std::string("\x02" "AUD12.\x03\x7e"));
 }
 
-TEST(AuditExchange, StatusTwoIsConfirmedThenEnds)
+TEST_P(AuditExchange, StatusTwoIsConfirmedThenEnds)
 {
-    Rig rig;
+    Rig rig(GetParam());
     char sel[] = "7";
     rig.term.expect_frame("AUD10.").send_ack()
         .send_frame(audit_record("AUD11.", '0', "0001", "0009")).expect_ack(3000).expect_frame(kConfirm, 3000)
@@ -454,9 +472,9 @@ TEST(AuditExchange, StatusTwoIsConfirmedThenEnds)
     EXPECT_EQ(std::string(records[0].record_number, 4), "0001");
 }
 
-TEST(AuditExchange, NumberTwelveGivesZeroRecordAndEnds)
+TEST_P(AuditExchange, NumberTwelveGivesZeroRecordAndEnds)
 {
-    Rig rig;
+    Rig rig(GetParam());
     char sel[] = "01";
     rig.term.expect_frame("AUD10.").send_ack()
         .send_frame(audit_record("AUD12.", '0', "0001", "0005")).expect_ack(3000).expect_frame(kConfirm, 3000);
@@ -469,9 +487,9 @@ TEST(AuditExchange, NumberTwelveGivesZeroRecordAndEnds)
     EXPECT_EQ(std::memcmp(&records[0], &zero, sizeof(zero)), 0);
 }
 
-TEST(AuditExchange, WrongMessageAndLongSelection)
+TEST_P(AuditExchange, WrongMessageAndLongSelection)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     char sel[] = "01";
     rig.term.expect_frame("AUD10.").send_ack().send_frame("NDX11.0").pause(500);
@@ -491,9 +509,9 @@ TEST(AuditExchange, WrongMessageAndLongSelection)
 
 // ---------------------------------------------------------------- X report
 
-TEST(XReportExchange, RequestWithoutSeparatorAndAnswer)
+TEST_P(XReportExchange, RequestWithoutSeparatorAndAnswer)
 {
-    Rig rig;
+    Rig rig(GetParam());
     const std::string answer = "NDX11.0";
     rig.term.expect_frame("NDX").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -503,9 +521,9 @@ TEST(XReportExchange, RequestWithoutSeparatorAndAnswer)
     expect_service_pause(rig, answer);
 }
 
-TEST(XReportExchange, NumberTwelveRefusedBeforeAck)
+TEST_P(XReportExchange, NumberTwelveRefusedBeforeAck)
 {
-    Rig rig;
+    Rig rig(GetParam());
     rig.term.expect_frame("NDX10.").send_ack().send_frame("NDX12.").pause(1300);
     ASSERT_TRUE(rig.start());
     EXPECT_EQ(Pos_Print_X_Report(rig.h), SE_SYNTAX);
@@ -516,7 +534,7 @@ TEST(XReportExchange, NumberTwelveRefusedBeforeAck)
 
 // ---------------------------------------------------------------- the exchange itself
 
-TEST(SingleExchange, ServicePauseOverSerialLine)
+TEST(SingleExchangeSerial, ServicePauseOverSerialLine)
 {
     Rig rig(sim::Link::Pty);
     const std::string answer = "TSN11.77";
@@ -529,56 +547,48 @@ TEST(SingleExchange, ServicePauseOverSerialLine)
     expect_service_pause(rig, answer);
 }
 
-TEST(SingleExchange, HookEndsBeforeAckAndResponseIsHandedBack)
+TEST_P(SingleExchange, SessionStepsEndBeforeAckAndHandBackTheResponse)
 {
-    Rig rig;
+    Rig rig(GetParam());
     rig.term.expect_frame("ABC10.").send_ack().send_frame("abc11.xyz").pause(1300);
     ASSERT_TRUE(rig.start());
-    std::vector<unsigned char> response(POS_MAX_MESSAGE);
-    SingleExchange ex;
-    ex.build = [](unsigned char* b, unsigned int* l, const void*) -> unsigned int {
-        std::memset(b, 0, POS_MAX_MESSAGE);
-        std::memcpy(b, "ABC10.\x1c", 7);
-        *l = 7;
-        return SE_OK;
-    };
-    ex.after_match = [](const unsigned char* m, unsigned int l, void*) -> unsigned int {
-        return (l == 9 && m[6] == 'x') ? SE_SIZE : SE_OK;
-    };
-    ex.response = response.data();
-    EXPECT_EQ(pos_single_exchange(rig.h, ex), SE_SIZE);
+    PosSession s(rig.h, "my_exchange");
+    PosMsg req, resp;
+    std::memcpy(req.data, "ABC10.\x1c", 7);
+    req.len = 7;
+    EXPECT_EQ(s.confirm(req, POS_SERVICE_ACK), SE_OK);
+    EXPECT_EQ(s.receive(resp, req, s.response_deadline()), SE_OK);
     EXPECT_EQ(rig.finish(), "");
-    EXPECT_TRUE(ex.got_response);
-    EXPECT_FALSE(ex.ack_written);
-    EXPECT_EQ(std::string(response.begin(), response.begin() + ex.response_len), "abc11.xyz");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(resp.data), resp.len), "abc11.xyz");
     EXPECT_EQ(rig.count(Event::RecvAck), 0u);
 }
 
-TEST(SingleExchange, FiveCharacterCheckAndBuilderFailure)
+TEST_P(SingleExchange, FiveCharacterCheckAndBuilderFailure)
 {
-    Rig rig;
+    Rig rig(GetParam());
     svc::LogCapture log;
     rig.term.expect_frame("PCC14.").send_ack().send_frame("pcc15").expect_ack(5000);
     ASSERT_TRUE(rig.start());
-    SingleExchange ex;
-    ex.caller = "my_exchange";
-    ex.build = [](unsigned char* b, unsigned int* l, const void*) -> unsigned int {
-        std::memset(b, 0, POS_MAX_MESSAGE);
-        std::memcpy(b, "PCC14.1\x1c", 8);
-        *l = 8;
-        return SE_OK;
-    };
-    ex.expected = "PCC15";
-    EXPECT_EQ(pos_single_exchange(rig.h, ex), SE_OK);
+    PosSession s(rig.h, "my_exchange");
+    PosMsg req, resp;
+    std::memcpy(req.data, "PCC14.1\x1c", 8);
+    req.len = 8;
+    EXPECT_EQ(s.confirm(req, POS_SERVICE_ACK), SE_OK);
+    EXPECT_EQ(s.receive(resp, "PCC15", 5, s.response_deadline()), SE_OK);
+    EXPECT_EQ(s.ack(POS_SERVICE_PAUSE_MS), SE_OK);
     EXPECT_EQ(rig.finish(), "");
 
-    SingleExchange bad;
-    bad.caller = "my_exchange";
-    bad.builder_name = "my_builder";
-    bad.build = [](unsigned char*, unsigned int*, const void*) -> unsigned int { return SE_FORMAT; };
-    EXPECT_EQ(pos_single_exchange(rig.h, bad), SE_FORMAT);
-    SingleExchange none;
-    EXPECT_EQ(pos_single_exchange(nullptr, none), SE_PARAM);
+    EXPECT_EQ(s.built(SE_FORMAT, "my_builder"), SE_FORMAT);
+    EXPECT_EQ(pos_get_group(nullptr, nullptr, "GGP"), SE_PARAM);
     EXPECT_NE(log.text().find("[my_exchange:"), std::string::npos);
+    EXPECT_NE(log.text().find("]  my_builder fail, code[19]"), std::string::npos);
     EXPECT_EQ(rig.term.frames_received().size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, DiscountExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, CardGroupExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, TerminalInfoExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, StoredTransactionExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, AuditExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, XReportExchange, ECR_ALL_LINKS, support::LinkParamName());
+INSTANTIATE_TEST_SUITE_P(Links, SingleExchange, ECR_ALL_LINKS, support::LinkParamName());

@@ -13,9 +13,8 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
-#include "protocol/status.h"
-#include "transport/channel.h"
-#include "transport/link_error.h"
+#include "protocol/channel.h"
+#include "protocol/link_error.h"
 #include "transport/poll_wait.h"
 
 namespace {
@@ -101,7 +100,7 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
                           unsigned char parity, unsigned char stop_bits)
 {
     if (out == nullptr || parity > 4 || stop_bits > 2)
-        return SE_PARAM;
+        return COMPORT_PARAM;
     *out = nullptr;
     const char* path = device != nullptr ? device : "";
     LOGREC(LOG_TRACE) << " Open[" << path << "}\n";
@@ -109,7 +108,7 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
     LOGREC(LOG_TRACE) << " Open res[" << fd << "}\n";
     if (fd < 0) {
         link_error_set("open %s: %s", path, std::strerror(errno));
-        return SE_OPEN;
+        return COMPORT_OPEN;
     }
 
     // One user of the line at a time: a second open of the device (by this
@@ -119,7 +118,7 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
         LOGREC(LOG_ERROR) << "comport_open" << "Serial device is in use: " << err << " " << std::strerror(err) << "\n";
         link_error_set("open %s: in use by another process (%s)", path, std::strerror(err));
         close(fd);
-        return SE_OPEN;
+        return COMPORT_OPEN;
     }
     // Further opens of a terminal device fail with EBUSY (privileged ones
     // excepted, which the lock above still refuses).
@@ -140,7 +139,7 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
                 link_error_set("tcsetattr %s: %s", path, std::strerror(err));
                 ioctl(fd, TIOCNXCL);
                 close(fd);
-                return SE_OPEN;
+                return COMPORT_OPEN;
             }
         }
     }
@@ -148,18 +147,18 @@ unsigned int comport_open(_comport_handle** out, const char* device, unsigned lo
     _comport_handle* port = new (std::nothrow) _comport_handle;
     if (port == nullptr) {
         close(fd);
-        return SE_NOMEM;
+        return COMPORT_NOMEM;
     }
     port->fd = fd;
     *out = port;
-    return SE_OK;
+    return COMPORT_OK;
 }
 
 unsigned int comport_reopen(_comport_handle** port, const char* device, unsigned long baud, unsigned char data_bits,
                             unsigned char parity, unsigned char stop_bits)
 {
     if (port == nullptr)
-        return SE_PARAM;
+        return COMPORT_PARAM;
     if (*port != nullptr) {
         comport_close(*port);
         *port = nullptr;
@@ -225,7 +224,7 @@ int comport_read(_comport_handle* port, unsigned char* buffer, unsigned int n)
     return static_cast<int>(done);
 }
 
-int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd)
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd)
 {
     if (port == nullptr || buffer == nullptr || max == 0 || port->fd < 0)
         return PosChannel::kFailed;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ecrbridge.h"
+#include "protocol/deadline.h"
 
 // Settings record given to pos_open.  The device path holds at most 56
 // characters; a longer path is refused (never cut).
@@ -23,6 +24,10 @@ struct _comport_context {
 struct _comport_handle {
     int fd = -1;
 };
+
+// Results of comport_open and comport_reopen: the library's status codes
+// SE_OK, SE_NOMEM, SE_PARAM and SE_OPEN, with the same values.
+enum ComportStatus : unsigned int { COMPORT_OK = 0, COMPORT_NOMEM = 2, COMPORT_PARAM = 3, COMPORT_OPEN = 8 };
 
 extern "C" {
 // Open and configure the line (115200 7E1 raw, VMIN 0 / VTIME 20 as used by the
@@ -45,7 +50,7 @@ ECRBRIDGE_API unsigned int comport_read_all(_comport_handle* port, unsigned char
 // The line's part of PosChannel::ReadSome (same results): wait in poll()
 // with wake_fd until bytes come or the deadline passes, then take what is
 // there.
-int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, uint64_t deadline,
+int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, Deadline deadline,
                       int wake_fd);
 // Close (if open) and open again; exported under its C++ name.
 ECRBRIDGE_API unsigned int comport_reopen(_comport_handle** port, const char* device, unsigned long baud,

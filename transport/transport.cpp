@@ -7,7 +7,7 @@
 #include "compat/compat.h"
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 #include "transport/poll_wait.h"
 
 namespace {
@@ -182,7 +182,7 @@ int CTransport::Read(unsigned char* buffer, unsigned long count)
     return 0;
 }
 
-int CTransport::ReadSome(unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd)
+int CTransport::ReadSome(unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd)
 {
     int refused = 0;
     if (channel_usable(m_type, m_handle, &refused)) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "protocol/pos_handle.h"
-#include "transport/channel.h"
+#include "protocol/channel.h"
 #include "transport/udpsocket.h"
 
 enum TransportType { TT_COM = 0, TT_UDP = 1, TT_TCP = 2 };
@@ -39,7 +39,7 @@ public:
     int Write(const unsigned char* buffer, unsigned long count) override;
     // The packet layer's read: see PosChannel.  Any type or state where no
     // channel is open answers kFailed after a short rest.
-    int ReadSome(unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd) override;
+    int ReadSome(unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd) override;
 
 private:
     TransportType m_type;

@@ -16,8 +16,8 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
-#include "transport/channel.h"
-#include "transport/link_error.h"
+#include "protocol/channel.h"
+#include "protocol/link_error.h"
 #include "transport/poll_wait.h"
 
 namespace {
@@ -160,14 +160,13 @@ bool CTSocket<SockType, Protocol, Family>::ConnectWithin(int timeout_ms, int* er
     if (connect(m_socket, reinterpret_cast<const sockaddr*>(&m_remote), sizeof m_remote) != 0) {
         result = errno;
         if (result == EINPROGRESS) {
-            const uint64_t deadline = GetTickCount() + static_cast<uint64_t>(timeout_ms);
+            const Deadline deadline = Deadline::in_ms(static_cast<uint64_t>(timeout_ms));
             result = ETIMEDOUT;
             for (;;) {
-                const uint64_t now = GetTickCount();
-                if (now >= deadline)
+                if (deadline.passed())
                     break;
                 pollfd p{m_socket, POLLOUT, 0};
-                const int ready = poll(&p, 1, static_cast<int>(deadline - now));
+                const int ready = poll(&p, 1, deadline.poll_ms());
                 if (ready < 0 && errno == EINTR)
                     continue;
                 if (ready > 0) {
@@ -204,7 +203,7 @@ bool CTSocket<SockType, Protocol, Family>::FromTerminal(const sockaddr_in& from,
 }
 
 template <int SockType, int Protocol, int Family>
-int CTSocket<SockType, Protocol, Family>::ReceiveSome(unsigned char* buffer, unsigned int max, uint64_t deadline,
+int CTSocket<SockType, Protocol, Family>::ReceiveSome(unsigned char* buffer, unsigned int max, Deadline deadline,
                                                       int wake_fd)
 {
     // A gone peer, a refused datagram or a closed channel is reported after a

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <netinet/in.h>
 
+#include "protocol/deadline.h"
+
 // Contract of the transfer operations: the number of bytes transferred; 0 when
 // the channel is closed (descriptor -1); -1 for a null buffer, a zero length or
 // an error (including the 30 s time-out).  A receive returns what one system
@@ -32,7 +34,7 @@ public:
     void Close();
     int GetDescriptor() const { return m_socket; }
     // The channel's part of PosChannel::ReadSome (same results).
-    int ReceiveSome(unsigned char* buffer, unsigned int max, uint64_t deadline, int wake_fd);
+    int ReceiveSome(unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd);
     // Datagrams dropped because they came from another sender.
     unsigned long ForeignDatagrams() const { return m_foreign; }
     static constexpr int kConnectTimeoutMs = 5000;

@@ -1,5 +1,5 @@
 // Store of the last link failure text.
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 #include <cstdarg>
 #include <cstdio>
