@@ -12,6 +12,9 @@ namespace {
 
 // Without a wake-up descriptor a read looks at the flag this often.
 constexpr uint64_t kFlagLookMs = 50;
+// A frame whose check failed at an ETX is dropped when the link has then been
+// quiet this long (the serial line's inter-byte time).
+constexpr uint64_t kQuietGapMs = 2000;
 
 // Wait for more bytes into the frame reader until `until`.
 int receive_more(PosHandle* h, uint64_t until, PosWake wake)
@@ -28,7 +31,9 @@ int receive_more(PosHandle* h, uint64_t until, PosWake wake)
     unsigned int room = 0;
     unsigned char* space = h->rx.space(&room);
     const int got = h->transport->ReadSome(space, room, until, wake_fd);
-    if (got > 0)
+    if (got > 0 && h->transport->Datagrams())
+        h->rx.commit_datagram(static_cast<unsigned int>(got));
+    else if (got > 0)
         h->rx.commit(static_cast<unsigned int>(got));
     else if (got == PosChannel::kWoken)
         h->interrupt.drain_stale();
@@ -51,6 +56,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
         return SE_PARAM;
     bool bad_check = false;
     uint64_t frame_deadline = 0;  // set when the STX of a frame has come
+    uint64_t quiet_from = GetTickCount();  // when bytes last came
     for (;;) {
         const FrameReader::Item item = h->rx.next(cap);
         switch (item.kind) {
@@ -87,10 +93,19 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
         const bool in_frame = h->rx.in_frame();
         if (in_frame && frame_deadline == 0)
             frame_deadline = GetTickCount() + static_cast<uint64_t>(h->packet_timeout) * 1000u;
-        const uint64_t until = in_frame ? frame_deadline : deadline;
+        uint64_t until = in_frame ? frame_deadline : deadline;
+        const bool undecided = h->rx.undecided();
+        if (undecided && quiet_from + kQuietGapMs < until)
+            until = quiet_from + kQuietGapMs;
         const int got = receive_more(h, until, wake);
+        if (got > 0)
+            quiet_from = GetTickCount();
         if (got > 0 || got == PosChannel::kWoken || GetTickCount() < until)
             continue;
+        if (undecided && GetTickCount() >= quiet_from + kQuietGapMs) {
+            h->rx.quiet();
+            continue;
+        }
         if (in_frame) {
             // The frame stopped half-way: its bytes are of no use any more.
             const bool nothing_after_stx = h->rx.held() <= 1;
