@@ -63,7 +63,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
         case FrameReader::Kind::Frame:
             std::memcpy(buf, item.data, item.size);
             *len = item.size;
-            LOGDUMP(buf, *len, "Received from terminal");
+            LOGDUMP_MESSAGE(buf, *len, "Received from terminal");
             return SE_OK;
         case FrameReader::Kind::BadCheck:
             // Dumped whole, so that a technician sees what the line did to it.
