@@ -21,6 +21,12 @@ std::string LogFileName(const std::tm& local);
 bool WriteText(const char* text, std::size_t size);
 // True once the process logger has been closed at process exit.
 bool LoggingShutDown();
+// A record made before the log could take it (at library load): text is
+// the message with its "[function:line] " prefix.  It is written as soon as
+// logging is on with a file open.
+void NoteForLog(LogType level, std::string text);
+// Write the noted records, if logging takes them now.
+void WriteNotes();
 
 }  // namespace detail
 }  // namespace el
