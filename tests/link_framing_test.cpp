@@ -126,8 +126,8 @@ TEST_P(LinkFraming, FrameAtTheCapIsReadAndOneByteOverIsRefused)
 // 0x02, as a check byte taken for an STX would be).  pad is chosen so that no
 // 0x03 inside happens to be followed by a right check byte: such a frame
 // would end there on a stream, by the rule that the first ETX that checks
-// ends a frame.
-std::string image_approval()
+// ends a frame (with_early_check: pad chosen so that one does).
+std::string image_approval(bool with_early_check = false)
 {
     const std::string logo("\x03\x02\x00\x06\x15\x03\x03\x02\x02\x15\x06\x00\x03", 13);
     const std::string signature("\x00\x15\x03\x06\x02\x03\x02", 7);
@@ -141,7 +141,7 @@ std::string image_approval()
             x ^= static_cast<unsigned char>(m[i]);
             early = early || (m[i] == '\x03' && (x ^ static_cast<unsigned char>(m[i + 1])) == 0);
         }
-        if (!early)
+        if (early == with_early_check)
             return m;
     }
 }
@@ -160,6 +160,11 @@ TEST_P(LinkFraming, ImageBytesNeverEndAnApprovalCutAnywhereAndMerged)
     for (size_t cut = 1; cut < f.size(); ++cut)
         term.send_raw(f.substr(0, cut)).pause(10).send_raw(f.substr(cut) + next);
     term.send_raw(garbage).pause(10).send_raw(f);
+    // A datagram is a frame, even where a 0x03 inside is followed by a
+    // byte that checks (on a stream the first ETX that checks ends a frame).
+    const std::string early = image_approval(true);
+    if (GetParam() == sim::Link::Udp)
+        term.send_raw(sim::frame(early));
     term.start();
     if (GetParam() == sim::Link::Udp)
         pos_link_send_ack(link.handle());
@@ -173,6 +178,9 @@ TEST_P(LinkFraming, ImageBytesNeverEndAnApprovalCutAnywhereAndMerged)
     ASSERT_EQ(pos_link_read_frame(link.handle(), buf.data(), POS_MAX_RESPONSE, &len, pos_deadline_in(3000)), SE_OK);
     EXPECT_EQ(rig::bytes(buf.data(), len), approval);
     EXPECT_EQ(link.handle()->bad_frames, 1u);  // the garbage, dumped and counted
+    if (GetParam() == sim::Link::Udp) {
+        EXPECT_EQ(read_ok(), early);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkFraming, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
