@@ -133,12 +133,12 @@ LargeDumpRoom& large_room()
 
 // Header and listing of the listed bytes at data, masked in copy (room for
 // them), into text (room for the whole block); queued.
-void build_and_queue(const void* data, unsigned size, const char* label, std::size_t label_size, unsigned listed,
-                     unsigned address_digits, unsigned size_digits, unsigned char* copy, char* text)
+void build_and_queue(const void* data, unsigned size, const char* label, std::size_t label_size, DumpAs as,
+                     unsigned listed, unsigned address_digits, unsigned size_digits, unsigned char* copy, char* text)
 {
     if (listed != 0)
         std::memcpy(copy, data, listed);
-    redact_dump(copy, listed);
+    redact_for_dump(copy, listed, as);
     const std::uintmax_t address = reinterpret_cast<std::uintptr_t>(data);
     char* out = text;
     out = put(out, kHeadAddress, sizeof kHeadAddress - 1);
@@ -152,7 +152,7 @@ void build_and_queue(const void* data, unsigned size, const char* label, std::si
     detail::WriteText(text, static_cast<std::size_t>(out - text));
 }
 
-void dump(const void* data, unsigned int size, const char* label, std::size_t label_size)
+void dump(const void* data, unsigned int size, const char* label, std::size_t label_size, DumpAs as)
 {
     try {
         // The listing is made from a copy with the card data masked; the
@@ -166,7 +166,7 @@ void dump(const void* data, unsigned int size, const char* label, std::size_t la
         if (listed <= kStackBytes && text_size <= kStackText) {
             unsigned char copy[kStackBytes];
             char text[kStackText];
-            build_and_queue(data, size, label, label_size, listed, address_digits, size_digits, copy, text);
+            build_and_queue(data, size, label, label_size, as, listed, address_digits, size_digits, copy, text);
             return;
         }
         LargeDumpRoom& room = large_room();
@@ -175,7 +175,7 @@ void dump(const void* data, unsigned int size, const char* label, std::size_t la
             room.copy.resize(listed);
         if (room.text.size() < text_size)
             room.text.resize(text_size);
-        build_and_queue(data, size, label, label_size, listed, address_digits, size_digits, room.copy.data(),
+        build_and_queue(data, size, label, label_size, as, listed, address_digits, size_digits, room.copy.data(),
                         room.text.data());
     } catch (...) {
         // A dump that cannot be built is lost; the exchange goes on.
@@ -197,14 +197,21 @@ std::string hex_dump(const void* data, unsigned int size, unsigned int per_line)
 
 void dbdump(const void* data, unsigned int size, std::string label)
 {
-    dump(data, size, label.data(), label.size());
+    dump(data, size, label.data(), label.size(), dump_as_for_label(label.c_str()));
 }
 
 void dbdump(const void* data, unsigned int size, const char* label)
 {
     if (label == nullptr)
         label = "";
-    dump(data, size, label, std::strlen(label));
+    dump(data, size, label, std::strlen(label), dump_as_for_label(label));
+}
+
+void dbdump_message(const void* data, unsigned int size, const char* label)
+{
+    if (label == nullptr)
+        label = "";
+    dump(data, size, label, std::strlen(label), DumpAs::Message);
 }
 
 }  // namespace el

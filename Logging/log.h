@@ -106,10 +106,15 @@ std::string prependZero(int n);
 // Offset / hex / characters listing of size bytes, per_line bytes a line.
 std::string hex_dump(const void* data, unsigned int size, unsigned int per_line);
 // Header line plus hex_dump(data, size, 16), queued through Write.  The
-// listing shows the bytes with their card data masked (Logging/redact.h).
+// listing shows the bytes with their card data masked (Logging/redact.h):
+// under "SEND TO TERMINAL" by the library's request layouts, under any other
+// label as bytes of unknown layout from the terminal (fail closed).
 void dbdump(const void* data, unsigned int size, std::string label);
 // The same for a label in constant text (what LOGDUMP passes): no copy of it.
 void dbdump(const void* data, unsigned int size, const char* label);
+// A message from the terminal that passed its check byte: masked by the
+// response layouts (fail closed when it matches none).
+void dbdump_message(const void* data, unsigned int size, const char* label);
 }  // namespace el
 
 // Record convention: "[" function ":" line "] " message.
@@ -126,4 +131,10 @@ void dbdump(const void* data, unsigned int size, const char* label);
     do {                                         \
         if (el::get_logging())                   \
             el::dbdump((data), (size), (label)); \
+    } while (0)
+// Dump a received message that passed its check byte.
+#define LOGDUMP_MESSAGE(data, size, label)               \
+    do {                                                 \
+        if (el::get_logging())                           \
+            el::dbdump_message((data), (size), (label)); \
     } while (0)

@@ -23,6 +23,12 @@ bool WriteText(const char* text, std::size_t size);
 bool LoggingShutDown();
 // Bytes of log lines waiting for the writer (for long-running checks).
 std::size_t QueuedBytes();
+// A record made before the log could take it (at library load): text is
+// the message with its "[function:line] " prefix.  It is written as soon as
+// logging is on with a file open.
+void NoteForLog(LogType level, std::string text);
+// Write the noted records, if logging takes them now.
+void WriteNotes();
 
 }  // namespace detail
 }  // namespace el

@@ -1,5 +1,8 @@
 // The process-wide logger and the free functions of the logging module.
 #include <atomic>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <ctime>
 #include <new>
 
@@ -60,7 +63,10 @@ const bool g_loggerReady = (ProcessLogger(), true);
 
 bool ConfigureFile(std::string path)
 {
-    return ProcessLogger().Open(std::move(path));
+    const bool opened = ProcessLogger().Open(std::move(path));
+    if (opened)
+        el::detail::WriteNotes();
+    return opened;
 }
 
 void CloseLog()
@@ -88,6 +94,8 @@ bool get_logging()
 void set_logging(bool on)
 {
     ProcessLogger().set_logging(on);
+    if (on)
+        detail::WriteNotes();
 }
 
 std::string prependZero(int n)
@@ -120,6 +128,41 @@ bool LoggingShutDown()
 std::size_t QueuedBytes()
 {
     return ProcessLogger().QueuedBytes();
+}
+
+namespace {
+struct Notes {
+    std::mutex lock;
+    std::vector<std::pair<LogType, std::string>> records;
+};
+Notes& notes()
+{
+    static Notes* const n = new Notes;  // made at first use, even during load; never given back
+    return *n;
+}
+}  // namespace
+
+void NoteForLog(LogType level, std::string text)
+{
+    try {
+        Notes& n = notes();
+        std::lock_guard<std::mutex> hold(n.lock);
+        n.records.emplace_back(level, std::move(text));
+    } catch (...) {
+        // A note that cannot be kept is lost.
+    }
+}
+
+void WriteNotes()
+{
+    try {
+        Notes& n = notes();
+        std::lock_guard<std::mutex> hold(n.lock);
+        while (!n.records.empty() &&
+               Write(FormatRecordNow(n.records.front().first, n.records.front().second)))
+            n.records.erase(n.records.begin());
+    } catch (...) {
+    }
 }
 
 std::string LogFileName(const std::tm& local)

@@ -36,13 +36,14 @@ struct Layout {
     int pan[2] = {-1, -1};
     int all_first = -1, all_last = -1;  // track data, PIN result: every character '*'
     int expiry = -1;                    // expiry and cardholder name: every character '*'
+    int card_text = -1;                 // the card text (terminals put the holder's name there): '*'
     int keep[2] = {-1, -1};             // structured fields (dates, processing codes, hash): as they are
 
     Act act(int i) const
     {
         if (i == pan[0] || i == pan[1])
             return Act::Pan;
-        if ((i >= all_first && i <= all_last && all_first >= 0) || i == expiry)
+        if ((i >= all_first && i <= all_last && all_first >= 0) || i == expiry || i == card_text)
             return Act::All;
         if (i == keep[0] || i == keep[1])
             return Act::Keep;
@@ -69,6 +70,18 @@ const char* const kCardReadCodes[] = {"CRD", "ACR", "DCR", "DSC", "GRC", nullptr
 // 6 to 8 are the three tracks.
 const char* const kCommonRequestCodes[] = {"PUR", "REF", "DSC", "AUH", "AHF", "PCC", "AFC", "PIR",
                                            "RFI", "OFN", "RFC", "CSH", "CRC", "BAL", "ACC", "VID", nullptr};
+// Service messages: requests and answers whose layout holds no card data
+// (those that do are matched to their layouts first), and the terminal's
+// text messages (free text, scanned).  Transaction messages outside the
+// card layouts (notices, the multi-currency settlement, requests outside
+// the common layout) hold none either.
+const char* const kServiceCodes[] = {"CRD", "DCR", "ACR", "APP", "DIN", "AUD", "GRC", "GGP", "CNL", "GNS",
+                                     "INF", "INM", "TSN", "GTC", "GTS", "GTL", "GTI", "GSI", "NDX", "IRT",
+                                     "SMS", nullptr};
+
+// The fail-closed rule can be switched off in a test build only, to show
+// what it catches.
+bool g_fail_closed = true;
 
 // The standard field sequence of a transaction response with the card
 // number at field pan.  Every other field is free of card data by layout but
@@ -78,6 +91,7 @@ Layout standard_response(int pan)
     Layout l;
     l.pan[0] = pan;
     l.expiry = pan + 1;
+    l.card_text = pan + 2;
     l.keep[0] = pan + 3;  // invoice, approval code, date and issuer
     l.keep[1] = pan + 5;  // processing data
     return l;
@@ -243,7 +257,7 @@ void redact_message(char* msg, std::size_t n, bool from_terminal)
     // Code and number; the sixth character is taken as the full stop
     // whatever it is, as the decoders do.
     if (n < kHeader || !is_digit(msg[3]) || !is_digit(msg[4])) {
-        redact_text(msg, n);
+        mask_closed(reinterpret_cast<unsigned char*>(msg), n);
         return;
     }
     char code[3];
@@ -262,7 +276,13 @@ void redact_message(char* msg, std::size_t n, bool from_terminal)
         known = request_layout(code, fields, &layout);
     }
     if (!known) {
-        redact_text(msg, n);
+        // No card fields by layout: a request of the library, a notice, a
+        // service message; the messages that carry the card were matched
+        // to their layouts above.
+        if (code_in(code, kServiceCodes) || code_in(code, kTransactionCodes))
+            redact_text(msg, n);
+        else
+            mask_closed(reinterpret_cast<unsigned char*>(msg), n);
         return;
     }
     std::size_t start = kHeader;
@@ -289,16 +309,85 @@ void redact_message(char* msg, std::size_t n, bool from_terminal)
     }
 }
 
-void redact_dump(unsigned char* data, std::size_t n)
+void mask_closed(unsigned char* data, std::size_t n)
+{
+    if (data == nullptr)
+        return;
+    if (!g_fail_closed) {
+        redact_text(reinterpret_cast<char*>(data), n);  // the scan alone (test builds only)
+        return;
+    }
+    // Kept: a header (three letters, two digits and the byte after them) at
+    // the start or after an STX, the control bytes (the separator among
+    // them), and the byte after an ETX (the check byte).
+    std::size_t keep_until = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i == 0 || data[i - 1] == kStx) {
+            std::size_t k = 0;
+            while (k < 5 && i + k < n && (k < 3 ? is_alnum(static_cast<char>(data[i + k])) &&
+                                                      !is_digit(static_cast<char>(data[i + k]))
+                                                : is_digit(static_cast<char>(data[i + k]))))
+                ++k;
+            if (k == 5)
+                keep_until = i + 6;
+        }
+        const unsigned char c = data[i];
+        const bool control = c < 0x20 || c == 0x7F;  // STX, ETX, ACK, NAK, the separator, ...
+        if (i < keep_until || control || (i > 0 && data[i - 1] == kEtx))
+            continue;
+        data[i] = '*';
+    }
+}
+
+void redact_for_dump(unsigned char* data, std::size_t n, DumpAs as)
 {
     if (data == nullptr)
         return;
     char* text = reinterpret_cast<char*>(data);
-    if (n >= 3 && data[0] == kStx && data[n - 2] == kEtx)
-        redact_message(text + 1, n - 3, false);  // the check byte stays as it was
-    else
+    switch (as) {
+    case DumpAs::Sent:
+        // A frame the library writes: its message by the request layouts,
+        // the check byte as it was sent; a lone control byte as it is.
+        if (n >= 3 && data[0] == kStx && data[n - 2] == kEtx)
+            redact_message(text + 1, n - 3, false);
+        else
+            mask_closed(data, n);
+        return;
+    case DumpAs::Message:
         redact_message(text, n, true);
+        return;
+    case DumpAs::Text:
+        redact_text(text, n);
+        return;
+    case DumpAs::Header:
+        if (n > kHeader)
+            mask_closed(data, n);
+        return;
+    case DumpAs::Received:
+        break;
+    }
+    mask_closed(data, n);
 }
+
+DumpAs dump_as_for_label(const char* label)
+{
+    if (label == nullptr)
+        return DumpAs::Received;
+    if (std::strcmp(label, "SEND TO TERMINAL") == 0)
+        return DumpAs::Sent;
+    if (std::strcmp(label, "Receipt") == 0)
+        return DumpAs::Text;
+    if (std::strcmp(label, "UNCKNOWN MSG TYPE") == 0 || std::strcmp(label, "UNCKNOWN MSG NUM") == 0)
+        return DumpAs::Header;
+    return DumpAs::Received;
+}
+
+namespace detail {
+void set_fail_closed(bool on)
+{
+    g_fail_closed = on;
+}
+}  // namespace detail
 
 std::string masked_pan(std::string pan)
 {

@@ -29,10 +29,29 @@ void redact_text(char* text, std::size_t n);
 // One message (code, number, ".", fields).  from_terminal selects the
 // response layouts, otherwise the request layouts of the library.
 void redact_message(char* msg, std::size_t n, bool from_terminal);
-// Bytes about to be dumped: a frame (STX ... ETX check byte) is one the
-// library sends, its message is masked and the check byte left as it was;
-// anything else is taken as a message received from the terminal.
-void redact_dump(unsigned char* data, std::size_t n);
+// Fail closed: all but headers, separators, control bytes and check bytes
+// become '*'.
+void mask_closed(unsigned char* data, std::size_t n);
+
+// What a dump holds; its call site knows, and that decides the masking.
+enum class DumpAs {
+    Sent,      // a frame or a control byte the library writes: request layouts
+    Message,   // a message from the terminal that passed its check: response layouts
+    Received,  // any other bytes from the terminal: fail closed
+    Text,      // a decoded text field (the receipt): scanned
+    Header,    // the code or number of a rejected message: as it is
+};
+void redact_for_dump(unsigned char* data, std::size_t n, DumpAs as);
+// The kind of a dump made under one of the library's labels: "SEND TO
+// TERMINAL" is Sent, "Receipt" Text, "UNCKNOWN MSG TYPE" and "UNCKNOWN MSG
+// NUM" Header, every other label Received.
+DumpAs dump_as_for_label(const char* label);
+
+namespace detail {
+// Test builds only (not exported): false puts the Luhn and track scan in the
+// place of the fail-closed rule, to show what that rule catches.
+void set_fail_closed(bool on);
+}  // namespace detail
 
 // Copies, for the tools.
 std::string masked_pan(std::string pan);

@@ -22,6 +22,8 @@ public:
     virtual int ReadSome(unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd) = 0;
     // Write all bytes: the count written, 0 when nothing is open, -1 on error.
     virtual int Write(const unsigned char* buffer, unsigned long count) = 0;
+    // True when each ReadSome gives one whole datagram.
+    virtual bool Datagrams() const { return false; }
 
 protected:
     ~PosChannel() = default;

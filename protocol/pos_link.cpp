@@ -11,6 +11,9 @@ namespace {
 
 // Without a wake-up descriptor a read looks at the flag this often.
 constexpr uint64_t kFlagLookMs = 50;
+// A frame whose check failed at an ETX is dropped when the link has then been
+// quiet this long (the serial line's inter-byte time).
+constexpr uint64_t kQuietGapMs = 2000;
 
 // Wait for more bytes into the frame reader until `until`.
 int receive_more(PosHandle* h, Deadline until, PosWake wake)
@@ -24,7 +27,9 @@ int receive_more(PosHandle* h, Deadline until, PosWake wake)
     unsigned int room = 0;
     unsigned char* space = h->rx.space(&room);
     const int got = h->transport->ReadSome(space, room, until, wake_fd);
-    if (got > 0)
+    if (got > 0 && h->transport->Datagrams())
+        h->rx.commit_datagram(static_cast<unsigned int>(got));
+    else if (got > 0)
         h->rx.commit(static_cast<unsigned int>(got));
     else if (got == PosChannel::kWoken)
         h->interrupt.drain_stale();
@@ -46,13 +51,14 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
     bool bad_check = false;
     bool frame_started = false;  // the STX of a frame has come
     Deadline frame_deadline = deadline;
+    Deadline quiet = Deadline::in_ms(kQuietGapMs);  // the link counts as quiet from then on
     for (;;) {
         const FrameReader::Item item = h->rx.next(cap);
         switch (item.kind) {
         case FrameReader::Kind::Frame:
             std::memcpy(buf, item.data, item.size);
             *len = item.size;
-            LOGDUMP(buf, *len, "Received from terminal");
+            LOGDUMP_MESSAGE(buf, *len, "Received from terminal");
             return SE_OK;
         case FrameReader::Kind::BadCheck:
             // Dumped whole, so that a technician sees what the line did to it.
@@ -84,10 +90,19 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
             frame_deadline = Deadline::in_s(h->packet_timeout);
             frame_started = true;
         }
-        const Deadline until = in_frame ? frame_deadline : deadline;
+        Deadline until = in_frame ? frame_deadline : deadline;
+        const bool undecided = h->rx.undecided();
+        if (undecided)
+            until = until.sooner(quiet);
         const int got = receive_more(h, until, wake);
+        if (got > 0)
+            quiet = Deadline::in_ms(kQuietGapMs);
         if (got > 0 || got == PosChannel::kWoken || !until.passed())
             continue;
+        if (undecided && quiet.passed()) {
+            h->rx.quiet();
+            continue;
+        }
         if (in_frame) {
             // The frame stopped half-way: its bytes are of no use any more.
             const bool nothing_after_stx = h->rx.held() <= 1;

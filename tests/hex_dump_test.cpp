@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Logging/log.h"
+#include "Logging/redact.h"
 #include "log_test_util.h"
 
 namespace {
@@ -127,23 +128,25 @@ TEST_F(ProtocolDump, NothingIsWrittenWhileLoggingIsOff)
 TEST_F(ProtocolDump, MacroDumpsWhileLoggingIsOn)
 {
     el::set_logging(true);
-    LOGDUMP("ab", 2, "Received from terminal");
+    LOGDUMP_MESSAGE("SMS10.ab", 8, "Received from terminal");
     CloseLog();
     const std::string text = logtest::ReadFile(path);
-    EXPECT_NE(text.find(", size = 2, function: [Received from terminal]\n\n000 | 61 62"), std::string::npos)
+    EXPECT_NE(text.find(", size = 8, function: [Received from terminal]\n\n000 | 53 4D 53 31 30 2E 61 62"),
+              std::string::npos)
         << text;
-    EXPECT_EQ(text.substr(text.size() - 6), " ab \n\n");
+    EXPECT_EQ(text.substr(text.size() - 12), " SMS10.ab \n\n");
 }
 
 TEST_F(ProtocolDump, BuffersOfEverySizeStandInTheLogWhole)
 {
-    // Letters only: nothing in them is card data, so the listing shows them as they are.
+    // The listing is that of the bytes as masked for their label (under
+    // "Receipt" letters stand as they are, elsewhere they fail closed).
     struct Case {
         unsigned int size;
         std::string label;
     };
     const std::vector<Case> cases = {{0, "Receipt"}, {1024, "SEND TO TERMINAL"}, {1025, "Received from terminal"},
-                                     {16387, std::string(300, 'L')}};
+                                     {16387, std::string(300, 'L')}, {16387, "Receipt"}};
     std::string bytes(16387, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>('A' + i % 26);
@@ -155,7 +158,9 @@ TEST_F(ProtocolDump, BuffersOfEverySizeStandInTheLogWhole)
         head << "HEX DUMP: Buffer address = 0x" << std::hex << std::uppercase
              << reinterpret_cast<std::uintptr_t>(bytes.data()) << std::dec << ", size = " << c.size << ", function: ["
              << c.label << "]\n";
-        expected += head.str() + el::hex_dump(bytes.data(), c.size, 16);
+        std::string masked = bytes.substr(0, c.size);
+        el::redact_for_dump(reinterpret_cast<unsigned char*>(&masked[0]), c.size, el::dump_as_for_label(c.label.c_str()));
+        expected += head.str() + el::hex_dump(masked.data(), c.size, 16);
     }
     CloseLog();
     const std::string text = logtest::ReadFile(path);

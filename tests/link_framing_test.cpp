@@ -122,6 +122,67 @@ TEST_P(LinkFraming, FrameAtTheCapIsReadAndOneByteOverIsRefused)
     EXPECT_EQ(read_ok(), "NEXT");  // the rest of the refused frame is skipped
 }
 
+// An approval whose images hold the control bytes (0x03 also right before
+// 0x02, as a check byte taken for an STX would be).  pad is chosen so that no
+// 0x03 inside happens to be followed by a right check byte: such a frame
+// would end there on a stream, by the rule that the first ETX that checks
+// ends a frame (with_early_check: pad chosen so that one does).
+std::string image_approval(bool with_early_check = false)
+{
+    const std::string logo("\x03\x02\x00\x06\x15\x03\x03\x02\x02\x15\x06\x00\x03", 13);
+    const std::string signature("\x00\x15\x03\x06\x02\x03\x02", 7);
+    for (char pad = 'A';; ++pad) {
+        const std::string m = sim::join_fields({"PUR12.00", "1", "7", "000000001234", "", "411111******1111", "",
+                                                "", "000042ABC123011209", "MID" + std::string(1, pad), "", "RRN",
+                                                "VISA", "T1", "", "BANK", "RECEIPT", logo, signature, ""});
+        unsigned char x = 0;
+        bool early = false;
+        for (size_t i = 0; i + 1 < m.size(); ++i) {
+            x ^= static_cast<unsigned char>(m[i]);
+            early = early || (m[i] == '\x03' && (x ^ static_cast<unsigned char>(m[i + 1])) == 0);
+        }
+        if (early == with_early_check)
+            return m;
+    }
+}
+
+TEST_P(LinkFraming, ImageBytesNeverEndAnApprovalCutAnywhereAndMerged)
+{
+    ASSERT_TRUE(link.open());
+    const std::string approval = image_approval();
+    const std::string f = sim::frame(approval);
+    const std::string next = sim::frame("PUR13.");
+    // A frame that never checks: 20,000 bytes ending in 0x03 with no check
+    // byte; the STX of the real answer right after it is not its check byte.
+    const std::string garbage = "\x02" + std::string(20000, 'G') + "\x03";
+    if (GetParam() == sim::Link::Udp)
+        term.expect_ack();
+    for (size_t cut = 1; cut < f.size(); ++cut)
+        term.send_raw(f.substr(0, cut)).pause(10).send_raw(f.substr(cut) + next);
+    term.send_raw(garbage).pause(10).send_raw(f);
+    // A datagram is a frame, even where a 0x03 inside is followed by a
+    // byte that checks (on a stream the first ETX that checks ends a frame).
+    const std::string early = image_approval(true);
+    if (GetParam() == sim::Link::Udp)
+        term.send_raw(sim::frame(early));
+    term.start();
+    if (GetParam() == sim::Link::Udp)
+        pos_link_send_ack(link.handle());
+    for (size_t cut = 1; cut < f.size(); ++cut) {
+        EXPECT_EQ(read_ok(), approval) << "cut after byte " << cut;
+        EXPECT_EQ(read_ok(), "PUR13.") << "cut after byte " << cut;
+    }
+    EXPECT_EQ(link.handle()->bad_frames, 0u);
+    buf.resize(POS_MAX_RESPONSE);
+    unsigned int len = 0;
+    ASSERT_EQ(pos_link_read_frame(link.handle(), buf.data(), POS_MAX_RESPONSE, &len, Deadline::in_ms(3000)), SE_OK);
+    EXPECT_EQ(rig::bytes(buf.data(), len), approval);
+    EXPECT_EQ(link.handle()->bad_frames, 1u);  // the garbage, dumped and counted
+    if (GetParam() == sim::Link::Udp) {
+        EXPECT_EQ(read_ok(), early);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, LinkFraming, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
                          [](const ::testing::TestParamInfo<sim::Link>& info) {
                              return std::string(exch::link_name(info.param));

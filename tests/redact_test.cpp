@@ -45,9 +45,10 @@ std::string framed(const std::string& message)
 
 // The standard response fields from the response code on, with the card
 // fields given (the rest as a terminal sends them).
-std::vector<std::string> standard(const std::string& pan, const std::string& expiry_name, bool totals = false)
+std::vector<std::string> standard(const std::string& pan, const std::string& expiry_name, bool totals = false,
+                                  const std::string& card_text = "JOHN/SMITH")
 {
-    std::vector<std::string> f = {"00", "01", "1001", "000000001234", "000000000000", pan, expiry_name, "CHIP",
+    std::vector<std::string> f = {"00", "01", "1001", "000000001234", "000000000000", pan, expiry_name, card_text,
                                   "000123A1B2C308121530SIMBANK", "SIMMERCHANT0001", "000000051000001",
                                   "700000010001", "VISA", "SIM00001"};
     if (totals)
@@ -85,14 +86,14 @@ std::vector<Case> Cases()
 {
     std::vector<Case> c;
     c.push_back({"PurchaseResponse", join(with_header("PUR12.", standard(kPan, kExp))), true,
-                 join(with_header("PUR12.", standard(kPanMasked, stars(kExp.size()))))});
+                 join(with_header("PUR12.", standard(kPanMasked, stars(kExp.size()), false, stars(10))))});
     c.push_back({"LowerCaseCodeAndAmexLength", join(with_header("pur16.", standard("378282246310005", kExp))), true,
-                 join(with_header("pur16.", standard("378282*****0005", stars(kExp.size()))))});
+                 join(with_header("pur16.", standard("378282*****0005", stars(kExp.size()), false, stars(10))))});
     c.push_back({"SettlementTotalsMoveTheImages", join(with_header("SLR12.", standard(kPan, kExp, true))), true,
-                 join(with_header("SLR12.", standard(kPanMasked, stars(kExp.size()), true)))});
+                 join(with_header("SLR12.", standard(kPanMasked, stars(kExp.size()), true, stars(10))))});
     std::vector<std::string> cid = standard(kPan, kExp);
     cid.insert(cid.begin() + 1, {kPan, "RNK1", "PROD"});
-    std::vector<std::string> cid_out = standard(kPanMasked, stars(kExp.size()));
+    std::vector<std::string> cid_out = standard(kPanMasked, stars(kExp.size()), false, stars(10));
     cid_out.insert(cid_out.begin() + 1, {kPanMasked, "RNK1", "PROD"});
     c.push_back({"CardIdentificationHasTwoCardNumbers", join(with_header("CID12.", cid)), true,
                  join(with_header("CID12.", cid_out))});
@@ -101,7 +102,7 @@ std::vector<Case> Cases()
     c.push_back({"GiftCardNumber", join({"LGO12.00", "01", "1001", "000123", "7", kPan, "GIFT1", "2"}), true,
                  join({"LGO12.00", "01", "1001", "000123", "7", kPanMasked, "GIFT1", "2"})});
     std::vector<std::string> stored = standard(kPan, kExp);
-    std::vector<std::string> stored_out = standard(kPanMasked, stars(kExp.size()));
+    std::vector<std::string> stored_out = standard(kPanMasked, stars(kExp.size()), false, stars(10));
     c.push_back({"StoredTransaction", join(with_header("GTL11.", stored)), true,
                  join(with_header("GTL11.", stored_out))});
     c.push_back({"CardRead", join({"CRD11." + kTrack1, kTrack2, "", kHash}), true,
@@ -117,12 +118,16 @@ std::vector<Case> Cases()
                  false,
                  join({"PUR10.01", "1001", "000000001234", "000000000000", "980", "000000", stars(kTrack1.size()),
                        stars(kTrack2.size()), "**", "000", "00", "", "", "", "0", "", ""})});
-    // No layout: Luhn-valid runs of 13 to 19 digits and track patterns only.
-    c.push_back({"UnknownCode", "XYZ11.card " + kPan + " rrn 700000010001 acct 4111111111111112 long 41111111111111111111",
-                 true, "XYZ11.card " + kPanMasked + " rrn 700000010001 acct 4111111111111112 long 41111111111111111111"});
+    // No layout: fail closed, the header, separators and control bytes kept.
+    c.push_back({"UnknownCode", "XYZ11.card " + kPan + kFs + "1227JOHN/SMITH\x03\x02", true,
+                 "XYZ11." + stars(21) + kFs + stars(14) + "\x03\x02"});
+    c.push_back({"MalformedHeader", "PUR1X." + kExp, true, stars(6 + kExp.size())});
+    // Free text of a known message: Luhn-valid runs of 13 to 19 digits and track patterns.
+    c.push_back({"TextMessageCardNumber", "SMS10.card " + kPan + " rrn 700000010001 acct 4111111111111112", true,
+                 "SMS10.card " + kPanMasked + " rrn 700000010001 acct 4111111111111112"});
     c.push_back({"TextMessageWithTracks", "SMS11.;" + kTrack2 + "? %B" + kPan + "^DOE/JANE^2912?\nB" + kPan + "^X^1\n",
                  true, "SMS11." + stars(kTrack2.size() + 2) + " " + stars(33) + "\n" + stars(21) + "\n"});
-    c.push_back({"Garbage", std::string("\x15\x15") + "6011000990139424", true, std::string("\x15\x15") + "601100******9424"});
+    c.push_back({"Garbage", std::string("\x15\x15") + "6011000990139424", true, std::string("\x15\x15") + stars(16)});
     // Nothing to mask.
     c.push_back({"CancelRequest", "CNL10." + kFs, false, "CNL10." + kFs});
     c.push_back({"CountAnswer", "GTC11.0015", true, "GTC11.0015"});
@@ -198,10 +203,12 @@ TEST(Redaction, EveryResponseDecodesAlikeButForTheCardFields)
         EXPECT_STREQ(hidden->PAN, kPanMasked.c_str()) << masked;
         EXPECT_EQ(std::string(hidden->ExpiryText).find_first_not_of('*'), std::string::npos);
         EXPECT_EQ(hidden->CardExpireMonth, 0);
+        EXPECT_EQ(std::string(hidden->CardText), stars(std::strlen(plain->CardText)));
         // All else byte for byte.
         for (_ecr_transaction_report* r : {plain.get(), hidden.get()}) {
             std::memset(r->PAN, 0, sizeof r->PAN);
             std::memset(r->ExpiryText, 0, sizeof r->ExpiryText);
+            std::memset(r->CardText, 0, sizeof r->CardText);
             r->CardExpireMonth = r->CardExpireYear = 0;
         }
         EXPECT_EQ(std::memcmp(plain.get(), hidden.get(), sizeof *plain), 0) << resp.message.substr(0, 6);
@@ -242,12 +249,15 @@ protected:
         CloseLog();
     }
     // The listing of one dump block (after its header line).
-    std::string Listing(const std::string& bytes)
+    std::string Listing(const std::string& bytes, const char* label, bool message = false)
     {
-        el::dbdump(bytes.data(), static_cast<unsigned int>(bytes.size()), "X");
+        if (message)
+            el::dbdump_message(bytes.data(), static_cast<unsigned int>(bytes.size()), label);
+        else
+            el::dbdump(bytes.data(), static_cast<unsigned int>(bytes.size()), label);
         CloseLog();
         const std::string text = logtest::ReadFile(path);
-        const std::string size = ", size = " + std::to_string(bytes.size()) + ", function: [X]\n";
+        const std::string size = ", size = " + std::to_string(bytes.size()) + ", function: [" + label + "]\n";
         EXPECT_NE(text.find(size), std::string::npos) << text;
         return text.substr(text.find('\n') + 1);
     }
@@ -260,7 +270,7 @@ TEST_F(MaskedDump, SentFrameKeepsItsLayoutAndCheckByte)
     const std::vector<std::string> fields = {"PUR10.01", "1001", "000000001234", "000000000000", "980", "000000",
                                              kTrack1, kTrack2, "", "000", "00", "", "", "", "0", "", ""};
     const std::string frame = framed(join(fields));
-    const std::string listing = Listing(frame);
+    const std::string listing = Listing(frame, "SEND TO TERMINAL");
 
     std::string masked = frame;
     const size_t t1 = frame.find(kTrack1), t2 = frame.find(kTrack2);
@@ -277,14 +287,29 @@ TEST_F(MaskedDump, SentFrameKeepsItsLayoutAndCheckByte)
 TEST_F(MaskedDump, ReceivedResponseMasksCardNumberExpiryAndName)
 {
     const std::string message = join(with_header("PUR12.", standard(kPan, kExp)));
-    const std::string listing = Listing(message);
-    const size_t pan = message.find(kPan), exp = message.find(kExp);
+    const std::string listing = Listing(message, "Received from terminal", true);
+    const size_t pan = message.find(kPan), exp = message.find(kExp), name = message.find("JOHN/SMITH");
     std::string masked = message;
     masked.replace(pan + 6, 6, stars(6));
     masked.replace(exp, kExp.size(), stars(kExp.size()));
+    masked.replace(name, 10, stars(10));
     EXPECT_EQ(listing, el::hex_dump(masked.data(), static_cast<unsigned int>(masked.size()), 16));
     EXPECT_EQ(listing.find(kPan), std::string::npos);
     EXPECT_EQ(listing.find("JANE"), std::string::npos);
+}
+
+// The same response as bytes of unknown layout (a bad check byte, cut
+// short, stale): nothing but the header, separators, control bytes and
+// check byte survives, and the dump keeps its length.
+TEST_F(MaskedDump, UnknownBytesFromTheTerminalFailClosed)
+{
+    const std::string frame = framed(join(with_header("PUR12.", standard(kPan, kExp)))).substr(0, 40);
+    const std::string listing = Listing(frame, "Received from terminal");
+    std::string masked = frame;
+    for (size_t i = 7; i < masked.size(); ++i)
+        if (masked[i] != kFs[0])
+            masked[i] = '*';
+    EXPECT_EQ(listing, el::hex_dump(masked.data(), static_cast<unsigned int>(masked.size()), 16));
 }
 
 }  // namespace

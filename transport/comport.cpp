@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "Logging/log.h"
+#include "Logging/log_internal.h"
 #include "compat/compat.h"
 #include "protocol/channel.h"
 #include "protocol/link_error.h"
@@ -29,14 +30,9 @@ constexpr unsigned kVanishedBackoffMs = 100;
 
 // The protocol dump file starts empty with every load of the library.
 struct ProtocolDumpFile {
-    ProtocolDumpFile()
-    {
-        int fd = open("protocol.dmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            close(fd);
-    }
+    ProtocolDumpFile() { create_protocol_dump_file("protocol.dmp"); }
 };
-const ProtocolDumpFile g_protocolDumpFile;
+const ProtocolDumpFile g_protocolDumpFile;  // (create_protocol_dump_file below)
 
 void log_termios_error(const char* what, int err)
 {
@@ -313,4 +309,22 @@ unsigned int comport_write_all(_comport_handle* port, const unsigned char* bytes
             done += static_cast<unsigned int>(r);
     }
     return done;
+}
+
+bool create_protocol_dump_file(const char* path)
+{
+    // A symbolic link planted there is refused, not followed (it would
+    // truncate its target); the refusal goes to the log once it is open.
+    int fd;
+    do {
+        fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        close(fd);
+        return true;
+    }
+    if (errno == ELOOP)
+        el::detail::NoteForLog(LOG_ERROR, std::string("[") + __func__ + ":" + std::to_string(__LINE__) + "] " + path +
+                                              " is a symbolic link: not opened");
+    return false;
 }

@@ -52,6 +52,10 @@ ECRBRIDGE_API unsigned int comport_read_all(_comport_handle* port, unsigned char
 // there.
 int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int max, Deadline deadline,
                       int wake_fd);
+// Create the empty protocol dump file at path (the library does so at load
+// with "protocol.dmp"), mode 0600; a symbolic link there is refused and noted
+// in the log.  False when it was not created.
+bool create_protocol_dump_file(const char* path);
 // Close (if open) and open again; exported under its C++ name.
 ECRBRIDGE_API unsigned int comport_reopen(_comport_handle** port, const char* device, unsigned long baud,
                                           unsigned char data_bits, unsigned char parity, unsigned char stop_bits);

@@ -40,6 +40,7 @@ public:
     // The packet layer's read: see PosChannel.  Any type or state where no
     // channel is open answers kFailed after a short rest.
     int ReadSome(unsigned char* buffer, unsigned int max, Deadline deadline, int wake_fd) override;
+    bool Datagrams() const override { return m_openType == TT_UDP; }
 
 private:
     TransportType m_type;

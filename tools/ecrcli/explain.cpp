@@ -375,7 +375,11 @@ void Explainer::dump(const LogItem& it)
 {
     const ecrsim::LogDump& d = *it.dump;
     std::string bytes = d.bytes;
-    el::redact_dump(reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());  // never more than the log showed
+    // Never more than the log showed: a message that passed its check is
+    // masked by the response layouts, other dumps as their label says.
+    const el::DumpAs as =
+        d.label == "Received from terminal" ? el::DumpAs::Message : el::dump_as_for_label(d.label.c_str());
+    el::redact_for_dump(reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size(), as);
     if (!it.dump_whole)
         anomaly(it.line, "the dump of " + std::to_string(d.size) + " bytes is broken off after " +
                              std::to_string(d.bytes.size()));
