@@ -37,6 +37,10 @@ unsigned int pos_sx_wait_ack(PosHandle* h, unsigned int wait_ms, unsigned char* 
     LOGDUMP(&seen.last, 1, "RECV FROM TERMINAL");
     if (last)
         *last = seen.last;
+    // Not a byte came: the application must be able to tell this from a
+    // terminal that answered with a refusal.
+    if (status != SE_OK && !seen.interrupted && !seen.frame_seen && seen.last == 0)
+        link_error_set("no answer within %u s", (wait_ms + 999u) / 1000u);
     return status;
 }
 

@@ -277,12 +277,32 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"ping not acknowledged", seen(Shape::Ping, true, 20, 1), 3, "failed",
                     "the terminal did not acknowledge the ping"},
         VerdictCase{"service silent", with(seen(kSvc, false, 0), [](Observed& o) { o.deadline_hit = true; }), 3,
-                    "failed", "no answer within 3 s"},
+                    "failed", "no answer from the terminal (no answer within 3 s)"},
+        VerdictCase{"service silent, the library says so",
+                    with(seen(kSvc, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "no answer within 5 s";
+                    }),
+                    3, "failed", "no answer from the terminal (no answer within 5 s)"},
+        VerdictCase{"X report silent: it may have printed",
+                    with(seen(kSvc, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "no answer within 5 s";
+                        o.may_have_acted = true;
+                    }),
+                    4, "unknown",
+                    "no answer from the terminal (no answer within 5 s): the terminal may have acted on the request"},
+        VerdictCase{"ping, the link closed",
+                    with(seen(Shape::Ping, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "the terminal closed the connection";
+                    }),
+                    3, "failed", "the link failed (the terminal closed the connection)"},
         VerdictCase{"service failed, link unknown", seen(kSvc, false, 0, kEFail), 3, "failed",
                     "the terminal did not answer as expected (result 0x80004005)"},
         VerdictCase{"service refused on a sound link",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.link_error_known = true; }), 1, "declined",
-                    "the terminal refused the request"},
+                    "the terminal answered with a refusal (result 0x80004005)"},
         VerdictCase{"empty audit, link unknown",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.empty_answer_ok = true; }), 3, "failed",
                     "no records came: the journal is empty or the terminal did not answer (result 0x80004005)"},

@@ -321,6 +321,46 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+class EcrcliSilence : public ::testing::TestWithParam<const char*> {};
+
+// A terminal that never answers is not a refusal: every service subcommand
+// ends with exit 3 (4 where the terminal may have acted) and says no answer
+// came, from the library's own report (its wait) or from the tool's limit.
+TEST_P(EcrcliSilence, ServiceCallsSayNoAnswer)
+{
+    TempDir dir;
+    std::vector<std::string> options{"--fault", "silence", GetParam()};
+    if (options.back() != std::string("--pty"))
+        options.push_back("127.0.0.1:0");
+    Simulator sim(options, dir.path());
+    const struct {
+        std::vector<std::string> args;  // with --timeout 1 the tool's limit ends the wait, else the library's
+        int exit_code;
+    } cases[] = {
+        {{"tsn"}, 3}, {{"xreport"}, 4}, {{"--timeout", "1", "gtc"}, 3}, {{"--timeout", "1", "gtl"}, 3},
+        {{"--timeout", "1", "card-read"}, 3}, {{"--timeout", "1", "software"}, 3},
+    };
+    for (const auto& c : cases) {
+        const tooltest::Run r = run_cli(with(with(sim.cli_link(), {"--json"}), c.args), dir.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args.back() << r.out << r.err;
+        const Json j = parse_json(r.out);
+        EXPECT_EQ(j.at("status"), c.exit_code == 3 ? "failed" : "unknown") << r.out;
+        EXPECT_EQ(j.at("reason").rfind("no answer from the terminal (no answer within ", 0), 0u) << r.out;
+        // Nothing from an empty record.
+        for (const char* k : {"count", "serial", "software", "track2", "op_tag", "amount"})
+            EXPECT_FALSE(j.has(k)) << k << " " << r.out;
+    }
+    // check: the link opened, the ping got nothing.
+    const tooltest::Run r = run_cli(with(sim.cli_link(), {"--timeout", "1", "check"}), dir.path());
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find(": open\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Ping       FAILED (no answer from the terminal"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("acknowledged"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EcrcliSilence, ::testing::Values("--tcp", "--udp", "--pty"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param + 2); });
+
 TEST(EcrcliCheck, RunningSimulatorAnswersEverything)
 {
     TempDir dir;
@@ -363,7 +403,8 @@ TEST(EcrcliCheck, AbsentTerminalIsAFailedLink)
     } cases[] = {
         {{"--tcp", "127.0.0.1:" + tcp}, "tcp 127.0.0.1:" + tcp + ": FAILED", "cannot open tcp 127.0.0.1:" + tcp},
         {{"--tcp=localhost:" + tcp}, "tcp localhost:" + tcp + ": FAILED", "cannot open tcp localhost:" + tcp},
-        {{"--udp", "127.0.0.1:" + udp}, "udp 127.0.0.1:" + udp + ": FAILED", ""},
+        // UDP has no connection to refuse: the socket opens, the ping fails.
+        {{"--udp", "127.0.0.1:" + udp}, "udp 127.0.0.1:" + udp + ": open\nPing       FAILED (the link failed", "ping: "},
         {{"--serial", "/dev/null"}, "serial /dev/null: FAILED",
          "/dev/null is not a serial line: Inappropriate ioctl for device"},
         {{"--serial", dir.file("none")}, "serial " + dir.file("none") + ": FAILED",
@@ -376,7 +417,7 @@ TEST(EcrcliCheck, AbsentTerminalIsAFailedLink)
         EXPECT_NE(r.out.find("Result     failed\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("Link       " + c.row), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("Reason     " + c.reason), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find(": open"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find(": open") == std::string::npos, c.row.find(": open") == std::string::npos) << r.out;
         EXPECT_LT(r.elapsed_ms, 10000u) << r.out;
         tooltest::Run j = run_cli(with({"--json", "check"}, c.link), dir.path());
         const Json js = parse_json(j.out);

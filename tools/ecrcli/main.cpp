@@ -179,29 +179,29 @@ int run_check(const Options& o, const Link& link)
     const Limits lim{step, step, 1000};
     std::thread worker;
     Options po = o;
-    po.def = find_command("ping");
-    Ended p = run_operation(g_lib, "ping", make_operation(g_lib, po), lim, nullptr, &worker);
-    Verdict v = judge(observe(g_lib, Shape::Ping, p, step));
-    if (v.exit_code != kExitOk) {
-        r.add("link", "Link", link.what, link.what + ": FAILED (" + v.reason + ")");
-        finish(r, v);
-        leave(v.exit_code, worker);
-    }
-    worker.join();
     r.add("link", "Link", link.what, link.what + ": open");
-    r.add("ping", "Ping", "ok", "ok: the terminal acknowledged");
-    for (const char* what : {"tsn", "software"}) {
-        po.def = find_command(what);
+    // Each step's row says what that step saw; the first failure ends the check.
+    const struct {
+        const char* command;
+        const char* key;
+        const char* label;
+    } steps[] = {{"ping", "ping", "Ping"}, {"tsn", "serial", "Serial number"}, {"software", "software", "Software"}};
+    for (const auto& s : steps) {
+        po.def = find_command(s.command);
         const Operation op = make_operation(g_lib, po);
-        Ended s = run_operation(g_lib, what, op, lim, nullptr, &worker);
-        v = judge(observe(g_lib, Shape::Service, s, step));
+        const Ended e = run_operation(g_lib, s.command, op, lim, nullptr, &worker);
+        Verdict v = judge(observe(g_lib, op.shape, e, step));
         if (v.exit_code != kExitOk) {
-            v.reason = std::string(what) + ": " + v.reason;
+            r.add(s.key, s.label, "failed", "FAILED (" + v.reason + ")");
+            v.reason = std::string(s.command) + ": " + v.reason;
             finish(r, v);
             leave(v.exit_code, worker);
         }
         worker.join();
-        op.after(r);
+        if (op.after)
+            op.after(r);
+        else
+            r.add("ping", "Ping", "ok", "ok: the terminal acknowledged");
     }
     return finish(r, Verdict{kExitOk, "ok", ""});
 }
@@ -299,12 +299,15 @@ int main(int argc, char** argv)
     const Ended e = run_operation(g_lib, o.command, op, lim, op.shape == Shape::Payment ? &watch : nullptr, &worker);
     Observed seen = observe(g_lib, op.shape, e, lim.limit_s);
     seen.empty_answer_ok = o.def->call == Call::Audit;  // an empty journal has no records to give
+    seen.may_have_acted = o.def->call == Call::XReport;  // it may have printed
     const Verdict v = judge(seen);
 
     Report r;
     r.operation = o.command;
     r.message = last_message();
-    const bool answered = v.exit_code == kExitOk || v.exit_code == kExitDeclined;
+    // A service's record is shown only when the terminal gave one: a refusal
+    // or a silence leaves it empty, and an empty record is not an answer.
+    const bool answered = v.exit_code == kExitOk || (op.shape == Shape::Payment && v.exit_code == kExitDeclined);
     if (op.shape == Shape::Payment && e.completed && answered)
         r.response_code = static_cast<int>(e.result);
     if (answered && op.after)

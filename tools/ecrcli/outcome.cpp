@@ -79,6 +79,20 @@ Verdict payment(const Observed& o)
     return make(kExitLink, "failed", why(o, "the library refused the operation (result " + hex_result(o.worker_result) + ")"));
 }
 
+// A service call that got no usable answer: exit 3, or 4 when the request
+// may have made the terminal act.
+Verdict silent(const Observed& o, const std::string& what)
+{
+    std::string reason = what;
+    if (!o.link_error.empty())
+        reason += " (" + o.link_error + ")";
+    else if (o.deadline_hit)
+        reason += " (" + no_answer(o) + ")";
+    if (o.may_have_acted)
+        return make(kExitUnknown, "unknown", reason + ": the terminal may have acted on the request");
+    return make(kExitLink, "failed", reason);
+}
+
 }  // namespace
 
 Verdict judge(const Observed& o)
@@ -87,27 +101,30 @@ Verdict judge(const Observed& o)
         return payment(o);
     if (o.user_cancelled)
         return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
-    if (o.deadline_hit)
-        return make(kExitLink, "failed", why(o, no_answer(o)));
     if (o.shape == Shape::Ping) {
-        if (o.worker_done && o.worker_result == 0 && !o.completed)
+        if (!o.deadline_hit && o.worker_done && o.worker_result == 0 && !o.completed)
             return make(kExitOk, "ok", "");
-        return make(kExitLink, "failed", why(o, "the terminal did not acknowledge the ping"));
-    }
-    if (o.worker_result == 0)
+        if (!o.deadline_hit && o.link_error.empty() && !o.link_error_known)
+            return make(kExitLink, "failed", "the terminal did not acknowledge the ping");
+    } else if (!o.deadline_hit && o.worker_result == 0)
         return make(kExitOk, "ok", "");
-    if (o.worker_result == kEInvalidArg)
+    if (!o.deadline_hit && o.worker_result == kEInvalidArg)
         return make(kExitUsage, "usage", "the library refused the argument");
+    // What the library says about its link decides between a silent
+    // terminal and one that answered; an empty record says nothing.
+    if (o.deadline_hit || !o.link_error.empty())
+        return silent(o, o.link_error.empty() || o.link_error.compare(0, 9, "no answer") == 0
+                             ? "no answer from the terminal"
+                             : "the link failed");
     const std::string result = " (result " + hex_result(o.worker_result) + ")";
-    if (!o.link_error.empty() || !o.link_error_known)
+    if (!o.link_error_known)
         return make(kExitLink, "failed",
-                    why(o, o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" +
-                                                   result
-                                             : "the terminal did not answer as expected" + result));
+                    o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" + result
+                                      : "the terminal did not answer as expected" + result);
     // The link was sound: the terminal answered, with nothing or with a refusal.
     if (o.empty_answer_ok)
         return make(kExitOk, "ok", "");
-    return make(kExitDeclined, "declined", "the terminal refused the request");
+    return make(kExitDeclined, "declined", "the terminal answered with a refusal" + result);
 }
 
 const char* response_meaning(int code)

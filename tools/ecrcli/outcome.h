@@ -35,6 +35,7 @@ struct Observed {
     bool link_error_known = false;  // the library tells its link failures
     std::string link_error;         // its last one ("" when none)
     bool empty_answer_ok = false;   // a service that fails on an empty answer (the audit)
+    bool may_have_acted = false;    // a service request that makes the terminal act (prints, reads a card)
 };
 
 struct Verdict {
