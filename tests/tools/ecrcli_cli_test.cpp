@@ -321,6 +321,35 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// ecrb_recover's result and the library's reason decide, as a payment's own end would.
+TEST(EcrcliVerdict, RecoveryEnds)
+{
+    const struct {
+        int result;
+        const char* reason;  // the library's outcome reason
+        bool link_silent;
+        int exit_code;
+        const char* text;
+    } cases[] = {
+        {0, "", false, 0, "nothing to recover: no payment with an unknown outcome was recorded"},
+        {1, "recovered: approved in the terminal's journal", false, 0, ""},
+        {2, "recovered: declined in the terminal's journal", false, 1, "recovered: declined in the terminal's journal"},
+        {3, "recovered: the terminal's journal does not hold the payment", false, 3,
+         "recovered: the terminal's journal does not hold the payment: the payment was not made"},
+        {kEFail, "cancelled by the cash register after the terminal started", true, 4,
+         "the terminal's journal could not be asked (no answer within 5 s): the payment's outcome is still not known"},
+    };
+    for (const auto& c : cases) {
+        Observed o = seen(Shape::Service, false, 0, c.result);
+        o.outcome_reason = c.reason;
+        o.link_error_known = true;
+        o.link_error = c.link_silent ? "no answer within 5 s" : "";
+        const Verdict v = judge_recovery(c.result, o);
+        EXPECT_EQ(v.exit_code, c.exit_code) << c.result;
+        EXPECT_EQ(v.reason, c.text) << c.result;
+    }
+}
+
 // ---- progress: wait notices in the library's log ----
 
 TEST(EcrcliProgress, WaitNoticesAreFoundInReceivedDumpsOnly)

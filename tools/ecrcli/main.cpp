@@ -33,8 +33,14 @@ Library g_lib;
 FILE* g_out = stdout;  // our own stdout; the library's prints go elsewhere
 bool g_json = false;
 
+// The command line that asks the terminal's journal what became of a
+// payment: the same link and log directory (where the record is kept).
+std::string g_recover_hint;
+
 int finish(Report& r, const Verdict& v)
 {
+    if (v.exit_code == kExitUnknown && r.next.empty() && !g_recover_hint.empty())
+        r.next = g_recover_hint;
     r.status = v.status;
     r.exit_code = v.exit_code;
     r.reason = v.reason;
@@ -289,6 +295,13 @@ int main(int argc, char** argv)
         return code;
     }
 
+    if (op.shape == Shape::Payment || o.def->call == Call::Recover) {
+        const char* kinds[3] = {"--serial ", "--udp ", "--tcp "};
+        g_recover_hint = std::string("run `ecrcli ") + kinds[static_cast<int>(o.transport)] +
+                         (o.transport == TransportKind::Serial ? o.device : o.host + ":" + std::to_string(o.port)) +
+                         (o.log_dir.empty() ? std::string() : " --log-dir " + o.log_dir) +
+                         " recover` to ask the terminal's journal what became of the payment";
+    }
     // The tool's own limit: the library's budget (and what it may add) unless
     // a shorter --timeout was asked for.
     const unsigned budget = o.timeout >= kBudgetS ? o.timeout : kBudgetS;
@@ -300,19 +313,24 @@ int main(int argc, char** argv)
     Observed seen = observe(g_lib, op.shape, e, lim.limit_s);
     seen.empty_answer_ok = o.def->call == Call::Audit;  // an empty journal has no records to give
     seen.may_have_acted = o.def->call == Call::XReport;  // it may have printed
-    const Verdict v = judge(seen);
+    const bool recovery = o.def->call == Call::Recover;
+    const Verdict v = recovery ? judge_recovery(e.worker_result, seen) : judge(seen);
 
     Report r;
     r.operation = o.command;
     r.message = last_message();
     // A service's record is shown only when the terminal gave one: a refusal
     // or a silence leaves it empty, and an empty record is not an answer.
-    const bool answered = v.exit_code == kExitOk || (op.shape == Shape::Payment && v.exit_code == kExitDeclined);
+    const bool answered = v.exit_code == kExitOk ||
+                          ((op.shape == Shape::Payment || recovery) && v.exit_code == kExitDeclined);
     if (op.shape == Shape::Payment && e.completed && answered)
         r.response_code = static_cast<int>(e.result);
     if (answered && op.after)
         op.after(r);
-    if (answered && op.transaction_report)
+    // The journal entry that decided it follows (none when the journal lacks the payment).
+    if (recovery && answered && e.worker_result > 0)
+        r.add("decided_by", "Decided by", seen.outcome_reason);
+    if (answered && op.transaction_report && !(recovery && e.worker_result == 0))
         add_last_transaction(g_lib, r);
     finish(r, v);
     const bool still_running = (op.shape == Shape::Payment && !e.completed) || !worker_done();

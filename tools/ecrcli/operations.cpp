@@ -157,6 +157,17 @@ Operation make_operation(Library& lib, const Options& o)
     const unsigned char idx0 = static_cast<unsigned char>(n0), idx1 = static_cast<unsigned char>(n1);
     auto as = [sym](auto* type_hint) { return reinterpret_cast<decltype(type_hint)>(sym); };
     auto text_into = [](const std::string& t) { std::snprintf(g_text, sizeof g_text, "%s", t.c_str()); };
+    // The terminal can be told to stop an abortable payment (purchase, refund,
+    // cash, credit payment) or an interruptible one (the cash-back).
+    const std::string symbol = c.symbol;
+    if (symbol == "PosPurchase" || symbol == "PosCash" || symbol == "PosPayment" || symbol == "_Z11PosCashBackdd") {
+        const bool abort = symbol != "_Z11PosCashBackdd";
+        void* obj = lib.get<void* (*)()>("_Z13create_objectv")();
+        auto f = lib.get<int (*)(void*)>(abort ? "_ZN15CVarkoClass201711PosAbortTrxEv"
+                                               : "_ZN15CVarkoClass201715PosInterruptTrxEv");
+        op.stop = [f, obj] { return f(obj); };
+        op.stop_name = abort ? "abort" : "interrupt";
+    }
     switch (c.call) {
     case Call::AmountAdd: {
         auto f = as(static_cast<void (*)(double, double)>(nullptr));
@@ -291,6 +302,11 @@ Operation make_operation(Library& lib, const Options& o)
         break;
     }
     case Call::XReport: {
+        auto f = as(static_cast<int (*)()>(nullptr));
+        op.run = [f] { return f(); };
+        break;
+    }
+    case Call::Recover: {
         auto f = as(static_cast<int (*)()>(nullptr));
         op.run = [f] { return f(); };
         break;

@@ -56,7 +56,9 @@ Verdict payment(const Observed& o)
         return make(kExitUnknown, "unknown", why(o, "the terminal's answer did not come: the outcome is not known"));
     case LibOutcome::Cancelled:
         if (o.user_cancelled)
-            return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
+            return make(kExitCancelled, "cancelled",
+                        "cancelled at the cash desk (Ctrl-C)" +
+                            (o.outcome_reason.empty() ? std::string() : ": " + o.outcome_reason));
         return make(kExitUnknown, "unknown", why(o, no_answer(o)));
     case LibOutcome::Absent:
     case LibOutcome::None:
@@ -125,6 +127,34 @@ Verdict judge(const Observed& o)
     if (o.empty_answer_ok)
         return make(kExitOk, "ok", "");
     return make(kExitDeclined, "declined", "the terminal answered with a refusal" + result);
+}
+
+Verdict judge_recovery(int result, const Observed& o)
+{
+    if (o.deadline_hit || result == kEFail) {
+        std::string reason = "the terminal's journal could not be asked";
+        if (!o.link_error.empty())
+            reason += " (" + o.link_error + ")";
+        else if (o.deadline_hit)
+            reason += " (" + no_answer(o) + ")";
+        return make(kExitUnknown, "unknown", reason + ": the payment's outcome is still not known");
+    }
+    if (result == static_cast<int>(LibOutcome::None))
+        return make(kExitOk, "ok", "nothing to recover: no payment with an unknown outcome was recorded");
+    if (result < 0 || result > static_cast<int>(LibOutcome::Unknown))
+        return make(kExitLink, "failed", "the library refused the recovery (result " + hex_result(result) + ")");
+    if (result == static_cast<int>(LibOutcome::NotSent))
+        return make(kExitLink, "failed", why(o, "the terminal's journal does not hold the payment") +
+                                             ": the payment was not made");
+    if (result == static_cast<int>(LibOutcome::Declined))
+        return make(kExitDeclined, "declined", why(o, "declined in the terminal's journal"));
+    // The same verdicts as the payment's own end would have given.
+    Observed p = o;
+    p.shape = Shape::Payment;
+    p.completed = true;
+    p.link_error.clear();
+    p.outcome = static_cast<LibOutcome>(result);
+    return judge(p);
 }
 
 const char* response_meaning(int code)

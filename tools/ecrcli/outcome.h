@@ -45,6 +45,10 @@ struct Verdict {
 };
 
 Verdict judge(const Observed& o);
+// The end of ecrcli recover: result is what ecrb_recover returned (an
+// outcome, or E_FAIL when the terminal could not be asked); o.result is the
+// journal entry's response code.
+Verdict judge_recovery(int result, const Observed& o);
 
 // Meaning of a response code of the terminal.
 const char* response_meaning(int code);
