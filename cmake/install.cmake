@@ -100,5 +100,7 @@ foreach(entry ${ECR_MAN_PAGES})
   install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${ECR_MAN_OUTPUTS})
+# Installing needs them: they come with the library, whatever target was built.
+add_dependencies(ecrbridge man_pages)
 
 include(${CMAKE_CURRENT_LIST_DIR}/package.cmake OPTIONAL)

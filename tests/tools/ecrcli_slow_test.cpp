@@ -417,6 +417,11 @@ TEST(EcrcliCheck, RunningSimulatorAnswersEverything)
     EXPECT_EQ(j.at("serial"), "SIM00001234");
     EXPECT_EQ(j.at("software"), "ECRSIM TERMINAL 1.0");
     EXPECT_EQ(j.at("ping"), "ok");
+    // A card read says what it read and shows the masked number, never the track.
+    const Json c = parse_json(run_cli(with({"card-read", "--json"}, sim.cli_link()), dir.path()).out);
+    EXPECT_EQ(c.at("card_data"), "track 2");
+    EXPECT_EQ(c.at("pan"), "411111******1111");
+    EXPECT_FALSE(c.has("track2"));
 }
 
 // A port that nothing listens on: bind one, note it, close it.

@@ -36,7 +36,8 @@ void usage(FILE* out)
         "                      the journal and every output keep it masked\n"
         "  --once              exit after one connection (UDP: after a quiet second)\n"
         "  --replay LOGFILE    play the terminal's side of the exchange recorded in LOGFILE\n"
-        "  --verbose           describe every request on stderr\n",
+        "  --verbose           describe every request on stderr\n"
+        "  -h, --help          print this and exit\n",
         out);
 }
 
