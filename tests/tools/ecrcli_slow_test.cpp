@@ -160,6 +160,12 @@ TEST(EcrcliJournal, SettlementTotalsMatchTheJournal)
     // The settlement closed the batch.
     tooltest::Run after = run_cli(with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "gtc"}), dir.path());
     EXPECT_EQ(parse_json(after.out).at("count"), "0") << after.out;
+    // The terminal's "not found" is a refusal, with no record printed.
+    tooltest::Run none = run_cli(with(sim.cli_link(), {"--json", "gtl"}), dir.path());
+    EXPECT_EQ(none.exit_code, 1) << none.out;
+    const Json n = parse_json(none.out);
+    EXPECT_EQ(n.at("reason"), "the terminal holds no such stored transaction") << none.out;
+    EXPECT_FALSE(n.has("amount")) << none.out;
 }
 
 TEST(EcrcliJournal, AuditIsPagedToTheEnd)

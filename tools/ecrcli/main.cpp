@@ -314,7 +314,14 @@ int main(int argc, char** argv)
     seen.empty_answer_ok = o.def->call == Call::Audit;  // an empty journal has no records to give
     seen.may_have_acted = o.def->call == Call::XReport;  // it may have printed
     const bool recovery = o.def->call == Call::Recover;
-    const Verdict v = recovery ? judge_recovery(e.worker_result, seen) : judge(seen);
+    Verdict v = recovery ? judge_recovery(e.worker_result, seen) : judge(seen);
+    // A stored-transaction query that the terminal answered without a
+    // transaction (its "not found"): no stored transaction has invoice 0.
+    const bool stored_query = o.def->call == Call::Gtl || o.def->call == Call::Gts || o.def->call == Call::Gti;
+    long invoice = 0;
+    if (stored_query && v.exit_code == kExitOk && g_lib.get<int (*)(long*)>("get_LastTrxInvoceNumber")(&invoice) == 0 &&
+        invoice == 0)
+        v = Verdict{kExitDeclined, "declined", "the terminal holds no such stored transaction"};
 
     Report r;
     r.operation = o.command;
