@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
 #include "Logging/log_internal.h"
+#include "transport/link_error.h"
 
 AsyncWriter::~AsyncWriter()
 {
@@ -42,9 +44,17 @@ bool AsyncWriter::Fopen(const std::string& path)
         fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        if (errno == ELOOP)
+        const int err = errno;
+        if (err == ELOOP)
             ReportSymlinkOnce(path);
-        std::cout << "Open" << "return false Fopen\n" << std::flush;
+        // The only sign that logging failed: the reason follows it, and the
+        // application reads it (with the directory) from ecrb_last_error_text.
+        const size_t slash = path.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        std::cout << "Open" << "return false Fopen\n"
+                  << "log directory [" << dir << "]: " << std::strerror(err) << "\n"
+                  << std::flush;
+        link_error_set("log directory %s: %s", dir.c_str(), std::strerror(err));
         return false;
     }
     m_fd = fd;

@@ -13,11 +13,15 @@ include(CMakePackageConfigHelpers)
 # Installing (and packaging) builds only what it installs, not the tests.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
-# The 32-bit library goes to the multiarch directory on Debian systems, where
-# the i386 loader and i386 pkg-config look.
+# The library goes to the multiarch directory on Debian systems, where the
+# loader and pkg-config of its architecture look (i386, or the amd64 build).
 set(ECR_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
-if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND EXISTS /etc/debian_version)
-  set(ECR_INSTALL_LIBDIR lib/i386-linux-gnu)
+if(CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND EXISTS /etc/debian_version)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(ECR_INSTALL_LIBDIR lib/i386-linux-gnu)
+  else()
+    set(ECR_INSTALL_LIBDIR lib/x86_64-linux-gnu)
+  endif()
 endif()
 set(ECR_INSTALL_CMAKEDIR ${ECR_INSTALL_LIBDIR}/cmake/ecrbridge)
 set(ECR_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/ecrbridge)
@@ -100,5 +104,7 @@ foreach(entry ${ECR_MAN_PAGES})
   install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${ECR_MAN_OUTPUTS})
+# Installing needs them: they come with the library, whatever target was built.
+add_dependencies(ecrbridge man_pages)
 
 include(${CMAKE_CURRENT_LIST_DIR}/package.cmake OPTIONAL)

@@ -1,11 +1,13 @@
-# The i386 Debian packages, built by CPack from the install components:
+# The Debian packages of the i386 build (the shipped one) and of the amd64
+# build (preset amd64), built by CPack from the install components:
 #   libecrbridge1      the library (with the libecrbridge.so link that
 #                      applications dlopen), headers, pkg-config and CMake
 #                      files, ecrcli, ecrsim, man pages;
 #   libecrbridge1-dbg  the separated debug information.
 # Dependencies come from dpkg-shlibdeps.  Build with
-#   cpack -G DEB --config build/i386/CPackConfig.cmake
-if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+#   cpack -G DEB --config build/i386/CPackConfig.cmake   (or build/amd64; tools/package.sh does both)
+option(ECR_PACKAGE_AMD64 "package this 64-bit build" OFF)
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT ECR_PACKAGE_AMD64)
   return()
 endif()
 
@@ -89,7 +91,14 @@ set(CPACK_COMPONENTS_ALL Runtime Development Tools DebianDoc Debug DebianDbgDoc)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${ECR_DEB_RELEASE})
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+# The shipped 32-bit build, or the amd64 build of the same library.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  set(ECR_DEB_BITS 32-bit)
+else()
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  set(ECR_DEB_BITS 64-bit)
+endif()
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 
@@ -104,7 +113,7 @@ ecrbridge drives a card-payment terminal over a serial line, TCP or UDP for
 cash-register software: purchases, refunds, voids, pre-authorisations,
 settlements and service operations, with the outcome through a callback.
 
-This package holds the 32-bit shared library with the libecrbridge.so link
+This package holds the ${ECR_DEB_BITS} shared library with the libecrbridge.so link
 that applications open by name, its headers, pkg-config and CMake files,
 the command-line cash register ecrcli and the terminal simulator ecrsim.")
 

@@ -56,6 +56,10 @@ unsigned int PosSession::expect_ack(Deadline d, PosWake wake)
     LOGDUMP(&m_ack.last, 1, "RECV FROM TERMINAL");
     if (m_ack.last == ACK)
         return SE_OK;
+    // Not a byte came: the application must be able to tell this from a
+    // terminal that answered with a refusal.
+    if (!m_ack.interrupted && !m_ack.frame_seen && m_ack.last == 0)
+        link_error_set("no answer within %u s", static_cast<unsigned>(d.span_s()));
     if (m_texts.no_ack != nullptr)
         SESSION_REC(LOG_ERROR) << m_texts.no_ack << static_cast<char>(m_ack.last) << m_texts.no_ack_tail;
     return SE_EXEC;

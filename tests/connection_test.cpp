@@ -76,6 +76,37 @@ TEST(ConnectionExport, PosOpenAndClose)
     EXPECT_EQ(::PosClose(), 0);
 }
 
+// The address is read at PosOpen: a host name is resolved, anything that is
+// neither a dotted IPv4 address nor a name fails the open, naming the text,
+// and nothing is ever sent to the broadcast address.
+TEST(ConnectionExport, AddressesAreResolvedOrNamedAtOpen)
+{
+    sim::Terminal term(sim::Link::Tcp);
+    ::put_TransportType(2);
+    ::put_PosPort(term.port());
+    const struct {
+        const char* address;
+        const char* error;  // "" when the open succeeds
+    } cases[] = {
+        {"localhost", ""},
+        {" 127.0.0.1 ", ""},
+        {"999.1.1.1", "bad terminal address \"999.1.1.1\": not a dotted IPv4 address"},
+        {"1.2.3", "bad terminal address \"1.2.3\": not a dotted IPv4 address"},
+        {"255.255.255.255", "bad terminal address \"255.255.255.255\": not the address of one host"},
+        {"nohost.invalid", "cannot resolve \"nohost.invalid\": "},  // put_PosIP keeps 15 characters
+    };
+    for (const auto& c : cases) {
+        std::string text = c.address;
+        ::put_PosIP(&text[0]);
+        const int opened = ::PosOpen(0);
+        char why[256] = {0};
+        ASSERT_EQ(ecrb_last_error_text(why, sizeof why), 0);
+        EXPECT_EQ(opened, c.error[0] == '\0' ? 0 : 1) << c.address << ": " << why;
+        EXPECT_EQ(std::string(why).rfind(c.error, 0), 0u) << c.address << ": " << why;
+        ::PosClose();
+    }
+}
+
 TEST(ConnectionExport, CommOpenTcp)
 {
     EXPECT_EQ(::CommOpenTCP(nullptr, 2000), -1);

@@ -2,6 +2,7 @@
 // the queue bound and the file's protection (owner only, no symbolic link).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include "transport/link_error.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -244,7 +245,12 @@ TEST_F(ProcessLog, MissingDirectoryFailsAndRecordsWaitForALaterOpen)
     el::set_logging(true);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(ConfigureFile(bad));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "open [" + bad + "]\nOpenreturn false Fopen\n");
+    // The reason follows the line, and the application can read it.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "open [" + bad + "]\nOpenreturn false Fopen\nlog directory [" +
+                                                          dir.file("no/such/dir") + "]: No such file or directory\n");
+    char why[512] = {0};
+    EXPECT_EQ(link_error_copy(why, sizeof why), 0);
+    EXPECT_EQ(std::string(why), "log directory " + dir.file("no/such/dir") + ": No such file or directory");
     EXPECT_TRUE(Write(std::string("waiting\n")));
     EXPECT_EQ(ReadFile(good), "");
 

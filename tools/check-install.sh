@@ -1,41 +1,53 @@
 #!/usr/bin/env bash
-# Checks the shipped 32-bit build as an integrator meets it:
+# Checks a build (the shipped 32-bit one, or the amd64 one) as an integrator
+# meets it:
 #  1. installs it into a temporary prefix; checks the SONAME, the version node
 #     of every export, the platform floor (glibc, no libstdc++ requirement)
 #     and that the shipped object carries no debug information;
 #  2. builds examples/pay.c against the installed files with nothing but
 #     `pkg-config --cflags --libs ecrbridge`, and examples/ as a CMake project
 #     with find_package(ecrbridge); runs both against the simulator;
-#  3. builds the i386 Debian packages, shows dpkg-deb --info/--contents, runs
-#     lintian, installs them with dpkg -i, opens "libecrbridge.so" by name from
-#     a 32-bit program, runs `ecrcli --help`, and removes them again.
-# Usage: tools/check-install.sh [BUILD_DIR]   (default build/i386, built)
+#  3. builds the Debian packages of its architecture, shows dpkg-deb
+#     --info/--contents, runs lintian, installs them with dpkg -i, opens
+#     "libecrbridge.so" by name from a program of that architecture, runs
+#     `ecrcli --help`, and removes them again.
+# Usage: tools/check-install.sh [BUILD_DIR]   (default build/i386, built;
+# build/amd64 for the 64-bit one)
 # 32-bit programs run through $ECR_EMULATOR (empty where i386 runs natively).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 build=$(cd "${1:-build/i386}" && pwd)
+if readelf -h "$build/libecrbridge.so" 2>/dev/null | grep -q 'Class: *ELF64'; then
+  arch=amd64 m32=
+else
+  arch=i386 m32=-m32
+fi
 
 need=()
 command -v pkg-config >/dev/null || need+=(pkg-config)
 command -v lintian >/dev/null || need+=(lintian)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v objdump >/dev/null || need+=(binutils)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  need+=(update)
+if [ "$arch" = i386 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    need+=(update)
+  fi
+  # dpkg-shlibdeps and dpkg -i need the i386 C and C++ runtime packages.
+  for p in libc6:i386 libstdc++6:i386 libgcc-s1:i386; do
+    dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
+  done
 fi
-# dpkg-shlibdeps and dpkg -i need the i386 C and C++ runtime packages.
-for p in libc6:i386 libstdc++6:i386 libgcc-s1:i386; do
-  dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
-done
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]/update/}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ${need[@]/update/} >/dev/null
 fi
 
-if [ -z "${ECR_EMULATOR+set}" ]; then
+if [ "$arch" = amd64 ]; then
+  ECR_EMULATOR=
+elif [ -z "${ECR_EMULATOR+set}" ]; then
   probe=$(mktemp -d)
   echo 'int main(void){return 0;}' > "$probe/p.c"
   gcc -m32 "$probe/p.c" -o "$probe/p"
@@ -82,13 +94,13 @@ echo "installed: $soname, $nexports exports under ECRBRIDGE_1.0, needs $glibc an
 
 # ---- 2. Build against the installed files and pay through the simulator -----
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-gcc -m32 -std=c99 -pedantic -Wall -Wextra -Werror "$src/examples/pay.c" \
+gcc $m32 -std=c99 -pedantic -Wall -Wextra -Werror "$src/examples/pay.c" \
     $(pkg-config --cflags --libs ecrbridge) -o "$work/pay-pc"
 # The protocol header stands on its own in C as well.
-gcc -m32 -std=c99 -pedantic -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags ecrbridge) \
+gcc $m32 -std=c99 -pedantic -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags ecrbridge) \
     -x c "$prefix/include/ecrbridge_protocol.h"
 cmake -S "$src/examples" -B "$work/pay-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32 -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_C_FLAGS="$m32" -DCMAKE_EXE_LINKER_FLAGS="$m32" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/pay-cmake" >/dev/null
 for pay in "$work/pay-pc" "$work/pay-cmake/pay"; do
   LD_LIBRARY_PATH=$libdir sh "$src/examples/run_pay.sh" "$prefix/bin/ecrsim" "$pay" > "$work/pay.out" ||
@@ -99,12 +111,12 @@ echo "pay.c: built with pkg-config and with find_package(ecrbridge), both paid t
 # ---- 3. The Debian packages ---------------------------------------------------
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" > "$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log"; fail "cpack failed"; }
-deb=$(ls "$work"/deb/libecrbridge1_*_i386.deb)
-dbg=$(ls "$work"/deb/libecrbridge1-dbg_*_i386.deb)
+deb=$(ls "$work"/deb/libecrbridge1_*_"$arch".deb)
+dbg=$(ls "$work"/deb/libecrbridge1-dbg_*_"$arch".deb)
 dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb" | awk '{print $1, $3, $6, $7, $8}'
 dpkg-deb --contents "$dbg" | awk '$1 !~ /^d/ {print $1, $3, $6}'
-[ "$(dpkg-deb -f "$deb" Architecture)" = i386 ] || fail "not an i386 package"
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "not an $arch package"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>= ' || fail "no computed libc6 dependency"
 # Errors and warnings fail; the tags overridden on purpose are listed with
 # their reasons.
@@ -134,7 +146,7 @@ int main(void)
     return 0;
 }
 EOF
-gcc -m32 -std=c99 -Wall -Wextra -Werror "$work/open.c" -ldl -o "$work/open"
+gcc $m32 -std=c99 -Wall -Wextra -Werror "$work/open.c" -ldl -o "$work/open"
 (cd "$work" && run32 ./open) | tee "$work/open.out"
 grep -qx 'dlopen("libecrbridge.so"): version 1.0.1.0' "$work/open.out" || fail "dlopen by name failed"
 help=$(run32 /usr/bin/ecrcli --help) || fail "ecrcli --help failed"
@@ -146,4 +158,4 @@ for f in $files; do
   [ ! -e "$f" ] && [ ! -L "$f" ] || fail "removal left $f behind"
 done
 dpkg-query -W libecrbridge1 >/dev/null 2>&1 && fail "libecrbridge1 is still known to dpkg"
-echo "deb: installed with dpkg -i, opened by name, ecrcli --help ran, purged cleanly"
+echo "deb ($arch): installed with dpkg -i, opened by name, ecrcli --help ran, purged cleanly"

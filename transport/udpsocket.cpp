@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <new>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -61,6 +63,87 @@ void set_address(sockaddr_in& addr, const char* address, int port)
     addr.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
 }
 
+// The terminal's address as the application gave it: a dotted IPv4 address
+// (blanks around it are ignored) or a host name, resolved here within
+// timeout_ms.  Anything else fails with the link error naming the text:
+// inet_addr would have read "999.1.1.1" or "localhost" as 255.255.255.255
+// and "1.2.3" as 1.2.0.3.
+bool resolve_remote(const char* address, int timeout_ms, in_addr* out)
+{
+    char text[256];
+    const char* from = address != nullptr ? address : "";
+    while (*from == ' ' || *from == '\t')
+        ++from;
+    std::snprintf(text, sizeof text, "%s", from);
+    for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\n');)
+        text[--n] = '\0';
+    if (text[0] == '\0') {
+        link_error_set("no terminal address was given");
+        return false;
+    }
+    if (inet_pton(AF_INET, text, out) == 1) {
+        // (0.0.0.0 is refused by Connect, with its record.)
+        if (out->s_addr == htonl(INADDR_BROADCAST)) {
+            link_error_set("bad terminal address \"%s\": not the address of one host", text);
+            return false;
+        }
+        return true;
+    }
+    if (std::strspn(text, "0123456789.") == std::strlen(text)) {
+        link_error_set("bad terminal address \"%s\": not a dotted IPv4 address", text);
+        return false;
+    }
+    // A host name: the resolver runs on its own thread, waited for at most
+    // timeout_ms.  A lookup that cannot be cancelled keeps its record (a few
+    // hundred bytes, once per such open) since the resolver still writes it.
+    struct Lookup {
+        gaicb cb{};
+        addrinfo hints{};
+        char name[256];
+    };
+    Lookup* l = new (std::nothrow) Lookup;
+    if (l == nullptr) {
+        link_error_set("cannot resolve \"%s\": out of memory", text);
+        return false;
+    }
+    std::snprintf(l->name, sizeof l->name, "%s", text);
+    l->hints.ai_family = AF_INET;
+    l->hints.ai_socktype = SOCK_STREAM;
+    l->cb.ar_name = l->name;
+    l->cb.ar_request = &l->hints;
+    gaicb* list[1] = {&l->cb};
+    int rc = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+    if (rc == 0) {
+        const uint64_t deadline = GetTickCount() + static_cast<uint64_t>(timeout_ms);
+        while ((rc = gai_error(&l->cb)) == EAI_INPROGRESS) {
+            const uint64_t now = GetTickCount();
+            if (now >= deadline)
+                break;
+            const uint64_t left = deadline - now;
+            const timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
+            gai_suspend(list, 1, &wait);
+        }
+        if (rc == EAI_INPROGRESS) {
+            link_error_set("cannot resolve \"%s\" within %d s", text, timeout_ms / 1000);
+            if (gai_cancel(&l->cb) == EAI_NOTCANCELED)
+                return false;  // the resolver still writes the record: it stays
+            if (gai_error(&l->cb) == 0 && l->cb.ar_result != nullptr)
+                freeaddrinfo(l->cb.ar_result);
+            delete l;
+            return false;
+        }
+    }
+    const bool ok = rc == 0 && l->cb.ar_result != nullptr;
+    if (ok)
+        *out = reinterpret_cast<const sockaddr_in*>(l->cb.ar_result->ai_addr)->sin_addr;
+    else
+        link_error_set("cannot resolve \"%s\": %s", text, gai_strerror(rc));
+    if (l->cb.ar_result != nullptr)
+        freeaddrinfo(l->cb.ar_result);
+    delete l;
+    return ok;
+}
+
 bool peer_gone(int err)
 {
     return err == EPIPE || err == ECONNRESET || err == ENOTCONN || err == ESHUTDOWN;
@@ -89,7 +172,10 @@ CTSocket<SockType, Protocol, Family>::~CTSocket()
 template <int SockType, int Protocol, int Family>
 void CTSocket<SockType, Protocol, Family>::SetRemoteAddress(const char* address, int port)
 {
-    set_address(m_remote, address, port);
+    std::memset(&m_remote, 0, sizeof m_remote);
+    m_remote.sin_family = AF_INET;
+    m_remote.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    m_remoteOk = resolve_remote(address, kConnectTimeoutMs, &m_remote.sin_addr);
 }
 
 template <int SockType, int Protocol, int Family>
@@ -104,6 +190,8 @@ template <int SockType, int Protocol, int Family>
 bool CTSocket<SockType, Protocol, Family>::Open()
 {
     Close();
+    if (!m_remoteOk)
+        return false;  // the link error names the address
     m_socket = socket(Family, SockType | SOCK_CLOEXEC, Protocol);
     if (m_socket < 0) {
         m_socket = -1;

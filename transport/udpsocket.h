@@ -48,6 +48,7 @@ protected:
     sockaddr_in m_local;
     int m_timeout;  // ms, 30000
     unsigned long m_foreign = 0;
+    bool m_remoteOk = false;  // SetRemoteAddress understood the address (else the link error says why)
 
 private:
     bool ConnectWithin(int timeout_ms, int* err);

@@ -277,12 +277,32 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"ping not acknowledged", seen(Shape::Ping, true, 20, 1), 3, "failed",
                     "the terminal did not acknowledge the ping"},
         VerdictCase{"service silent", with(seen(kSvc, false, 0), [](Observed& o) { o.deadline_hit = true; }), 3,
-                    "failed", "no answer within 3 s"},
+                    "failed", "no answer from the terminal (no answer within 3 s)"},
+        VerdictCase{"service silent, the library says so",
+                    with(seen(kSvc, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "no answer within 5 s";
+                    }),
+                    3, "failed", "no answer from the terminal (no answer within 5 s)"},
+        VerdictCase{"X report silent: it may have printed",
+                    with(seen(kSvc, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "no answer within 5 s";
+                        o.may_have_acted = true;
+                    }),
+                    4, "unknown",
+                    "no answer from the terminal (no answer within 5 s): the terminal may have acted on the request"},
+        VerdictCase{"ping, the link closed",
+                    with(seen(Shape::Ping, false, 0, kEFail), [](Observed& o) {
+                        o.link_error_known = true;
+                        o.link_error = "the terminal closed the connection";
+                    }),
+                    3, "failed", "the link failed (the terminal closed the connection)"},
         VerdictCase{"service failed, link unknown", seen(kSvc, false, 0, kEFail), 3, "failed",
                     "the terminal did not answer as expected (result 0x80004005)"},
         VerdictCase{"service refused on a sound link",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.link_error_known = true; }), 1, "declined",
-                    "the terminal refused the request"},
+                    "the terminal answered with a refusal (result 0x80004005)"},
         VerdictCase{"empty audit, link unknown",
                     with(seen(kSvc, false, 0, kEFail), [](Observed& o) { o.empty_answer_ok = true; }), 3, "failed",
                     "no records came: the journal is empty or the terminal did not answer (result 0x80004005)"},
@@ -300,6 +320,35 @@ INSTANTIATE_TEST_SUITE_P(
             n += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
         return n;
     });
+
+// ecrb_recover's result and the library's reason decide, as a payment's own end would.
+TEST(EcrcliVerdict, RecoveryEnds)
+{
+    const struct {
+        int result;
+        const char* reason;  // the library's outcome reason
+        bool link_silent;
+        int exit_code;
+        const char* text;
+    } cases[] = {
+        {0, "", false, 0, "nothing to recover: no payment with an unknown outcome was recorded"},
+        {1, "recovered: approved in the terminal's journal", false, 0, ""},
+        {2, "recovered: declined in the terminal's journal", false, 1, "recovered: declined in the terminal's journal"},
+        {3, "recovered: the terminal's journal does not hold the payment", false, 3,
+         "recovered: the terminal's journal does not hold the payment: the payment was not made"},
+        {kEFail, "cancelled by the cash register after the terminal started", true, 4,
+         "the terminal's journal could not be asked (no answer within 5 s): the payment's outcome is still not known"},
+    };
+    for (const auto& c : cases) {
+        Observed o = seen(Shape::Service, false, 0, c.result);
+        o.outcome_reason = c.reason;
+        o.link_error_known = true;
+        o.link_error = c.link_silent ? "no answer within 5 s" : "";
+        const Verdict v = judge_recovery(c.result, o);
+        EXPECT_EQ(v.exit_code, c.exit_code) << c.result;
+        EXPECT_EQ(v.reason, c.text) << c.result;
+    }
+}
 
 // ---- progress: wait notices in the library's log ----
 

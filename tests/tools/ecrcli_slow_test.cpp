@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -159,6 +160,12 @@ TEST(EcrcliJournal, SettlementTotalsMatchTheJournal)
     // The settlement closed the batch.
     tooltest::Run after = run_cli(with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "gtc"}), dir.path());
     EXPECT_EQ(parse_json(after.out).at("count"), "0") << after.out;
+    // The terminal's "not found" is a refusal, with no record printed.
+    tooltest::Run none = run_cli(with(sim.cli_link(), {"--json", "gtl"}), dir.path());
+    EXPECT_EQ(none.exit_code, 1) << none.out;
+    const Json n = parse_json(none.out);
+    EXPECT_EQ(n.at("reason"), "the terminal holds no such stored transaction") << none.out;
+    EXPECT_FALSE(n.has("amount")) << none.out;
 }
 
 TEST(EcrcliJournal, AuditIsPagedToTheEnd)
@@ -197,36 +204,76 @@ TEST(EcrcliJournal, AuditIsPagedToTheEnd)
     EXPECT_EQ(recs[1].substr(52, 12), b.at("rrn"));
 }
 
-// Ctrl-C once the request is on the wire: the terminal may already be
-// paying, so the outcome is unknown (exit 4), and the reason says why.
-TEST(EcrcliCancel, CtrlCAfterTheRequestIsReportedAsUnknown)
+// The purchase that ecrcli starts once the request is on the wire (the tool
+// may start slowly under an emulator); the final response is 4 s away.
+std::unique_ptr<tooltest::Process> purchase_on_the_wire(const Simulator& sim, const TempDir& dir, const char* amount)
 {
-    TempDir dir;
-    Simulator sim({"--delay-ms", "4000"}, dir.path());
     std::vector<std::string> argv{tooltest::tool_path("ECRCLI"), "--lib", tooltest::tool_path("ECR_LIB"), "--json",
                                   "--log-dir", dir.path()};
-    argv = with(with(argv, sim.cli_link()), {"purchase", "12.34"});
-    tooltest::Process cli(argv, dir.path(), "cancel");
-    // Ctrl-C once the request is on the wire (the tool may start slowly under
-    // an emulator); the final response is 4 s away.
+    argv = with(with(argv, sim.cli_link()), {"purchase", amount});
+    auto writes = [&dir] {
+        const std::string log = tooltest::find_log(dir.path()), text = log.empty() ? "" : tooltest::read_file(log);
+        size_t n = 0;
+        for (size_t at = text.find("Succes write to terminal"); at != std::string::npos;
+             at = text.find("Succes write to terminal", at + 1))
+            ++n;
+        return n;
+    };
+    const size_t before = writes();
+    auto cli = std::make_unique<tooltest::Process>(argv, dir.path(), std::string("purchase") + amount);
     for (int i = 0; i < 200; ++i) {
-        const std::string log = tooltest::find_log(dir.path());
-        if (!log.empty() && tooltest::read_file(log).find("Succes write to terminal") != std::string::npos)
+        if (writes() > before)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_TRUE(cli.running()) << cli.out() << cli.err();
-    cli.signal(SIGINT);
-    const int code = cli.wait(15000);
-    EXPECT_EQ(code, 4) << cli.out() << cli.err();
-    Json j = parse_json(cli.out());
-    EXPECT_EQ(j.at("status"), "unknown") << cli.out();
-    EXPECT_NE(j.at("reason").find("Ctrl-C"), std::string::npos) << cli.out();
-    EXPECT_NE(cli.err().find("cancelling purchase"), std::string::npos) << cli.err();
-    // Nothing was stored by the terminal: the final response was never confirmed.
+    EXPECT_TRUE(cli->running()) << cli->out() << cli->err();
+    return cli;
+}
+
+// Ctrl-C during a purchase sends the abort; the terminal takes it and
+// stores nothing, and that is the verdict (exit 130).
+TEST(EcrcliCancel, CtrlCSendsTheAbortAndReportsTheTerminalsAnswer)
+{
+    TempDir dir;
+    Simulator sim({"--delay-ms", "4000", "--verbose"}, dir.path());
+    auto cli = purchase_on_the_wire(sim, dir, "12.34");
+    cli->signal(SIGINT);
+    const int code = cli->wait(15000);
+    EXPECT_EQ(code, 130) << cli->out() << cli->err();
+    Json j = parse_json(cli->out());
+    EXPECT_EQ(j.at("status"), "cancelled") << cli->out();
+    EXPECT_EQ(j.at("reason"), "cancelled at the cash desk (Ctrl-C): the terminal accepted the abort") << cli->out();
+    EXPECT_NE(cli->err().find("asking the terminal to abort it"), std::string::npos) << cli->err();
     tooltest::Run c = run_cli(with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "gtc"}), dir.path());
     EXPECT_EQ(parse_json(c.out).at("count"), "0") << c.out << c.err;
+    sim.process().signal(SIGTERM);
+    sim.process().wait(5000);
+    EXPECT_NE(sim.process().err().find("ecrsim: request PUR11.\necrsim: abort accepted"), std::string::npos)
+        << sim.process().err();
+}
+
+// A purchase killed mid-way leaves its record; recover asks the terminal's
+// journal, which never stored it, and says so; then there is nothing left.
+TEST(EcrcliRecover, KilledPurchaseIsResolvedFromTheJournal)
+{
+    TempDir dir;
+    Simulator sim({"--delay-ms", "2000"}, dir.path());
+    approved(sim, dir, {"purchase", "2.00"});  // the journal's last entry is another payment
+    auto cli = purchase_on_the_wire(sim, dir, "7.00");
+    cli->signal(SIGKILL);
+    cli->wait(5000);
+    const std::vector<std::string> recover = with(sim.cli_link(), {"--json", "--log-dir", dir.path(), "recover"});
+    tooltest::Run r;
+    for (int i = 0; i < 20 && (r = run_cli(recover, dir.path())).exit_code == 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the simulator is still busy with it
+    EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
+    EXPECT_EQ(parse_json(r.out).at("reason"),
+              "recovered: the terminal's journal does not hold the payment: the payment was not made")
+        << r.out;
+    const tooltest::Run again = run_cli(recover, dir.path());
+    EXPECT_EQ(again.exit_code, 0) << again.out;
+    EXPECT_EQ(parse_json(again.out).at("status"), "ok") << again.out;
 }
 
 // On a terminal the status line shows the deadline that the terminal's wait
@@ -291,6 +338,8 @@ TEST_P(EcrcliFault, EndsAsLinkFailureOrUnknownWithItsReason)
     EXPECT_EQ(j.at("exit_code"), std::to_string(r.exit_code));
     EXPECT_EQ(j.at("status"), r.exit_code == 3 ? "failed" : "unknown") << r.out;
     EXPECT_FALSE(j.has("response_code")) << r.out;
+    // Every unknown ends with the way forward.
+    EXPECT_EQ(j.has("next"), r.exit_code == 4) << r.out;
     if (library_tells_link_errors()) {
         const std::string& why = j.at("reason");
         EXPECT_TRUE(why.find(d.reason) != std::string::npos || why.find("no answer within") != std::string::npos)
@@ -321,6 +370,46 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+class EcrcliSilence : public ::testing::TestWithParam<const char*> {};
+
+// A terminal that never answers is not a refusal: every service subcommand
+// ends with exit 3 (4 where the terminal may have acted) and says no answer
+// came, from the library's own report (its wait) or from the tool's limit.
+TEST_P(EcrcliSilence, ServiceCallsSayNoAnswer)
+{
+    TempDir dir;
+    std::vector<std::string> options{"--fault", "silence", GetParam()};
+    if (options.back() != std::string("--pty"))
+        options.push_back("127.0.0.1:0");
+    Simulator sim(options, dir.path());
+    const struct {
+        std::vector<std::string> args;  // with --timeout 1 the tool's limit ends the wait, else the library's
+        int exit_code;
+    } cases[] = {
+        {{"tsn"}, 3}, {{"xreport"}, 4}, {{"--timeout", "1", "gtc"}, 3}, {{"--timeout", "1", "gtl"}, 3},
+        {{"--timeout", "1", "card-read"}, 3}, {{"--timeout", "1", "software"}, 3},
+    };
+    for (const auto& c : cases) {
+        const tooltest::Run r = run_cli(with(with(sim.cli_link(), {"--json"}), c.args), dir.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args.back() << r.out << r.err;
+        const Json j = parse_json(r.out);
+        EXPECT_EQ(j.at("status"), c.exit_code == 3 ? "failed" : "unknown") << r.out;
+        EXPECT_EQ(j.at("reason").rfind("no answer from the terminal (no answer within ", 0), 0u) << r.out;
+        // Nothing from an empty record.
+        for (const char* k : {"count", "serial", "software", "track2", "op_tag", "amount"})
+            EXPECT_FALSE(j.has(k)) << k << " " << r.out;
+    }
+    // check: the link opened, the ping got nothing.
+    const tooltest::Run r = run_cli(with(sim.cli_link(), {"--timeout", "1", "check"}), dir.path());
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find(": open\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Ping       FAILED (no answer from the terminal"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("acknowledged"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EcrcliSilence, ::testing::Values("--tcp", "--udp", "--pty"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param + 2); });
+
 TEST(EcrcliCheck, RunningSimulatorAnswersEverything)
 {
     TempDir dir;
@@ -334,6 +423,11 @@ TEST(EcrcliCheck, RunningSimulatorAnswersEverything)
     EXPECT_EQ(j.at("serial"), "SIM00001234");
     EXPECT_EQ(j.at("software"), "ECRSIM TERMINAL 1.0");
     EXPECT_EQ(j.at("ping"), "ok");
+    // A card read says what it read and shows the masked number, never the track.
+    const Json c = parse_json(run_cli(with({"card-read", "--json"}, sim.cli_link()), dir.path()).out);
+    EXPECT_EQ(c.at("card_data"), "track 2");
+    EXPECT_EQ(c.at("pan"), "411111******1111");
+    EXPECT_FALSE(c.has("track2"));
 }
 
 // A port that nothing listens on: bind one, note it, close it.
@@ -363,7 +457,8 @@ TEST(EcrcliCheck, AbsentTerminalIsAFailedLink)
     } cases[] = {
         {{"--tcp", "127.0.0.1:" + tcp}, "tcp 127.0.0.1:" + tcp + ": FAILED", "cannot open tcp 127.0.0.1:" + tcp},
         {{"--tcp=localhost:" + tcp}, "tcp localhost:" + tcp + ": FAILED", "cannot open tcp localhost:" + tcp},
-        {{"--udp", "127.0.0.1:" + udp}, "udp 127.0.0.1:" + udp + ": FAILED", ""},
+        // UDP has no connection to refuse: the socket opens, the ping fails.
+        {{"--udp", "127.0.0.1:" + udp}, "udp 127.0.0.1:" + udp + ": open\nPing       FAILED (the link failed", "ping: "},
         {{"--serial", "/dev/null"}, "serial /dev/null: FAILED",
          "/dev/null is not a serial line: Inappropriate ioctl for device"},
         {{"--serial", dir.file("none")}, "serial " + dir.file("none") + ": FAILED",
@@ -376,7 +471,7 @@ TEST(EcrcliCheck, AbsentTerminalIsAFailedLink)
         EXPECT_NE(r.out.find("Result     failed\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("Link       " + c.row), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("Reason     " + c.reason), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find(": open"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find(": open") == std::string::npos, c.row.find(": open") == std::string::npos) << r.out;
         EXPECT_LT(r.elapsed_ms, 10000u) << r.out;
         tooltest::Run j = run_cli(with({"--json", "check"}, c.link), dir.path());
         const Json js = parse_json(j.out);

@@ -62,6 +62,8 @@ const std::vector<CommandDef>& commands()
         {"audit", "the terminal's audit records", Shape::Service, Call::Audit, "PosAudit",
          {A{"SELECTION", ArgKind::Selection, true, "selection text, 1..15 characters"}}, false},
         {"xreport", "print the X report", Shape::Service, Call::XReport, "PosPrintXReport", {}, false},
+        {"recover", "ask the terminal's journal what became of a payment whose outcome is unknown", Shape::Service,
+         Call::Recover, "ecrb_recover", {}, true},
     };
     return table;
 }

@@ -39,6 +39,7 @@ enum class Call {
     Text,          // void f(char*)
     Ping,          // the ECR object's member, int (obj, unsigned long*)
     CardRead, DiscountRead, Discount, Group, TextQuery, Gtc, Gts, Gtl, Gti, Gsi, Audit, XReport,
+    Recover,       // int ecrb_recover(): the resolved outcome or E_FAIL
 };
 
 struct ArgDef {

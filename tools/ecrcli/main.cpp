@@ -34,8 +34,14 @@ Library g_lib;
 FILE* g_out = stdout;  // our own stdout; the library's prints go elsewhere
 bool g_json = false;
 
+// The command line that asks the terminal's journal what became of a
+// payment: the same link and log directory (where the record is kept).
+std::string g_recover_hint;
+
 int finish(Report& r, const Verdict& v)
 {
+    if (v.exit_code == kExitUnknown && r.next.empty() && !g_recover_hint.empty())
+        r.next = g_recover_hint;
     r.status = v.status;
     r.exit_code = v.exit_code;
     r.reason = v.reason;
@@ -180,29 +186,29 @@ int run_check(const Options& o, const Link& link)
     const Limits lim{step, step, 1000};
     std::thread worker;
     Options po = o;
-    po.def = find_command("ping");
-    Ended p = run_operation(g_lib, "ping", make_operation(g_lib, po), lim, nullptr, &worker);
-    Verdict v = judge(observe(g_lib, Shape::Ping, p, step));
-    if (v.exit_code != kExitOk) {
-        r.add("link", "Link", link.what, link.what + ": FAILED (" + v.reason + ")");
-        finish(r, v);
-        leave(v.exit_code, worker);
-    }
-    worker.join();
     r.add("link", "Link", link.what, link.what + ": open");
-    r.add("ping", "Ping", "ok", "ok: the terminal acknowledged");
-    for (const char* what : {"tsn", "software"}) {
-        po.def = find_command(what);
+    // Each step's row says what that step saw; the first failure ends the check.
+    const struct {
+        const char* command;
+        const char* key;
+        const char* label;
+    } steps[] = {{"ping", "ping", "Ping"}, {"tsn", "serial", "Serial number"}, {"software", "software", "Software"}};
+    for (const auto& s : steps) {
+        po.def = find_command(s.command);
         const Operation op = make_operation(g_lib, po);
-        Ended s = run_operation(g_lib, what, op, lim, nullptr, &worker);
-        v = judge(observe(g_lib, Shape::Service, s, step));
+        const Ended e = run_operation(g_lib, s.command, op, lim, nullptr, &worker);
+        Verdict v = judge(observe(g_lib, op.shape, e, step));
         if (v.exit_code != kExitOk) {
-            v.reason = std::string(what) + ": " + v.reason;
+            r.add(s.key, s.label, "failed", "FAILED (" + v.reason + ")");
+            v.reason = std::string(s.command) + ": " + v.reason;
             finish(r, v);
             leave(v.exit_code, worker);
         }
         worker.join();
-        op.after(r);
+        if (op.after)
+            op.after(r);
+        else
+            r.add("ping", "Ping", "ok", "ok: the terminal acknowledged");
     }
     return finish(r, Verdict{kExitOk, "ok", ""});
 }
@@ -293,6 +299,13 @@ int main(int argc, char** argv)
         return code;
     }
 
+    if (op.shape == Shape::Payment || o.def->call == Call::Recover) {
+        const char* kinds[3] = {"--serial ", "--udp ", "--tcp "};
+        g_recover_hint = std::string("run `ecrcli ") + kinds[static_cast<int>(o.transport)] +
+                         (o.transport == TransportKind::Serial ? o.device : o.host + ":" + std::to_string(o.port)) +
+                         (o.log_dir.empty() ? std::string() : " --log-dir " + o.log_dir) +
+                         " recover` to ask the terminal's journal what became of the payment";
+    }
     // The tool's own limit: the library's budget (and what it may add) unless
     // a shorter --timeout was asked for.
     const unsigned budget = o.timeout >= kBudgetS ? o.timeout : kBudgetS;
@@ -303,17 +316,32 @@ int main(int argc, char** argv)
     const Ended e = run_operation(g_lib, o.command, op, lim, op.shape == Shape::Payment ? &watch : nullptr, &worker);
     Observed seen = observe(g_lib, op.shape, e, lim.limit_s);
     seen.empty_answer_ok = o.def->call == Call::Audit;  // an empty journal has no records to give
-    const Verdict v = judge(seen);
+    seen.may_have_acted = o.def->call == Call::XReport;  // it may have printed
+    const bool recovery = o.def->call == Call::Recover;
+    Verdict v = recovery ? judge_recovery(e.worker_result, seen) : judge(seen);
+    // A stored-transaction query that the terminal answered without a
+    // transaction (its "not found"): no stored transaction has invoice 0.
+    const bool stored_query = o.def->call == Call::Gtl || o.def->call == Call::Gts || o.def->call == Call::Gti;
+    long invoice = 0;
+    if (stored_query && v.exit_code == kExitOk && g_lib.get<int (*)(long*)>("get_LastTrxInvoceNumber")(&invoice) == 0 &&
+        invoice == 0)
+        v = Verdict{kExitDeclined, "declined", "the terminal holds no such stored transaction"};
 
     Report r;
     r.operation = o.command;
     r.message = last_message();
-    const bool answered = v.exit_code == kExitOk || v.exit_code == kExitDeclined;
+    // A service's record is shown only when the terminal gave one: a refusal
+    // or a silence leaves it empty, and an empty record is not an answer.
+    const bool answered = v.exit_code == kExitOk ||
+                          ((op.shape == Shape::Payment || recovery) && v.exit_code == kExitDeclined);
     if (op.shape == Shape::Payment && e.completed && answered)
         r.response_code = static_cast<int>(e.result);
     if (answered && op.after)
         op.after(r);
-    if (answered && op.transaction_report)
+    // The journal entry that decided it follows (none when the journal lacks the payment).
+    if (recovery && answered && e.worker_result > 0)
+        r.add("decided_by", "Decided by", seen.outcome_reason);
+    if (answered && op.transaction_report && !(recovery && e.worker_result == 0))
         add_last_transaction(g_lib, r);
     finish(r, v);
     const bool still_running = (op.shape == Shape::Payment && !e.completed) || !worker_done();

@@ -56,6 +56,22 @@ std::string two(long v)
     return buf;
 }
 
+// What a card read gave: the kind of card data and the card number, which
+// the output masks (first 6 and last 4 digits); the track itself is never shown.
+void add_card_read(Report& r, const std::string& data)
+{
+    if (data.empty())
+        return;
+    const bool track1 = data[0] == '%' || data[0] == 'B' || data.find('^') != std::string::npos;
+    const bool track2 = !track1 && (data[0] == ';' || data.find('=') != std::string::npos);
+    size_t at = data.find_first_of("0123456789");
+    const size_t end = at == std::string::npos ? at : data.find_first_not_of("0123456789", at);
+    const std::string pan = at == std::string::npos ? std::string() : data.substr(at, end == std::string::npos ? end : end - at);
+    r.add("card_data", "Card data", track1 ? "track 1" : track2 ? "track 2" : "card data");
+    if (pan.size() >= 12)
+        r.add("pan", "Card", pan);
+}
+
 }  // namespace
 
 void add_last_transaction(const Library& lib, Report& r)
@@ -83,10 +99,9 @@ void add_last_transaction(const Library& lib, Report& r)
     r.add("op_tag", "Message code", tag);
     r.add("bank", "Bank", get_text(lib, "get_LastTrxNameBank"));
     // Settlement totals exist only for reports that carry them (5023 otherwise).
-    const bool has_totals = tag == "SLR" || tag == "slr" || tag == "XRP" || tag == "xrp";
     auto tot = lib.find<int (*)(double*)>("get_LastTrxTotalAmount");
     double total = 0;
-    if (has_totals && tot != nullptr && tot(&total) == 0) {
+    if (tot != nullptr && tot(&total) == 0) {
         r.add("total_amount", "Total amount", money_text(money_from_double(total)));
         const char* const counts[3][3] = {{"get_LastTrxSalesCount", "sales_count", "Sales"},
                                           {"get_LastTrxRefundsCount", "refunds_count", "Refunds"},
@@ -157,6 +172,17 @@ Operation make_operation(Library& lib, const Options& o)
     const unsigned char idx0 = static_cast<unsigned char>(n0), idx1 = static_cast<unsigned char>(n1);
     auto as = [sym](auto* type_hint) { return reinterpret_cast<decltype(type_hint)>(sym); };
     auto text_into = [](const std::string& t) { std::snprintf(g_text, sizeof g_text, "%s", t.c_str()); };
+    // The terminal can be told to stop an abortable payment (purchase, refund,
+    // cash, credit payment) or an interruptible one (the cash-back).
+    const std::string symbol = c.symbol;
+    if (symbol == "PosPurchase" || symbol == "PosCash" || symbol == "PosPayment" || symbol == "_Z11PosCashBackdd") {
+        const bool abort = symbol != "_Z11PosCashBackdd";
+        void* obj = lib.get<void* (*)()>("_Z13create_objectv")();
+        auto f = lib.get<int (*)(void*)>(abort ? "_ZN15CVarkoClass201711PosAbortTrxEv"
+                                               : "_ZN15CVarkoClass201715PosInterruptTrxEv");
+        op.stop = [f, obj] { return f(obj); };
+        op.stop_name = abort ? "abort" : "interrupt";
+    }
     switch (c.call) {
     case Call::AmountAdd: {
         auto f = as(static_cast<void (*)(double, double)>(nullptr));
@@ -214,14 +240,14 @@ Operation make_operation(Library& lib, const Options& o)
     case Call::CardRead: {
         auto f = as(static_cast<int (*)(char*)>(nullptr));
         op.run = [f] { return f(g_text); };
-        op.after = [](Report& r) { r.add("track2", "Track 2", trimmed(g_text)); };
+        op.after = [](Report& r) { add_card_read(r, trimmed(g_text)); };
         break;
     }
     case Call::DiscountRead: {
         auto f = as(static_cast<int (*)(unsigned char, char**)>(nullptr));
         const unsigned char w = static_cast<unsigned char>(number_arg(o, 0, 30));
         op.run = [f, w] { return f(w, &g_ptr); };
-        op.after = [](Report& r) { r.add("track2", "Track 2", pointed(100)); };
+        op.after = [](Report& r) { add_card_read(r, trimmed(pointed(100))); };
         break;
     }
     case Call::Discount: {
@@ -291,6 +317,11 @@ Operation make_operation(Library& lib, const Options& o)
         break;
     }
     case Call::XReport: {
+        auto f = as(static_cast<int (*)()>(nullptr));
+        op.run = [f] { return f(); };
+        break;
+    }
+    case Call::Recover: {
         auto f = as(static_cast<int (*)()>(nullptr));
         op.run = [f] { return f(); };
         break;

@@ -56,7 +56,9 @@ Verdict payment(const Observed& o)
         return make(kExitUnknown, "unknown", why(o, "the terminal's answer did not come: the outcome is not known"));
     case LibOutcome::Cancelled:
         if (o.user_cancelled)
-            return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
+            return make(kExitCancelled, "cancelled",
+                        "cancelled at the cash desk (Ctrl-C)" +
+                            (o.outcome_reason.empty() ? std::string() : ": " + o.outcome_reason));
         return make(kExitUnknown, "unknown", why(o, no_answer(o)));
     case LibOutcome::Absent:
     case LibOutcome::None:
@@ -79,6 +81,20 @@ Verdict payment(const Observed& o)
     return make(kExitLink, "failed", why(o, "the library refused the operation (result " + hex_result(o.worker_result) + ")"));
 }
 
+// A service call that got no usable answer: exit 3, or 4 when the request
+// may have made the terminal act.
+Verdict silent(const Observed& o, const std::string& what)
+{
+    std::string reason = what;
+    if (!o.link_error.empty())
+        reason += " (" + o.link_error + ")";
+    else if (o.deadline_hit)
+        reason += " (" + no_answer(o) + ")";
+    if (o.may_have_acted)
+        return make(kExitUnknown, "unknown", reason + ": the terminal may have acted on the request");
+    return make(kExitLink, "failed", reason);
+}
+
 }  // namespace
 
 Verdict judge(const Observed& o)
@@ -87,27 +103,58 @@ Verdict judge(const Observed& o)
         return payment(o);
     if (o.user_cancelled)
         return make(kExitCancelled, "cancelled", "cancelled at the cash desk (Ctrl-C)");
-    if (o.deadline_hit)
-        return make(kExitLink, "failed", why(o, no_answer(o)));
     if (o.shape == Shape::Ping) {
-        if (o.worker_done && o.worker_result == 0 && !o.completed)
+        if (!o.deadline_hit && o.worker_done && o.worker_result == 0 && !o.completed)
             return make(kExitOk, "ok", "");
-        return make(kExitLink, "failed", why(o, "the terminal did not acknowledge the ping"));
-    }
-    if (o.worker_result == 0)
+        if (!o.deadline_hit && o.link_error.empty() && !o.link_error_known)
+            return make(kExitLink, "failed", "the terminal did not acknowledge the ping");
+    } else if (!o.deadline_hit && o.worker_result == 0)
         return make(kExitOk, "ok", "");
-    if (o.worker_result == kEInvalidArg)
+    if (!o.deadline_hit && o.worker_result == kEInvalidArg)
         return make(kExitUsage, "usage", "the library refused the argument");
+    // What the library says about its link decides between a silent
+    // terminal and one that answered; an empty record says nothing.
+    if (o.deadline_hit || !o.link_error.empty())
+        return silent(o, o.link_error.empty() || o.link_error.compare(0, 9, "no answer") == 0
+                             ? "no answer from the terminal"
+                             : "the link failed");
     const std::string result = " (result " + hex_result(o.worker_result) + ")";
-    if (!o.link_error.empty() || !o.link_error_known)
+    if (!o.link_error_known)
         return make(kExitLink, "failed",
-                    why(o, o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" +
-                                                   result
-                                             : "the terminal did not answer as expected" + result));
+                    o.empty_answer_ok ? "no records came: the journal is empty or the terminal did not answer" + result
+                                      : "the terminal did not answer as expected" + result);
     // The link was sound: the terminal answered, with nothing or with a refusal.
     if (o.empty_answer_ok)
         return make(kExitOk, "ok", "");
-    return make(kExitDeclined, "declined", "the terminal refused the request");
+    return make(kExitDeclined, "declined", "the terminal answered with a refusal" + result);
+}
+
+Verdict judge_recovery(int result, const Observed& o)
+{
+    if (o.deadline_hit || result == kEFail) {
+        std::string reason = "the terminal's journal could not be asked";
+        if (!o.link_error.empty())
+            reason += " (" + o.link_error + ")";
+        else if (o.deadline_hit)
+            reason += " (" + no_answer(o) + ")";
+        return make(kExitUnknown, "unknown", reason + ": the payment's outcome is still not known");
+    }
+    if (result == static_cast<int>(LibOutcome::None))
+        return make(kExitOk, "ok", "nothing to recover: no payment with an unknown outcome was recorded");
+    if (result < 0 || result > static_cast<int>(LibOutcome::Unknown))
+        return make(kExitLink, "failed", "the library refused the recovery (result " + hex_result(result) + ")");
+    if (result == static_cast<int>(LibOutcome::NotSent))
+        return make(kExitLink, "failed", why(o, "the terminal's journal does not hold the payment") +
+                                             ": the payment was not made");
+    if (result == static_cast<int>(LibOutcome::Declined))
+        return make(kExitDeclined, "declined", why(o, "declined in the terminal's journal"));
+    // The same verdicts as the payment's own end would have given.
+    Observed p = o;
+    p.shape = Shape::Payment;
+    p.completed = true;
+    p.link_error.clear();
+    p.outcome = static_cast<LibOutcome>(result);
+    return judge(p);
 }
 
 const char* response_meaning(int code)

@@ -35,6 +35,7 @@ struct Observed {
     bool link_error_known = false;  // the library tells its link failures
     std::string link_error;         // its last one ("" when none)
     bool empty_answer_ok = false;   // a service that fails on an empty answer (the audit)
+    bool may_have_acted = false;    // a service request that makes the terminal act (prints, reads a card)
 };
 
 struct Verdict {
@@ -44,6 +45,10 @@ struct Verdict {
 };
 
 Verdict judge(const Observed& o);
+// The end of ecrcli recover: result is what ecrb_recover returned (an
+// outcome, or E_FAIL when the terminal could not be asked); o.result is the
+// journal entry's response code.
+Verdict judge_recovery(int result, const Observed& o);
 
 // Meaning of a response code of the terminal.
 const char* response_meaning(int code);

@@ -76,6 +76,8 @@ std::string render_json(const Report& report)
         j["message"] = r.message;
     if (!r.receipt.empty())
         j["receipt"] = r.receipt;
+    if (!r.next.empty())
+        j["next"] = r.next;
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
@@ -114,6 +116,8 @@ std::string render_table(const Report& report)
             out += "\n";
         out += "-----------------\n";
     }
+    if (!r.next.empty())
+        out += "Next: " + r.next + "\n";
     return out;
 }
 

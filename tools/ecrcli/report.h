@@ -24,6 +24,7 @@ struct Report {
     std::vector<std::string> records;  // audit records and other lists
     std::string receipt;          // UTF-8, may span lines
     std::string message;          // last text message of the terminal (UTF-8)
+    std::string next;             // one line: what the technician does next ("" when nothing)
 
     void add(const std::string& key, const std::string& label, const std::string& value,
              const std::string& display = std::string());

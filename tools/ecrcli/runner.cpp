@@ -14,6 +14,9 @@ namespace ecrcli {
 namespace {
 
 constexpr unsigned kCancelGraceMs = 3000;  // wait this long for an operation cancelled with Ctrl-C to end
+// The abort or interrupt waits for its answer as long as a payment's read
+// (the response budget) and for the acknowledgement of its confirmation.
+constexpr unsigned kStopAckMs = 25000;
 
 std::mutex g_mu;
 bool g_completed = false;
@@ -23,6 +26,8 @@ int g_wake[2] = {-1, -1};        // self-pipe: signals and completions wake the 
 volatile sig_atomic_t g_sigint = 0;
 std::atomic<bool> g_worker_done(false);
 std::atomic<int> g_worker_result(0);
+std::atomic<bool> g_stop_done(true);
+std::atomic<int> g_stop_result(0);
 
 void wake()
 {
@@ -83,6 +88,7 @@ Ended run_operation(const Library& lib, const std::string& name, const Operation
     double show = lim.show_s, limit = lim.limit_s;
     int notice = -1;
     bool cancel_sent = false;
+    bool stop_told = false;
     std::chrono::steady_clock::time_point cancel_at;
     Ended o;
     for (;;) {
@@ -96,8 +102,20 @@ Ended run_operation(const Library& lib, const std::string& name, const Operation
         }
         o.worker_done = g_worker_done.load();
         o.worker_result = g_worker_result.load();
-        if (op.shape == Shape::Payment ? o.completed || (o.worker_done && o.worker_result != 0) : o.worker_done)
-            break;  // (a payment refused before anything was sent gets no callback)
+        if (o.stop_sent && g_stop_done.load()) {
+            if (!stop_told) {
+                stop_told = true;
+                o.stop_accepted = g_stop_result.load() == 0;
+                std::fprintf(stderr, o.stop_accepted ? "ecrcli: the terminal accepted the %s\n"
+                                                     : "ecrcli: the terminal did not accept the %s\n",
+                             op.stop_name);
+            }
+        }
+        // (A payment refused before anything was sent gets no callback.)  Once
+        // an abort or interrupt went out, its answer is waited for as well.
+        if ((op.shape == Shape::Payment ? o.completed || (o.worker_done && o.worker_result != 0) : o.worker_done) &&
+            (!o.stop_sent || stop_told))
+            break;
         if (!cancel_sent && (g_sigint > 0 || elapsed > limit)) {
             cancel_sent = true;
             cancel_at = std::chrono::steady_clock::now();
@@ -105,12 +123,35 @@ Ended run_operation(const Library& lib, const std::string& name, const Operation
             o.deadline_hit = !o.user_cancelled;
             if (tty)
                 std::fputs("\r\033[K", stderr);
-            if (o.user_cancelled)
-                std::fprintf(stderr, "ecrcli: cancelling %s...\n", name.c_str());
-            if (auto cancel = lib.find<int (*)()>("_Z17CancelTransactionv"))
-                cancel();
+            if (o.user_cancelled && op.stop) {
+                // The terminal is asked to stop; its answer decides.  The
+                // request waits for the payment to let go of the link, so it
+                // runs beside this loop, which a second Ctrl-C still ends.
+                std::fprintf(stderr,
+                             "ecrcli: cancelling %s: asking the terminal to %s it (Ctrl-C again stops waiting at once)\n",
+                             name.c_str(), op.stop_name);
+                o.stop_sent = true;
+                g_stop_done.store(false);
+                std::function<int()> stop = op.stop;
+                std::thread([stop] {
+                    g_stop_result.store(stop());
+                    g_stop_done.store(true);
+                    wake();
+                }).detach();
+            } else {
+                if (o.user_cancelled)
+                    std::fprintf(stderr,
+                                 "ecrcli: cancelling %s: stopped waiting; the terminal was not told and may still "
+                                 "complete it\n",
+                                 name.c_str());
+                if (auto cancel = lib.find<int (*)()>("_Z17CancelTransactionv"))
+                    cancel();
+            }
         }
-        const unsigned grace = o.user_cancelled ? kCancelGraceMs : lim.grace_ms;
+        // The abort or interrupt ends within the library's own bounds.
+        const unsigned grace = o.stop_sent        ? (lim.show_s < 40 ? 40 : lim.show_s) * 1000 + kStopAckMs
+                               : o.user_cancelled ? kCancelGraceMs
+                                                  : lim.grace_ms;
         if (cancel_sent &&
             (g_sigint > 1 || std::chrono::steady_clock::now() - cancel_at > std::chrono::milliseconds(grace)))
             break;
@@ -186,6 +227,6 @@ std::string last_message()
     return g_message;
 }
 
-bool worker_done() { return g_worker_done.load(); }
+bool worker_done() { return g_worker_done.load() && g_stop_done.load(); }
 
 }  // namespace ecrcli

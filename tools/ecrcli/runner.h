@@ -19,6 +19,11 @@ struct Operation {
     std::function<int()> run;            // runs on the worker thread; the member's or export's result
     std::function<void(Report&)> after;  // fills the report of a service operation
     bool transaction_report = false;
+    // Ctrl-C: the request that makes the terminal itself stop the payment
+    // (the abort or the interrupt, run on a thread of its own); empty when
+    // the terminal has none for this operation.
+    std::function<int()> stop;
+    const char* stop_name = "";  // "abort", "interrupt"
 };
 
 struct Limits {
@@ -34,6 +39,8 @@ struct Ended {
     int worker_result = 0;
     bool user_cancelled = false;
     bool deadline_hit = false;
+    bool stop_sent = false;      // the abort or interrupt went to the terminal
+    bool stop_accepted = false;  // and the terminal took it
 };
 
 // The wake-up pipe, the Ctrl-C handler, SIGPIPE ignored; false (errno set)
@@ -48,7 +55,7 @@ Ended run_operation(const Library& lib, const std::string& name, const Operation
 Observed observe(const Library& lib, Shape shape, const Ended& e, unsigned deadline_s);
 // The terminal's last text message (UTF-8).
 std::string last_message();
-// The worker has returned from the library.
+// The worker, and the abort or interrupt of Ctrl-C, have returned from the library.
 bool worker_done();
 
 }  // namespace ecrcli

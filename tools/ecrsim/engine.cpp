@@ -886,9 +886,10 @@ struct Engine::Session {
         if (!answer("PUR12.", "the abort answer"))
             return;
         std::string conf;
-        if (wait_item(opt().ack_timeout_ms, &conf) == Got::Frame && conf.compare(0, 6, "PUR13.") == 0)
+        if (wait_item(opt().ack_timeout_ms, &conf) == Got::Frame && conf.compare(0, 6, "PUR13.") == 0) {
             send_ack();
-        else
+            e.trace("abort accepted: the payment was not made");
+        } else
             e.trace("the abort was not confirmed");
     }
 

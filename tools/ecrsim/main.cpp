@@ -40,7 +40,8 @@ void usage(FILE* out)
         "  --control [HOST:]PORT  serve the control API and the browser console over HTTP\n"
         "                      (HOST defaults to 127.0.0.1; see ecrsim(1))\n"
         "  --no-magic          amounts choose nothing (see below)\n"
-        "  --verbose           describe every request on stderr\n",
+        "  --verbose           describe every request on stderr\n"
+        "  -h, --help          print this and exit\n",
         out);
     std::fputs("\nMagic amounts choose a payment's course (amounts below 7000.00 never do):\n", out);
     for (const ecrsim::MagicRow& row : ecrsim::magic_table()) {
