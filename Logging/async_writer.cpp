@@ -13,7 +13,7 @@
 #include <iostream>
 
 #include "Logging/log_internal.h"
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 
 AsyncWriter::~AsyncWriter()
 {

@@ -7,6 +7,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
 
 namespace {
@@ -22,8 +23,8 @@ std::chrono::steady_clock::time_point control_deadline(const PosHandle* handle)
     return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
 }
 
-bool interruptible(uint16_t op) { return op == 18 || op == 19 || op == 44; }
-bool abortable(uint16_t op) { return op == 1 || op == 2 || op == 35 || op == 36 || op == 46; }
+bool interruptible(uint16_t op) { return op_interruptible(op); }
+bool abortable(uint16_t op) { return op_abortable(op); }
 
 }  // namespace
 

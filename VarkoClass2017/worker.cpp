@@ -12,6 +12,7 @@
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
 #include "protocol/message.h"
+#include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
 #include "protocol/transaction_exchange.h"
 
@@ -121,7 +122,7 @@ HRESULT CVarkoClass2017::Transaction()
     if (!SendRequest(m_Transport.GetHandle(), reading))
         return 0;
     // The acknowledgement of a ping is its whole answer.
-    if (m_Param.trx_type == 43) {
+    if (!op_moves_money(m_Param.trx_type)) {
         set_outcome(ECRB_OUTCOME_APPROVED, "ping acknowledged");
         return 0;
     }
@@ -141,7 +142,7 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
         Finish(0);
         return false;
     }
-    if (m_Param.trx_type != 43)  // a ping moves no money
+    if (op_moves_money(m_Param.trx_type))  // a ping moves no money
         OperationRecord::Write(m_Param);
     LOGREC_AS(LOG_TRACE, "Transaction") << "Start pos_init_transport";
     const InitRead init = init_transaction_step(handle, &m_Param);
@@ -422,7 +423,7 @@ unsigned long ThreadFunc2(void* object)
 
     unsigned long result = kNoReport;
     ecr.m_CardBelong = '0';
-    std::memcpy(ecr.m_LastReport.OpTag, "PCC", 3);
+    std::memcpy(ecr.m_LastReport.OpTag, op_row(14)->tag, 3);
     ecr.m_LastReport.OpTag[3] = '\0';
 
     PosHandle* handle = ecr.m_Transport.GetHandle();

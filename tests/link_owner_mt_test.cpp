@@ -41,7 +41,8 @@ protected:
     void TearDown() override
     {
         paytest::close_and_release();
-        std::remove((m_dir + "/ecrbridge.oprecord").c_str());
+        for (const char* f : {"/ecrbridge.oprecord", "/ecrbridge.oprecord.lock", "/ecrbridge.journal"})
+            std::remove((m_dir + f).c_str());
         rmdir(m_dir.c_str());
     }
     sim::Link link() const { return std::get<0>(GetParam()); }

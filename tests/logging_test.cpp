@@ -2,7 +2,7 @@
 // the queue bound and the file's protection (owner only, no symbolic link).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include "transport/link_error.h"
+#include "protocol/link_error.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
