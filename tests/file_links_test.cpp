@@ -34,10 +34,12 @@ TEST(FileLinks, APlantedLinkIsRefusedAndItsTargetLeftUntouched)
     const std::vector<Planted> cases = {
         {"protocol.dmp", [](const std::string& p) { return create_protocol_dump_file(p.c_str()); }, false},
         {"VAR17_QTM 2027.01.01.log", [](const std::string& p) { return ConfigureFile(p); }, false},
+        // Temporary names are the writing process's own: a link at a
+        // predictable name is never opened.
         {"ecrbridge.oprecord.tmp", [&dir](const std::string&) {
              _init_transaction_request request{};
              return OperationRecord::SetDir(dir) && OperationRecord::Write(request);
-         }, false},
+         }, true},
         // The record itself is replaced by rename: the link goes, not its target.
         {"ecrbridge.oprecord", [&dir](const std::string&) {
              _init_transaction_request request{};
@@ -46,6 +48,7 @@ TEST(FileLinks, APlantedLinkIsRefusedAndItsTargetLeftUntouched)
     };
     for (const Planted& c : cases) {
         const std::string path = dir + "/" + c.file;
+        OperationRecord::Clear();
         { std::ofstream(target, std::ios::trunc) << "TARGET"; }
         ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << c.file;
         EXPECT_EQ(c.make(path), c.made) << c.file;
@@ -67,6 +70,7 @@ TEST(FileLinks, APlantedLinkIsRefusedAndItsTargetLeftUntouched)
     EXPECT_EQ(text.find(line), text.rfind(line)) << text;
     unlink(log.c_str());
     unlink(target.c_str());
+    unlink((dir + "/ecrbridge.oprecord.lock").c_str());
     rmdir(dir.c_str());
 }
 

@@ -254,7 +254,8 @@ TEST(EcrcliCancel, CtrlCSendsTheAbortAndReportsTheTerminalsAnswer)
 }
 
 // A purchase killed mid-way leaves its record; recover asks the terminal's
-// journal, which never stored it, and says so; then there is nothing left.
+// journal, whose last entry is the payment before it (the position the record
+// noted), and says the payment was not made; then there is nothing left.
 TEST(EcrcliRecover, KilledPurchaseIsResolvedFromTheJournal)
 {
     TempDir dir;
@@ -269,7 +270,7 @@ TEST(EcrcliRecover, KilledPurchaseIsResolvedFromTheJournal)
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the simulator is still busy with it
     EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
     EXPECT_EQ(parse_json(r.out).at("reason"),
-              "recovered: the terminal's journal does not hold the payment: the payment was not made")
+              "recovered: the terminal's journal holds nothing newer than before the request: the payment was not made")
         << r.out;
     const tooltest::Run again = run_cli(recover, dir.path());
     EXPECT_EQ(again.exit_code, 0) << again.out;

@@ -5,7 +5,8 @@
 set -u
 prog=$1 page=$2
 help=$(${ECR_EMULATOR:-} "$prog" --help) || { echo "$prog --help failed"; exit 1; }
-man=$(sed 's/\\-/-/g; s/\\f[BIRP]//g' "$page")
+# Examples (between .nf and .fi, or .EX and .EE) show other programs' options.
+man=$(sed '/^\.nf/,/^\.fi/d; /^\.EX/,/^\.EE/d' "$page" | sed 's/\\-/-/g; s/\\f[BIRP]//g')
 options() { grep -oE -- '(^|[^a-z-])--?[a-z][a-z-]*' | grep -oE -- '--?[a-z][a-z-]*' | grep -vE '^-[a-z]{2,}' | sort -u; }
 # Exit statuses: "N word" after "Exit status:" in --help; ".B N" under EXIT STATUS in the page.
 help_codes() { sed -n '/^Exit status:/,$p' | grep -oE '(^|[:;] )[0-9]+ ' | grep -oE '[0-9]+' | sort -u; }

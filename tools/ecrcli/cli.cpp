@@ -87,7 +87,7 @@ Parsed parse_command_line(const std::vector<std::string>& argv)
     check->fallthrough();
     // Listed for --help only: "ecrcli explain" is dispatched before this parser runs.
     app.add_subcommand("explain", "read the library's log files: each operation's frames, anomalies and verdict "
-                                  "(ecrcli explain --help)");
+                                  "(--json, --html FILE, --since TIME, --until TIME, --op N; ecrcli explain --help)");
 
     std::vector<std::string> args(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
     std::reverse(args.begin(), args.end());  // CLI11 takes them last first
