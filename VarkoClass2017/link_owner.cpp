@@ -3,9 +3,12 @@
 // refused at once.  Cancel, interrupt, abort, PosClose and destroy_object do
 // not touch the link of a running operation: they raise the interrupt flag
 // (whose wake-up ends the owner's wait) and wait, bounded, for the owner.
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "Logging/log.h"
+#include "compat/compat.h"
+#include "protocol/deadline.h"
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
@@ -15,12 +18,22 @@ namespace {
 // The longest an owner may keep the link once the flag is raised: a control
 // exchange it runs (20 s for the ACK, then the response time-out), the
 // confirmation of a final response already read, a card read's own wait.
-std::chrono::steady_clock::time_point control_deadline(const PosHandle* handle)
+Deadline control_deadline(const PosHandle* handle)
 {
     const unsigned response_s = handle != nullptr ? handle->response_timeout : 40;
     const unsigned packet_s = handle != nullptr ? handle->packet_timeout : 5;
-    const unsigned seconds = 20 + 2 * response_s + 2 * packet_s + 100;
-    return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    return Deadline::in_s(20 + 2 * response_s + 2 * packet_s + 100);
+}
+
+// Waits on the library's monotonic clock (the standard library's clocks read
+// time through its own 32-bit time code on i386) until done() holds or the
+// deadline passes; done() after all.
+template <class Done>
+bool wait_until_done(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Deadline until, Done done)
+{
+    while (!done() && !until.passed())
+        WaitMonotonic(cv, lock, static_cast<unsigned>(until.poll_ms()));
+    return done();
 }
 
 bool interruptible(uint16_t op) { return op_interruptible(op); }
@@ -69,7 +82,7 @@ bool CVarkoClass2017::StopAndWaitForLink()
     CancelPurch();
     lock.lock();
     const auto until = control_deadline(m_Transport.GetHandle());
-    return m_LinkChanged.wait_until(lock, until, [this] { return m_LinkOwner == std::thread::id(); });
+    return wait_until_done(m_LinkChanged, lock, until, [this] { return m_LinkOwner == std::thread::id(); });
 }
 
 bool CVarkoClass2017::RefuseNewClaims()
@@ -103,7 +116,7 @@ HRESULT CVarkoClass2017::RunControl(LinkRequest kind)
         m_LinkAnswered = false;
         handle->interrupt.store(1);  // wakes the payment's wait
         const auto until = control_deadline(handle);
-        if (!m_LinkChanged.wait_until(lock, until, [this] { return m_LinkRequest == LinkRequest::None; })) {
+        if (!wait_until_done(m_LinkChanged, lock, until, [this] { return m_LinkRequest == LinkRequest::None; })) {
             m_LinkRequest = LinkRequest::None;  // taken back unanswered
             LOGREC(LOG_ERROR) << " the payment did not answer in time, return E_FAIL";
             return E_FAIL;
