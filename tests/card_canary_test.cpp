@@ -11,7 +11,7 @@
 
 #include "Logging/redact.h"
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/pos_handle.h"
 #include "protocol/pos_link.h"
 #include "sim/frame.h"
@@ -95,7 +95,7 @@ protected:
     {
         support::LogCapture log("canary", true);
         sim::Terminal term(GetParam());
-        exch::LibraryLink link(term);
+        support::LibraryLink link(term);
         EXPECT_TRUE(link.open());
         pos_set_timeouts(link.handle(), 1, 5);
         const std::string response = sim::join_fields(with_header("PUR12.", standard()));

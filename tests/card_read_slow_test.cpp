@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/card_read.h"
 #include "sim/payment_script.h"
 
@@ -16,7 +16,7 @@ const std::string FSs(1, '\x1c');
 TEST(DiscountCardWait, ThirtySecondsSentAndAnswerAcceptedAfterThirtyThree)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(10);  // the card wait, not the handle's, bounds the answer
     t.expect_frame("DCR10.", 10000).send_ack().pause(33000).send_frame("DCR11.T1").expect_ack(10000);
@@ -32,10 +32,10 @@ TEST(DiscountCardWait, ThirtySecondsSentAndAnswerAcceptedAfterThirtyThree)
 TEST(DiscountCardWait, NoAnswerWithinThirtyFiveSeconds)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(10);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("DCR10.", 10000).send_ack().pause(40000);
     t.start();
     _ecr_mread_report report;
@@ -50,9 +50,9 @@ TEST(DiscountCardWait, NoAnswerWithinThirtyFiveSeconds)
 TEST(RequestAck, NakGivesExecAfterFiveSeconds)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("CRD10.", 10000).send_raw("\x15").pause(8000);
     t.start();
     _ecr_mread_report report;

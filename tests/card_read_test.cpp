@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/card_read.h"
 #include "sim/payment_script.h"
 
@@ -108,7 +108,7 @@ TEST(CardReadResponse, FieldLimits)
 
 TEST(CardReadResponse, FieldLongerThanTheScratchAreaIsRefused)
 {
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     _ecr_mread_report r;
     ASSERT_EQ(parse("CRD11." + std::string(5000, 'Z') + FSs + "T2", &r), SE_SIZE);
     EXPECT_EQ(r.operation, 3);
@@ -123,7 +123,7 @@ class CardRead : public ::testing::TestWithParam<sim::Link> {
 protected:
     CardRead() : t(GetParam()), lib(t) { std::memset(&report, 0, sizeof report); }
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
     _ecr_mread_report report;
 };
 
@@ -150,14 +150,14 @@ TEST_P(CardRead, PlainReadAcknowledgedAfterOneSecond)
     EXPECT_LT(ev[ack].at_ms - ev[sent].at_ms, 2500u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, CardRead, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& i) { return exch::link_name(i.param); });
+INSTANTIATE_TEST_SUITE_P(Links, CardRead, ECR_ALL_LINKS,
+                         support::LinkParamName());
 
 class CardReadPty : public ::testing::Test {
 protected:
     CardReadPty() : t(sim::Link::Pty), lib(t) { std::memset(&report, 0, sizeof report); }
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
     _ecr_mread_report report;
 };
 
@@ -223,7 +223,7 @@ TEST_F(CardReadPty, OverlongTrackOneStillAcknowledged)
 TEST_F(CardReadPty, NumberTwelveIsRefusedWithoutAck)
 {
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("CRD10.", 10000).send_ack().pause(50).send_frame("CRD12.x").pause(1500);
     t.start();
     EXPECT_EQ(pos_magnetic_read(lib.handle(), &report, 0, 0), SE_SYNTAX);
@@ -265,7 +265,7 @@ class PinRead : public ::testing::Test {
 protected:
     PinRead() : t(sim::Link::Pty), lib(t) { std::memset(&report, 0, sizeof report); }
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
     _ecr_transaction_report report;
 };
 
@@ -324,7 +324,7 @@ class CardCheck : public ::testing::Test {
 protected:
     CardCheck() : t(sim::Link::Pty), lib(t) {}
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
 };
 
 TEST_F(CardCheck, BelongingTwoReportedAndReplied)

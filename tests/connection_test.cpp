@@ -8,7 +8,7 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
 #include "ecrbridge/instance.h"
-#include "transport_rig.h"
+#include "support/transport_rig.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ TEST(ConnectionMember, PosOpenAgainstTerminalAndUnreachable)
     EXPECT_EQ(ecr->PosClose(), 0);
     EXPECT_EQ(ecr->m_Transport.GetHandle(), nullptr);
 
-    ecr->put_PosPort(static_cast<unsigned short>(rig::closed_port()));
+    ecr->put_PosPort(static_cast<unsigned short>(support::closed_port()));
     value = 77;
     EXPECT_EQ(ecr->PosOpen(0, &value), 1);
     EXPECT_EQ(value, 1u);
@@ -72,7 +72,7 @@ TEST(ConnectionExport, PosOpenAndClose)
     EXPECT_EQ(::PosOpen(0), 0);
     EXPECT_EQ(::PosClose(), 0);
     EXPECT_EQ(ecr->m_Transport.GetHandle(), nullptr);
-    ecr->put_PosPort(static_cast<unsigned short>(rig::closed_port()));
+    ecr->put_PosPort(static_cast<unsigned short>(support::closed_port()));
     EXPECT_EQ(::PosOpen(0), 1);
     EXPECT_EQ(::PosClose(), 0);
     EXPECT_EQ(::PosClose(), 0);
@@ -126,7 +126,7 @@ TEST(ConnectionExport, CommOpenTcp)
     EXPECT_EQ(ecr->m_Transport.GetRemotePort(), term.port());
     EXPECT_EQ(::CommClose(), 0);
     EXPECT_EQ(ecr->m_Transport.GetHandle(), nullptr);
-    EXPECT_EQ(::CommOpenTCP(ip, static_cast<short>(rig::closed_port())), 1);
+    EXPECT_EQ(::CommOpenTCP(ip, static_cast<short>(support::closed_port())), 1);
     EXPECT_EQ(::CommClose(), 0);
 }
 

@@ -13,6 +13,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "support/files.h"
 
 namespace {
 
@@ -44,14 +45,6 @@ std::string todays_log_name()
     std::snprintf(name, sizeof(name), "VAR17_QTM %04d.%02d.%02d.log", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);
     return name;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 unsigned long g_lastResult = 0;
@@ -208,7 +201,7 @@ TEST_F(EcrLifecycle, ConstructorBannerLandsInTheCurrentDirectory)
 
     EXPECT_NE(out.find("configure File\n"), std::string::npos);
     EXPECT_NE(out.find("configure File done\n"), std::string::npos);
-    const std::string log = read_file(dir + "/" + todays_log_name());
+    const std::string log = support::read_file(dir + "/" + todays_log_name());
     EXPECT_NE(log.find(" [LOG_INFO>  ] [FinalConstruct:"), std::string::npos) << log;
     EXPECT_NE(log.find("] ####  Creating COM-Object  ####\n"), std::string::npos);
     EXPECT_NE(log.find("] Varko2017 K550: DLL Version - 1.0.1.0\n"), std::string::npos);
@@ -233,7 +226,7 @@ TEST_F(EcrLifecycle, LogPathOpensTheDatedFileThere)
 
     ecr->FinalConstruct();  // the banner again, now into the new file
     put_EcrLogging(0);
-    const std::string log = read_file(dir + "/" + todays_log_name());
+    const std::string log = support::read_file(dir + "/" + todays_log_name());
     EXPECT_NE(log.find("] ####  Creating COM-Object  ####\n"), std::string::npos) << log;
     EXPECT_NE(log.find("] Varko2017 K550: DLL Version - 1.0.1.0\n"), std::string::npos);
     EXPECT_NE(log.find("] Loging Status OFF\n"), std::string::npos);

@@ -84,7 +84,7 @@ TEST(ConvertAsciitoUtf, UnmappedByteLeavesTextUnchanged)
     el::set_logging(false);
     CloseLog();
 
-    const auto lines = logtest::Lines(logtest::ReadFile(path));
+    const auto lines = logtest::Lines(support::read_file(path));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find(" [LOG_TRACE> ] [ConvertAsciitoUtf:"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[0].substr(lines[0].size() - 19), "] Error convert val");

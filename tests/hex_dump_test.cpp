@@ -111,7 +111,7 @@ TEST_F(ProtocolDump, BlockStandsInTheLogExactlyAsBuilt)
                                  ", size = 9, function: [SEND TO TERMINAL]\n"
                                  "\n000 | 02 50 55 52 31 30 2E 1C 03" +
                                  std::string(7 * 3, ' ') + " .PUR10... \n\nafter\n";
-    EXPECT_EQ(logtest::ReadFile(path), expected);
+    EXPECT_EQ(support::read_file(path), expected);
 }
 
 TEST_F(ProtocolDump, NothingIsWrittenWhileLoggingIsOff)
@@ -122,7 +122,7 @@ TEST_F(ProtocolDump, NothingIsWrittenWhileLoggingIsOff)
     el::set_logging(true);
     Write(std::string("only line\n"));
     CloseLog();
-    EXPECT_EQ(logtest::ReadFile(path), "only line\n");
+    EXPECT_EQ(support::read_file(path), "only line\n");
 }
 
 TEST_F(ProtocolDump, MacroDumpsWhileLoggingIsOn)
@@ -130,7 +130,7 @@ TEST_F(ProtocolDump, MacroDumpsWhileLoggingIsOn)
     el::set_logging(true);
     LOGDUMP_MESSAGE("SMS10.ab", 8, "Received from terminal");
     CloseLog();
-    const std::string text = logtest::ReadFile(path);
+    const std::string text = support::read_file(path);
     EXPECT_NE(text.find(", size = 8, function: [Received from terminal]\n\n000 | 53 4D 53 31 30 2E 61 62"),
               std::string::npos)
         << text;
@@ -163,7 +163,7 @@ TEST_F(ProtocolDump, BuffersOfEverySizeStandInTheLogWhole)
         expected += head.str() + el::hex_dump(masked.data(), c.size, 16);
     }
     CloseLog();
-    const std::string text = logtest::ReadFile(path);
+    const std::string text = support::read_file(path);
     EXPECT_EQ(text, expected);
     EXPECT_NE(text.find("\n4000 | 45 46 47" + std::string(13 * 3, ' ') + " EFG \n\n"), std::string::npos);
 }

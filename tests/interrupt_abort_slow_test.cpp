@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/interrupt_abort.h"
 #include "sim/payment_script.h"
 
@@ -14,7 +14,7 @@ namespace {
 TEST(InterruptAckWait, AckAfterNineteenSecondsGoesOn)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("IRT10.", 10000).pause(19000).send_ack().pause(50).send_frame("IRT11.").expect_ack(10000);
     t.start();
@@ -28,9 +28,9 @@ TEST(InterruptAckWait, AckAfterNineteenSecondsGoesOn)
 TEST(InterruptAckWait, AckAfterTwentyOneSecondsIsTooLate)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("IRT10.", 10000).pause(21000).send_ack().pause(500);
     t.start();
     const uint64_t start = GetTickCount();
@@ -47,7 +47,7 @@ TEST(Abort, ConfirmationNotAcknowledgedWithinTwentySeconds)
     // The short half: an answer other than ACK ends the wait only at the
     // deadline, so here the terminal closes the link after the wrong byte.
     sim::Terminal t(sim::Link::Tcp);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("PUR11.", 10000).send_ack().pause(300).send_frame("PUR12.");
     t.expect_ack(10000).expect_frame("PUR13.", 10000).send_raw("X").close_link();

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/interrupt_abort.h"
 #include "sim/payment_script.h"
 
@@ -19,7 +19,7 @@ class Control : public ::testing::TestWithParam<sim::Link> {
 protected:
     Control() : t(GetParam()), lib(t) { std::memset(&report, 0, sizeof report); }
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
     _ecr_transaction_report report;
 };
 
@@ -74,13 +74,13 @@ TEST_P(Control, AbortAnsweredByTenIsRefusedWithoutAck)
     EXPECT_EQ(t.frames_received().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, Control, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& i) { return exch::link_name(i.param); });
+INSTANTIATE_TEST_SUITE_P(Links, Control, ECR_ALL_LINKS,
+                         support::LinkParamName());
 
 TEST(Interrupt, ShortAnswerStillGivesOk)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     sim::queue_single_answer(t, "IRT10.", "irt11", 10000);
     t.start();
@@ -92,9 +92,9 @@ TEST(Interrupt, ShortAnswerStillGivesOk)
 TEST(Interrupt, OtherAnswerIsASyntaxError)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("IRT10.", 10000).send_ack().pause(50).send_frame("IRT12.").pause(500);
     t.start();
     EXPECT_EQ(send_receive_interrupt(lib.handle()), SE_SYNTAX);
@@ -108,10 +108,10 @@ TEST(Interrupt, OtherAnswerIsASyntaxError)
 TEST(Interrupt, NoAnswerWithinTheResponseTimeout)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("IRT10.", 10000).send_ack().pause(4000);
     t.start();
     EXPECT_EQ(send_receive_interrupt(lib.handle()), SE_READ);
@@ -122,7 +122,7 @@ TEST(Interrupt, InterruptFlagIsNotLookedAt)
 {
     // On a socket link nothing below the exchange looks at the flag either.
     sim::Terminal t(sim::Link::Tcp);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     sim::queue_single_answer(t, "IRT10.", "IRT11.", 10000);
     t.start();
@@ -136,7 +136,7 @@ TEST(Interrupt, InterruptFlagIsNotLookedAt)
 TEST(Abort, NullReportWithTextMessageDoesNotCrash)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("PUR11.", 10000).send_ack().send_frame(sim::join_fields({"SMS11.BUSY", "1"})).expect_ack(10000);
     t.start();
@@ -148,7 +148,7 @@ TEST(Abort, NullReportWithTextMessageDoesNotCrash)
 TEST(Abort, LongTextIsCutToFit)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     _ecr_transaction_report report;
     std::memset(&report, 0x55, sizeof report);

@@ -11,12 +11,12 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "compat/compat.h"
 #include "ecrbridge.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/pos_handle.h"
 #include "support/payment_harness.h"
 
-using paytest::msg;
-using paytest::Recorder;
+using support::msg;
+using support::Recorder;
 
 namespace {
 
@@ -118,10 +118,10 @@ const FaultCase kCases[] = {
 
 class LinkFaultsSlow : public ::testing::TestWithParam<std::tuple<sim::Link, size_t>> {
 protected:
-    void SetUp() override { ecr = paytest::fresh_object(); }
+    void SetUp() override { ecr = support::fresh_object(); }
     void TearDown() override
     {
-        paytest::drain();
+        support::drain();
         PosClose();
         destroy_object(create_object());
     }
@@ -135,7 +135,7 @@ TEST_P(LinkFaultsSlow, PaymentEndsWithTheTerminalsResult)
     sim::Terminal t(std::get<0>(GetParam()));
     c.script(t);
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
 
     PosPurchase(12.34, 0);
     ASSERT_TRUE(rec.wait_for(1, 30000));
@@ -159,11 +159,11 @@ TEST_P(LinkFaultsSlow, PaymentEndsWithTheTerminalsResult)
 
 std::string case_name(const ::testing::TestParamInfo<std::tuple<sim::Link, size_t>>& info)
 {
-    return std::string(exch::link_name(std::get<0>(info.param))) + "_" + kCases[std::get<1>(info.param)].name;
+    return std::string(support::link_label(std::get<0>(info.param))) + "_" + kCases[std::get<1>(info.param)].name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultsSlow,
-                         ::testing::Combine(::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
+                         ::testing::Combine(ECR_ALL_LINKS,
                                             ::testing::Range<size_t>(0, sizeof kCases / sizeof kCases[0])),
                          case_name);
 
@@ -171,10 +171,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultsSlow,
 
 class LinkControlsSlow : public ::testing::TestWithParam<sim::Link> {
 protected:
-    void SetUp() override { paytest::fresh_object(); }
+    void SetUp() override { support::fresh_object(); }
     void TearDown() override
     {
-        paytest::drain();
+        support::drain();
         PosClose();
         destroy_object(create_object());
     }
@@ -201,7 +201,7 @@ TEST_P(LinkControlsSlow, CancelOfASilentTerminalReachesTheCallbackAtOnce)
     opening(t);
     t.pause(8000);
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
 
     PosPurchase(1.00, 0);
     ASSERT_TRUE(acks_seen(t, 1, 5000));
@@ -219,7 +219,7 @@ TEST_P(LinkControlsSlow, InterruptAnswerReachesTheInterruptExchange)
     t.expect_frame("PIR10.").send_ack().send_frame("PIR11.").expect_ack();
     t.expect_frame("IRT10.", 10000).send_ack().send_frame("IRT11.").expect_ack();
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
 
     unsigned long result = 99;
     std::thread payment([&] { PosPurchaseInterrupt(1.00, 0, &result); });
@@ -233,29 +233,26 @@ TEST_P(LinkControlsSlow, InterruptAnswerReachesTheInterruptExchange)
     EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
     ASSERT_TRUE(rec.wait_for(1, 1000));
     EXPECT_EQ(rec.completions()[0].result, 0u);
-    const std::vector<std::string> frames = paytest::frames(t);
+    const std::vector<std::string> frames = support::frames(t);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].substr(0, 6), "PIR10.");
     EXPECT_EQ(frames[1], std::string("IRT10.\x1c"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, LinkControlsSlow, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& info) {
-                             return std::string(exch::link_name(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Links, LinkControlsSlow, ECR_ALL_LINKS, support::LinkParamName());
 
 // ---- a forger on another local port ----
 
 TEST(LinkForgerySlow, DatagramFromAnotherPortChangesNothing)
 {
-    paytest::fresh_object();
+    support::fresh_object();
     sim::Terminal t(sim::Link::Udp);
     opening(t);
     t.send_forged(sim::frame(final_response("00", "666666666666")));
     t.pause(300).send_frame(final_response("05"));
     closing(t);
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
 
     PosPurchase(12.34, 0);
     Recorder& rec = Recorder::instance();
@@ -266,7 +263,7 @@ TEST(LinkForgerySlow, DatagramFromAnotherPortChangesNothing)
     char rrn[16] = {};
     EXPECT_EQ(get_LastTrxRRN(rrn), 0);
     EXPECT_STREQ(rrn, "123456789012");
-    paytest::drain();
+    support::drain();
     PosClose();
     destroy_object(create_object());
 }

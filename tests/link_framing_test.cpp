@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "ecrbridge.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/pos_handle.h"
 #include "protocol/pos_link.h"
 #include "transport/comport.h"
-#include "transport_rig.h"
+#include "support/transport_rig.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ protected:
     {
         unsigned int len = 0;
         *status = pos_read_packet(link.handle(), buf.data(), &len);
-        return *status == SE_OK ? rig::bytes(buf.data(), len) : std::string();
+        return *status == SE_OK ? support::bytes(buf.data(), len) : std::string();
     }
     std::string read_ok()
     {
@@ -41,7 +41,7 @@ protected:
         return m;
     }
     sim::Terminal term{GetParam()};
-    exch::LibraryLink link{term};
+    support::LibraryLink link{term};
     std::vector<unsigned char> buf = std::vector<unsigned char>(POS_MAX_MESSAGE);
 };
 
@@ -81,7 +81,7 @@ TEST_P(LinkFraming, MergedFramesAndAcksComeOutOneByOne)
 TEST_P(LinkFraming, BadCheckByteIsDroppedAndReadingGoesOn)
 {
     ASSERT_TRUE(link.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     std::string bad = sim::frame("PUR12.51");
     bad.back() = static_cast<char>(bad.back() ^ 1);
     if (GetParam() == sim::Link::Udp)
@@ -176,17 +176,14 @@ TEST_P(LinkFraming, ImageBytesNeverEndAnApprovalCutAnywhereAndMerged)
     buf.resize(POS_MAX_RESPONSE);
     unsigned int len = 0;
     ASSERT_EQ(pos_link_read_frame(link.handle(), buf.data(), POS_MAX_RESPONSE, &len, Deadline::in_ms(3000)), SE_OK);
-    EXPECT_EQ(rig::bytes(buf.data(), len), approval);
+    EXPECT_EQ(support::bytes(buf.data(), len), approval);
     EXPECT_EQ(link.handle()->bad_frames, 1u);  // the garbage, dumped and counted
     if (GetParam() == sim::Link::Udp) {
         EXPECT_EQ(read_ok(), early);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, LinkFraming, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& info) {
-                             return std::string(exch::link_name(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Links, LinkFraming, ECR_ALL_LINKS, support::LinkParamName());
 
 // ---- set-up of the links ----
 

@@ -22,25 +22,25 @@
 
 namespace {
 
-using paytest::msg;
+using support::msg;
 using Param = std::tuple<sim::Link, int>;
 
 constexpr unsigned kAnswerPause = 1500;  // the terminal's pause before it answers a control
 constexpr uint64_t kAtOnce = 500;        // a refused call returns well within this
 
-class LinkControl : public paytest::PaymentTest<::testing::TestWithParam<Param>> {
+class LinkControl : public support::PaymentTest<::testing::TestWithParam<Param>> {
 protected:
     // The operation record of the cancelled payment is this test's own.
     void SetUp() override
     {
-        paytest::PaymentTest<::testing::TestWithParam<Param>>::SetUp();
+        support::PaymentTest<::testing::TestWithParam<Param>>::SetUp();
         char tmpl[] = "/tmp/ecr_owner_XXXXXX";
         m_dir = mkdtemp(tmpl);
         ASSERT_EQ(ecrb_set_record_dir(m_dir.c_str()), 0);
     }
     void TearDown() override
     {
-        paytest::close_and_release();
+        support::close_and_release();
         for (const char* f : {"/ecrbridge.oprecord", "/ecrbridge.oprecord.lock", "/ecrbridge.journal"})
             std::remove((m_dir + f).c_str());
         rmdir(m_dir.c_str());
@@ -66,8 +66,8 @@ protected:
     }
     std::vector<std::string> control_frames() const
     {
-        return abort() ? std::vector<std::string>{"PUR11." + kFS, "PUR13." + kFS}
-                       : std::vector<std::string>{"IRT10." + kFS};
+        return abort() ? std::vector<std::string>{"PUR11." + support::kFS, "PUR13." + support::kFS}
+                       : std::vector<std::string>{"IRT10." + support::kFS};
     }
     // PosPurchaseInterrupt runs on its caller's thread, PosPurchase on the
     // library's operation thread.
@@ -84,16 +84,15 @@ protected:
     }
     int control() const { return abort() ? create_object()->PosAbortTrx() : PosInterruptTrx(); }
 
-    const std::string kFS = std::string(1, '\x1c');
     std::string m_dir;
-    paytest::Recorder& rec = paytest::Recorder::instance();
+    support::Recorder& rec = support::Recorder::instance();
 };
 
 // Waits until the terminal has seen the item (the machine may be loaded).
 bool seen(const sim::Terminal& t, sim::Event::Kind kind, const std::string& prefix)
 {
     for (const uint64_t until = GetTickCount() + 10000; GetTickCount() < until; Sleep(5))
-        if (paytest::event_time(t, kind, prefix) != 0)
+        if (support::event_time(t, kind, prefix) != 0)
             return true;
     return false;
 }
@@ -126,10 +125,10 @@ TEST_P(LinkControl, CloseOrDestroyWaitsForTheControl)
     const uint64_t closed_at = GetTickCount();
     join(ctl);
     join(pay);
-    paytest::drain();
+    support::drain();
 
     EXPECT_EQ(result, 0);
-    EXPECT_GE(closed_at, paytest::event_time(t, sim::Event::SentFrame, abort() ? "PUR12." : "IRT11."));
+    EXPECT_GE(closed_at, support::event_time(t, sim::Event::SentFrame, abort() ? "PUR12." : "IRT11."));
     EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_CANCELLED);
     if (!destroy) {
         ASSERT_EQ(rec.completions().size(), 1u);
@@ -167,7 +166,7 @@ TEST_P(LinkControl, RacingUsersOfTheLinkAreRefusedAndSendNothing)
     EXPECT_EQ(CancelTransaction(), 0);
     ASSERT_TRUE(rec.wait_for(1, 5000));
     join(pay);
-    paytest::drain();
+    support::drain();
 
     char serial[300] = {};
     const std::vector<std::function<int()>> others = {[&] { return PosTSN(serial); }, [] { return ecrb_recover(); }};

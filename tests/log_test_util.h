@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Logging/log.h"
+#include "support/files.h"
 
 namespace logtest {
 
@@ -53,20 +54,6 @@ private:
     }
     std::string m_path;
 };
-
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 inline std::vector<std::string> Lines(const std::string& text)
 {

@@ -62,7 +62,7 @@ TEST_F(ThreadedLog, RecordsAndDumpsFromManyThreadsArriveWholeAndInOrder)
         th.join();
     CloseLog();
 
-    const auto lines = logtest::Lines(logtest::ReadFile(path));
+    const auto lines = logtest::Lines(support::read_file(path));
     std::vector<int> next(kThreads, 0);
     int dumps = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -119,7 +119,7 @@ TEST_F(ThreadedLog, ReopeningWhileOthersLogLosesNoRecord)
     std::set<std::pair<int, int>> seen;
     int opens = 0;
     for (const std::string& path : {a, b}) {
-        for (const std::string& line : logtest::Lines(logtest::ReadFile(path))) {
+        for (const std::string& line : logtest::Lines(support::read_file(path))) {
             std::smatch m;
             if (std::regex_match(line, m, kWorkerLine)) {
                 EXPECT_TRUE(seen.insert({std::stoi(m[1]), std::stoi(m[2])}).second) << line;
@@ -155,7 +155,7 @@ TEST_F(ThreadedLog, SwitchingLoggingWhileOthersLogKeepsRecordsWhole)
     CloseLog();
 
     std::vector<int> last(2, -1);
-    const auto lines = logtest::Lines(logtest::ReadFile(path));
+    const auto lines = logtest::Lines(support::read_file(path));
     EXPECT_FALSE(lines.empty());
     for (const auto& line : lines) {
         std::smatch m;
@@ -206,7 +206,7 @@ TEST_F(ThreadedLog, ExitWhileAnotherThreadLogsDrainsTheFileAndEnds)
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
-    const std::string text = logtest::ReadFile(path);
+    const std::string text = support::read_file(path);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
     const auto lines = logtest::Lines(text);

@@ -21,7 +21,6 @@
 #include "log_test_util.h"
 
 using logtest::Lines;
-using logtest::ReadFile;
 using logtest::ScratchDir;
 
 namespace {
@@ -56,7 +55,7 @@ TEST_F(ProcessLog, RecordLineHasTimeLabelAndCallerPrefix)
     const std::string after = WriteObject::GetTime("%d/%m/%Y %H:%M:%S");
     CloseLog();
 
-    const std::string text = ReadFile(path);
+    const std::string text = support::read_file(path);
     const std::string record = " [LOG_INFO>  ] [TestBody:" + std::to_string(line) + "] value 42 text\n";
     ASSERT_EQ(text.size(), 19 + record.size()) << text;
     const std::string time = text.substr(0, 19);
@@ -93,7 +92,7 @@ TEST_F(ProcessLog, RecordValuesPrintAsAStreamPrintsThem)
     CloseLog();
 
     std::vector<std::string> messages;
-    for (const std::string& line : Lines(ReadFile(path)))  // after the label and the "[function:line] "
+    for (const std::string& line : Lines(support::read_file(path)))  // after the label and the "[function:line] "
         messages.push_back(line.substr(line.find("] ", line.find("] ") + 2) + 2));
     ASSERT_EQ(messages.size(), 5u);
     EXPECT_EQ(messages[0], "AB 10 -7 -9223372036854775808 18446744073709551615 12.34 0.1 1e+10 643");
@@ -124,7 +123,7 @@ TEST_F(ProcessLog, EveryLevelPrintsItsLabel)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "!!!ERROR: cannot map log level");
     CloseLog();
 
-    const auto lines = Lines(ReadFile(path));
+    const auto lines = Lines(support::read_file(path));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kTimePattern) +
                                                       R"( \[LOG_ERROR> \] \[TestBody:\d+\] e)")));
@@ -171,12 +170,12 @@ TEST(LogFileName, NamesCarryTheDateWithTwoDigitMonthAndDay)
 TEST_F(ProcessLog, ExistingFileIsAppendedToNeverTruncated)
 {
     const std::string path = dir.file("append.log");
-    logtest::WriteFile(path, "earlier line\n");
+    support::write_file(path, "earlier line\n");
     ASSERT_TRUE(ConfigureFile(path));
     el::set_logging(true);
     EXPECT_TRUE(Write(std::string("first\n")));
     CloseLog();
-    EXPECT_EQ(ReadFile(path), "earlier line\nfirst\n");
+    EXPECT_EQ(support::read_file(path), "earlier line\nfirst\n");
 
     el::set_logging(false);
     ASSERT_TRUE(ConfigureFile(path));
@@ -184,7 +183,7 @@ TEST_F(ProcessLog, ExistingFileIsAppendedToNeverTruncated)
     const std::string second = "second\n";
     EXPECT_TRUE(Write(second));
     CloseLog();
-    EXPECT_EQ(ReadFile(path), "earlier line\nfirst\nsecond\n");
+    EXPECT_EQ(support::read_file(path), "earlier line\nfirst\nsecond\n");
 }
 
 TEST_F(ProcessLog, LinesQueuedJustBeforeCloseAreAllWritten)
@@ -199,7 +198,7 @@ TEST_F(ProcessLog, LinesQueuedJustBeforeCloseAreAllWritten)
         ASSERT_TRUE(Write(std::move(line)));
     }
     CloseLog();
-    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_EQ(support::read_file(path), expected);
 }
 
 TEST(LoggerLifecycle, CloseOfANeverOpenedLoggerReturnsAtOnce)
@@ -226,13 +225,13 @@ TEST_F(ProcessLog, ReopeningAnnouncesTheNewPathInTheOldFile)
     LOGREC(LOG_INFO) << "after";
     CloseLog();
 
-    const auto old = Lines(ReadFile(first));
+    const auto old = Lines(support::read_file(first));
     ASSERT_EQ(old.size(), 2u);
     EXPECT_NE(old[0].find("] before"), std::string::npos);
     EXPECT_TRUE(std::regex_match(old[1], std::regex(std::string(kTimePattern) + R"( \[LOG_INFO>  \] \[Open:\d+\]  Open )" +
                                                     second)))
         << old[1];
-    const auto now = Lines(ReadFile(second));
+    const auto now = Lines(support::read_file(second));
     ASSERT_EQ(now.size(), 1u);
     EXPECT_TRUE(std::regex_match(now[0], std::regex(std::string(kTimePattern) +
                                                     R"( \[LOG_INFO>  \] \[TestBody:\d+\] after)")));
@@ -252,11 +251,11 @@ TEST_F(ProcessLog, MissingDirectoryFailsAndRecordsWaitForALaterOpen)
     EXPECT_EQ(link_error_copy(why, sizeof why), 0);
     EXPECT_EQ(std::string(why), "log directory " + dir.file("no/such/dir") + ": No such file or directory");
     EXPECT_TRUE(Write(std::string("waiting\n")));
-    EXPECT_EQ(ReadFile(good), "");
+    EXPECT_EQ(support::read_file(good), "");
 
     ASSERT_TRUE(ConfigureFile(good));
     CloseLog();
-    const auto lines = Lines(ReadFile(good));
+    const auto lines = Lines(support::read_file(good));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("]  Open " + bad), std::string::npos) << lines[0];
     EXPECT_EQ(lines[1], "waiting");
@@ -293,7 +292,7 @@ TEST_F(ProcessLog, SwitchedOffDropsLinesForGood)
     EXPECT_EQ(g_evaluated, 1);
     CloseLog();
 
-    const auto lines = Lines(ReadFile(path));
+    const auto lines = Lines(support::read_file(path));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "one");
     EXPECT_EQ(lines[1], "two");
@@ -367,7 +366,7 @@ TEST(LogQueueBound, LinesBeyondTheBoundAreCountedAndReported)
     logger.Close();
     EXPECT_EQ(logger.DroppedLines(), 0u);
 
-    const auto lines = Lines(ReadFile(path));
+    const auto lines = Lines(support::read_file(path));
     ASSERT_EQ(lines.size(), 4u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(lines[i], line);
@@ -411,7 +410,7 @@ TEST(LogWriterFailure, FailingDiskNeverFailsTheCaller)
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(logger.Write(std::string("after\n")));
     logger.Close();
-    const auto lines = Lines(ReadFile(dir.file("after.log")));
+    const auto lines = Lines(support::read_file(dir.file("after.log")));
     ASSERT_EQ(lines.size(), 2u);  // the announcement of the open, then the line
     EXPECT_NE(lines[0].find("]  Open " + dir.file("after.log")), std::string::npos);
     EXPECT_EQ(lines[1], "after");

@@ -16,21 +16,9 @@
 
 #include "VarkoClass2017/operation_record.h"
 #include "ecrbridge.h"
+#include "support/files.h"
 
 namespace {
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 class RecordTest : public ::testing::Test {
 protected:
@@ -72,7 +60,7 @@ TEST_F(RecordTest, WrittenRecordReadsBackWithItsTerminalInvoiceAndGoesOnClear)
 {
     ASSERT_TRUE(OperationRecord::Write(purchase(12.34, 57)));
     ASSERT_TRUE(OperationRecord::NoteTerminalInvoice(123));
-    const std::string text = read_file(path);
+    const std::string text = support::read_file(path);
     EXPECT_EQ(text.rfind("ecrbridge-record 2\nop=1\ncents=1234\ninvoice=42\nreceipt=57\nterminal_invoice=123\ntime=", 0),
               0u)
         << text;
@@ -92,7 +80,7 @@ TEST_F(RecordTest, WrittenRecordReadsBackWithItsTerminalInvoiceAndGoesOnClear)
 TEST_F(RecordTest, FirstFormatIsReadWhateverTheLocale)
 {
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // where installed: a comma is its decimal point
-    write_file(path, "op=2\namount=12.3\ninvoice=\nreceipt=0\ntime=1\n");
+    support::write_file(path, "op=2\namount=12.3\ninvoice=\nreceipt=0\ntime=1\n");
     OperationEntry e;
     EXPECT_TRUE(OperationRecord::Load(&e));
     std::setlocale(LC_NUMERIC, "C");
@@ -119,7 +107,7 @@ class DamagedRecord : public RecordTest, public ::testing::WithParamInterface<Da
 // unknown without asking the terminal, and the file is kept aside.
 TEST_P(DamagedRecord, IsSetAsideAndRecoveredAsUnknown)
 {
-    write_file(path, GetParam().text);
+    support::write_file(path, GetParam().text);
     OperationEntry e;
     EXPECT_FALSE(OperationRecord::Load(&e));
     EXPECT_EQ(ecrb_recover(), ECRB_OUTCOME_UNKNOWN);
@@ -151,17 +139,17 @@ INSTANTIATE_TEST_SUITE_P(Records, DamagedRecord, ::testing::ValuesIn(kDamages),
 TEST_F(RecordTest, PlantedLinkIsSetAsideAndItsTargetUntouched)
 {
     const std::string target = dir + "/target";
-    write_file(target, "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
+    support::write_file(target, "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
     ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
     EXPECT_EQ(ecrb_recover(), ECRB_OUTCOME_UNKNOWN);
-    EXPECT_EQ(read_file(target), "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
+    EXPECT_EQ(support::read_file(target), "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
     EXPECT_EQ(access(path.c_str(), F_OK), -1);
     // The next record is a file of its own, not a write through the link.
     ASSERT_TRUE(OperationRecord::Write(purchase(1.0, 0)));
     struct stat st {};
     ASSERT_EQ(lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(read_file(target), "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
+    EXPECT_EQ(support::read_file(target), "op=1\namount=1\ninvoice=\nreceipt=0\ntime=1\n");
     OperationRecord::Clear();
 }
 
@@ -170,7 +158,7 @@ TEST_F(RecordTest, PlantedLinkIsSetAsideAndItsTargetUntouched)
 // through a file description of its own stands for that process.
 TEST_F(RecordTest, AnotherProcessesRecordIsLeftAlone)
 {
-    write_file(path, "op=1\namount=2.50\ninvoice=\nreceipt=0\ntime=1\n");
+    support::write_file(path, "op=1\namount=2.50\ninvoice=\nreceipt=0\ntime=1\n");
     const int other = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
@@ -180,7 +168,7 @@ TEST_F(RecordTest, AnotherProcessesRecordIsLeftAlone)
     EXPECT_EQ(OperationRecord::Inspect(&e, &aside), OperationRecord::State::None);
     EXPECT_FALSE(OperationRecord::Write(purchase(9.99, 1)));
     OperationRecord::Clear();
-    EXPECT_EQ(read_file(path), "op=1\namount=2.50\ninvoice=\nreceipt=0\ntime=1\n");
+    EXPECT_EQ(support::read_file(path), "op=1\namount=2.50\ninvoice=\nreceipt=0\ntime=1\n");
 
     // Its death releases the lock: the record left behind is then ours.
     close(other);

@@ -23,8 +23,8 @@
 #include "sim/payment_script.h"
 #include "support/sim_link.h"
 
-using paytest::Recorder;
-using paytest::msg;
+using support::Recorder;
+using support::msg;
 
 namespace {
 
@@ -32,11 +32,11 @@ const std::string kApproval = msg({"PUR12.00", "01", "57", "000000001234", "0000
                                    "1227JOHN", "THANK YOU", "000321A1B2C30812153000BANK", "MERCHANT01",
                                    "000000051000004567", "123456789012", "VISA CLASSIC", "TERM0001"});
 
-class LinkOwner : public paytest::PaymentTest<::testing::TestWithParam<sim::Link>> {
+class LinkOwner : public support::PaymentTest<::testing::TestWithParam<sim::Link>> {
 protected:
     void connect(sim::Terminal& t)
     {
-        paytest::PaymentTest<::testing::TestWithParam<sim::Link>>::connect(t);
+        support::PaymentTest<::testing::TestWithParam<sim::Link>>::connect(t);
         ASSERT_EQ(pos_set_timeouts(ecr->GetPosHandle(), 5, 3), 0u);
     }
     // Request acknowledged and answered; the terminal then waits before its
@@ -57,7 +57,7 @@ TEST_P(LinkOwner, OtherExchangesAreRefusedWhileAPaymentRuns)
 {
     sim::Terminal t(GetParam());
     running_payment(t, 1500);
-    paytest::script_final(t, kApproval, "PUR13.");
+    support::script_final(t, kApproval, "PUR13.");
     connect(t);
     PosPurchase(12.34, 0);
     Sleep(700);  // the payment is reading now
@@ -118,7 +118,7 @@ TEST_P(LinkOwner, CloseAndDestroyDuringAPaymentStopAndWait)
             ASSERT_TRUE(rec.wait_for(1, 5000));
             EXPECT_EQ(rec.completions()[0].result, 0u);
         }
-        paytest::drain();
+        support::drain();
         EXPECT_EQ(rec.completions().size(), destroy ? 0u : 1u);
         EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_UNKNOWN);
         t.wait_done(5000);
@@ -140,7 +140,7 @@ TEST_P(LinkOwner, NextExchangeDuringTheCompletionCallback)
 {
     sim::Terminal t(GetParam());
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
-    paytest::script_final(t, kApproval, "PUR13.");
+    support::script_final(t, kApproval, "PUR13.");
     sim::queue_single_answer(t, "GTL10.", "GTL11.00" + kApproval.substr(8));
     connect(t);
     g_told = 0;
@@ -152,7 +152,7 @@ TEST_P(LinkOwner, NextExchangeDuringTheCompletionCallback)
     ASSERT_EQ(g_told.load(), 1);
     EXPECT_EQ(OnTRX(), 0);
     EXPECT_EQ(PosGTL(0), 0);
-    paytest::drain();
+    support::drain();
     ASSERT_TRUE(t.wait_done(5000));
     EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
     EXPECT_EQ(t.frames_received().back(), "GTL10.00");
@@ -197,12 +197,12 @@ void calling_callback(unsigned long)
 
 TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
 {
-    paytest::fresh_object();
+    support::fresh_object();
     sim::Terminal t(sim::Link::Tcp);
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
-    paytest::script_final(t, kApproval, "PUR13.");
+    support::script_final(t, kApproval, "PUR13.");
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
     g_calls_done = 0;
     g_second_callback = 0;
     OnTrxComplete(calling_callback);
@@ -211,7 +211,7 @@ TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
     const uint64_t start = GetTickCount();
     while (g_calls_done.load() == 0 && elapsed_since(start) < 20000)
         Sleep(20);
-    paytest::drain();
+    support::drain();
     EXPECT_EQ(g_calls_done.load(), 1);
     EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_APPROVED);
     EXPECT_FALSE(TheOperationThread().running());  // the refused start left nothing behind
@@ -253,12 +253,12 @@ class Stress : public ::testing::TestWithParam<sim::Link> {};
 // them) while a payment runs: no crash, no sanitizer report, no hang.
 TEST_P(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
 {
-    paytest::fresh_object();
+    support::fresh_object();
     sim::Terminal t(GetParam());
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack().pause(600);
-    paytest::script_final(t, kApproval, "PUR13.");
+    support::script_final(t, kApproval, "PUR13.");
     t.start();
-    ASSERT_EQ(paytest::open_to(t), 0);
+    ASSERT_EQ(support::open_to(t), 0);
     ASSERT_EQ(pos_set_timeouts(GetInstanse()->GetPosHandle(), 5, 2), 0u);
     OnTrxComplete(stress_callback);
     g_stress_callbacks = 0;
@@ -298,7 +298,7 @@ TEST_P(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
     stop = true;
     for (std::thread& th : threads)
         th.join();
-    paytest::drain();
+    support::drain();
     EXPECT_GT(calls.load(), 100);
     EXPECT_FALSE(TheOperationThread().running());
     // Nothing is left holding the link: a new connection works at once.
@@ -307,7 +307,7 @@ TEST_P(Stress, FourThreadsCallingExportsWhileAPaymentRuns)
     sim::Terminal after(GetParam());
     sim::queue_single_answer(after, "GTL10.", "GTL11.00" + kApproval.substr(8));
     after.start();
-    ASSERT_EQ(paytest::open_to(after), 0);
+    ASSERT_EQ(support::open_to(after), 0);
     EXPECT_EQ(PosGTL(0), 0);
     destroy_object(create_object());
 }

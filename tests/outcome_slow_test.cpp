@@ -30,8 +30,8 @@
 #include "support/payment_harness.h"
 #include "support/sim_link.h"
 
-using paytest::Recorder;
-using paytest::msg;
+using support::Recorder;
+using support::msg;
 
 namespace {
 
@@ -349,18 +349,18 @@ void record_row(const Row& r)
 #endif
 }
 
-class OutcomeTest : public paytest::PaymentTest<> {
+class OutcomeTest : public support::PaymentTest<> {
 protected:
     void SetUp() override
     {
-        paytest::PaymentTest<>::SetUp();
+        support::PaymentTest<>::SetUp();
         char tmpl[] = "/tmp/ecr_outcome_XXXXXX";
         dir = mkdtemp(tmpl);
         ASSERT_EQ(ecrb_set_record_dir(dir.c_str()), 0);
     }
     void TearDown() override
     {
-        paytest::close_and_release();
+        support::close_and_release();
         std::remove((dir + "/ecrbridge.oprecord").c_str());
         std::remove((dir + "/ecrbridge.oprecord.lock").c_str());
         std::remove((dir + "/ecrbridge.journal").c_str());
@@ -368,7 +368,7 @@ protected:
     }
     void connect(sim::Terminal& t)
     {
-        paytest::PaymentTest<>::connect(t);
+        support::PaymentTest<>::connect(t);
         ASSERT_EQ(pos_set_timeouts(ecr->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds), 0u);
         put_ECRReceiptNumber(57);
         OperationRecord::NoteJournalPosition(kJournalBefore);
@@ -390,7 +390,7 @@ protected:
         ASSERT_GE(child, 0);
         if (child == 0) {
             ecrb_set_record_dir(dir.c_str());
-            if (paytest::open_to(t) == 0) {
+            if (support::open_to(t) == 0) {
                 pos_set_timeouts(GetInstanse()->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds);
                 put_ECRReceiptNumber(57);
                 OperationRecord::NoteJournalPosition(kJournalBefore);
@@ -448,7 +448,7 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         pay_in_child(t);
         ASSERT_TRUE(g_reaped.load()) << "the script did not reach the kill";
         ASSERT_TRUE(record_left());  // written before the request
-        ASSERT_EQ(paytest::open_to(t), 0) << link_error();
+        ASSERT_EQ(support::open_to(t), 0) << link_error();
     } else {
         connect(t);
         if (interruptible) {
@@ -458,7 +458,7 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
             PosPurchase(12.34, 0);
         }
         ASSERT_TRUE(rec.wait_for(1, 40000));
-        paytest::drain();
+        support::drain();
         if (interruptible) {
             join_interrupter(30000);
             EXPECT_EQ(g_interrupt_result.load(), 0);  // the terminal took it
@@ -480,7 +480,7 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         ASSERT_TRUE(t.wait_done(20000));
         reopened->start();
         PosClose();
-        ASSERT_EQ(paytest::open_to(*reopened), 0) << link_error();
+        ASSERT_EQ(support::open_to(*reopened), 0) << link_error();
     }
     for (int i = 0; i < 400 && !g_answering.load(); ++i)
         Sleep(50);
@@ -657,7 +657,7 @@ TEST_F(OutcomeTest, PrintTextWithLineBreakIsSent)
 {
     sim::Terminal t(sim::Link::Tcp);
     t.expect_frame("PST10.").send_ack().send_frame("PST11.").expect_ack();
-    paytest::script_final(t, response("PST12.00"), "PST13.");
+    support::script_final(t, response("PST12.00"), "PST13.");
     connect(t);
     char text[] = "LINE1\nLINE2";
     EXPECT_EQ(GetInstanse()->PosPrintMessage(text), 0);

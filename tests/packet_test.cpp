@@ -7,7 +7,7 @@
 
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport_rig.h"
+#include "support/transport_rig.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST_P(PacketRead, ReadsOneCharacterFrame)
 {
     sim::Terminal term(GetParam().link);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.pause(50).send_raw(std::string("\x02\x41\x03\x42", 4));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE, 0xEE);
@@ -41,7 +41,7 @@ TEST_P(PacketRead, WrongCheckByteIsSyntaxError)
 {
     sim::Terminal term(GetParam().link);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.pause(50).send_raw(std::string("\x02\x41\x03\x43", 4));
     term.start();
     if (GetParam().link == sim::Link::Udp) {
@@ -64,13 +64,13 @@ TEST(PacketReadSerial, SkipsBytesBeforeStx)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw("xy\x06z" + sim::frame("PUR12.OK"));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
     unsigned int len = 0;
     ASSERT_EQ(pos_read_packet(tr.GetHandle(), buf.data(), &len), SE_OK);
-    EXPECT_EQ(rig::bytes(buf.data(), len), "PUR12.OK");
+    EXPECT_EQ(support::bytes(buf.data(), len), "PUR12.OK");
     tr.Close();
 }
 
@@ -78,7 +78,7 @@ TEST(PacketReadSerial, EmptyMessageHasLengthZero)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw(std::string("\x02\x03\x03", 3));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
@@ -92,15 +92,15 @@ TEST(PacketReadSerial, ReadsOnlyOneFrameOfTwo)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw(sim::frame("AB") + sim::frame("CDE"));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
     unsigned int len = 0;
     ASSERT_EQ(pos_read_packet(tr.GetHandle(), buf.data(), &len), SE_OK);
-    EXPECT_EQ(rig::bytes(buf.data(), len), "AB");
+    EXPECT_EQ(support::bytes(buf.data(), len), "AB");
     ASSERT_EQ(pos_read_packet(tr.GetHandle(), buf.data(), &len), SE_OK);
-    EXPECT_EQ(rig::bytes(buf.data(), len), "CDE");
+    EXPECT_EQ(support::bytes(buf.data(), len), "CDE");
     tr.Close();
 }
 
@@ -108,7 +108,7 @@ TEST(PacketReadSerial, TooLongFrameIsSizeError)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw("\x02" + std::string(16384, 'A'));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
@@ -123,13 +123,13 @@ TEST(PacketReadSocket, AckBeforeFrameInOneBurstIsSkipped)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw("\x06" + sim::frame("PUR12.X"));
     term.start();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
     unsigned int len = 0;
     ASSERT_EQ(pos_read_packet(tr.GetHandle(), buf.data(), &len), SE_OK);
-    EXPECT_EQ(rig::bytes(buf.data(), len), "PUR12.X");
+    EXPECT_EQ(support::bytes(buf.data(), len), "PUR12.X");
     tr.Close();
 }
 
@@ -138,7 +138,7 @@ TEST(PacketReadSocket, FrameThatNeverEndsIsReadErrorAfterThePacketTimeOut)
     // STX alone passes the check of zero bytes; it must not give a length of -2.
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     pos_set_timeouts(tr.GetHandle(), 1, 40);
     term.send_raw("\x02").pause(300).send_raw(std::string("\x02\x00", 2));
     term.start();
@@ -157,7 +157,7 @@ TEST(PacketReadSocket, ClosedPeerGivesFail)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.close_link();
     term.start();
     ASSERT_TRUE(term.wait_done(5000));
@@ -171,7 +171,7 @@ TEST(PacketWrite, LargestMessageGoesOutAsOneFrame)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     std::string msg(16384, 'M');
     for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<char>('0' + i % 40);
     std::string seen;
@@ -192,7 +192,7 @@ TEST(PacketWrite, OneCharacterFrameOnSerialLine)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     std::string seen;
     term.step([&seen](sim::Terminal& t) { seen = t.read_bytes(3000); });
     term.start();
@@ -207,7 +207,7 @@ TEST(PacketWrite, BadLengthsSendNothing)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     std::vector<unsigned char> m(16385, 'x');
     EXPECT_EQ(pos_write_packet(tr.GetHandle(), m.data(), 16385), SE_PARAM);
     EXPECT_EQ(pos_write_packet(tr.GetHandle(), m.data(), 0), SE_PARAM);
@@ -233,7 +233,7 @@ TEST(PosHandleCalls, NullArgumentsAndTimeouts)
 
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     PosHandle* h = tr.GetHandle();
     EXPECT_EQ(h->packet_timeout, 5);
     EXPECT_EQ(h->response_timeout, 40);

@@ -17,8 +17,8 @@
 #include "support/payment_harness.h"
 #include "support/sim_link.h"
 
-using paytest::Recorder;
-using paytest::msg;
+using support::Recorder;
+using support::msg;
 
 namespace {
 
@@ -33,7 +33,7 @@ std::string common_request(const std::string& header, const std::string& amount,
            "000" + FS + "00" + FS + FS + FS + FS + entry + FS + auth + FS + FS;
 }
 
-class Payments : public paytest::PaymentTest<> {
+class Payments : public support::PaymentTest<> {
 protected:
     Recorder& rec = Recorder::instance();
 };
@@ -53,7 +53,7 @@ TEST_F(Payments, PurchaseWithoutConnectionRunsNoCallbackAndLeavesStateOne)
 TEST_F(Payments, NegativePurchaseIsSentAsRefundWithoutAdditionalAmount)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "REF10.", "REF12.");
+    support::script_refused(t, "REF10.", "REF12.");
     connect(t);
     PosPurchase(-10.0, 5.0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
@@ -69,8 +69,8 @@ TEST_F(Payments, NegativePurchaseIsSentAsRefundWithoutAdditionalAmount)
 TEST_F(Payments, VoidSendsTheInvoiceAsSixDigits)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "VOD10.", "VOD12.");
-    paytest::script_refused(t, "VOD10.", "VOD12.");
+    support::script_refused(t, "VOD10.", "VOD12.");
+    support::script_refused(t, "VOD10.", "VOD12.");
     connect(t);
     PosVoid(42);
     PosVoid(0);
@@ -84,7 +84,7 @@ TEST_F(Payments, VoidSendsTheInvoiceAsSixDigits)
 TEST_F(Payments, InvoiceThatDoesNotFitSixDigitsIsRefusedBeforeSending)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "VID10.", "VID12.");
+    support::script_refused(t, "VID10.", "VID12.");
     connect(t);
     unsigned long r = 0;
     EXPECT_EQ(PosVoidInterrupt(1000000, &r), E_INVALIDARG);
@@ -101,12 +101,12 @@ TEST_F(Payments, InvoiceThatDoesNotFitSixDigitsIsRefusedBeforeSending)
 TEST_F(Payments, PingIsAcknowledgedWithoutCallback)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PNG10.", "PNG11.");
+    support::script_request(t, "PNG10.", "PNG11.");
     connect(t);
     unsigned long r = 7;
     PosPing(&r);
     ASSERT_TRUE(t.wait_done(10000));
-    paytest::drain();
+    support::drain();
     EXPECT_TRUE(t.errors().empty());
     EXPECT_FALSE(rec.wait_for(1, 500));
     EXPECT_EQ(t.frames_received(), std::vector<std::string>{"PNG10."});
@@ -120,12 +120,12 @@ TEST_F(Payments, PingIsAcknowledgedWithoutCallback)
 TEST_F(Payments, CancelDuringTheReadLoopEndsWithZero)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_cancelled(t, "PUR10.", "PUR11.");
+    support::script_cancelled(t, "PUR10.", "PUR11.");
     connect(t);
     const std::thread::id self = std::this_thread::get_id();
     PosPurchase(1.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
-    std::vector<paytest::Completion> c = rec.completions();
+    std::vector<support::Completion> c = rec.completions();
     EXPECT_EQ(c[0].result, 0u);
     EXPECT_NE(c[0].thread, self);
     EXPECT_EQ(c[0].state_inside, 0);
@@ -134,7 +134,7 @@ TEST_F(Payments, CancelDuringTheReadLoopEndsWithZero)
     EXPECT_EQ(ecr->m_LastReport.TrxType, 0);
     // The text message that came after the cancel was not acknowledged.
     ASSERT_TRUE(t.wait_done(5000));
-    uint64_t sms = paytest::event_time(t, sim::Event::SentFrame, "SMS");
+    uint64_t sms = support::event_time(t, sim::Event::SentFrame, "SMS");
     ASSERT_NE(sms, 0u);
     for (const sim::Event& e : t.events())
         EXPECT_FALSE(e.kind == sim::Event::RecvAck && e.at_ms > sms);
@@ -143,7 +143,7 @@ TEST_F(Payments, CancelDuringTheReadLoopEndsWithZero)
 TEST_F(Payments, CancelStopsASilentSerialReadAtOnce)
 {
     sim::Terminal t(sim::Link::Pty);
-    paytest::script_cancelled(t, "PUR10.", "PUR11.");
+    support::script_cancelled(t, "PUR10.", "PUR11.");
     connect(t);
     PosPurchase(2.5, 0);
     ASSERT_TRUE(t.wait_done(10000));
@@ -158,8 +158,8 @@ TEST_F(Payments, CancelStopsASilentSerialReadAtOnce)
 TEST_F(Payments, InterruptIsRefusedAfterAPurchaseAndSentAfterAnInterruptiblePurchase)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_cancelled(t, "PUR10.", "PUR11.");
-    paytest::script_cancelled(t, "PIR10.", "PIR11.");
+    support::script_cancelled(t, "PUR10.", "PUR11.");
+    support::script_cancelled(t, "PIR10.", "PIR11.");
     t.expect_frame("IRT10.").send_ack().send_frame("IRT11.00").expect_ack();
     connect(t);
 
@@ -187,7 +187,7 @@ TEST_F(Payments, InterruptIsRefusedAfterAPurchaseAndSentAfterAnInterruptiblePurc
 TEST_F(Payments, AbortIsRefusedAfterASettlement)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_cancelled(t, "STL10.", "STL11.");
+    support::script_cancelled(t, "STL10.", "STL11.");
     connect(t);
     unsigned long r = 0;
     PosSettle(&r);
@@ -218,8 +218,8 @@ TEST_F(Payments, SetPurchTimeoutChecksItsRangeAndKeepsTheBudgetWhileClosed)
 TEST_F(Payments, DiscountRequestAndItsCompletion)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "RDC10.", "RDC12.");
-    paytest::script_refused(t, "RDC14.", "RDC12.");
+    support::script_refused(t, "RDC10.", "RDC12.");
+    support::script_refused(t, "RDC14.", "RDC12.");
     connect(t);
     unsigned long r = 0;
     EXPECT_EQ(ecr->CompleteTransaction(1, 0, &r), E_FAIL);  // no discount request yet
@@ -242,9 +242,9 @@ TEST_F(Payments, DiscountRequestAndItsCompletion)
 TEST_F(Payments, CardReadCompletionsConsumeOrKeepTheReadCard)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "DSC12.", "DSC12.");
-    paytest::script_refused(t, "DSC12.", "DSC12.");
-    paytest::script_refused(t, "DSC12.", "DSC12.");
+    support::script_refused(t, "DSC12.", "DSC12.");
+    support::script_refused(t, "DSC12.", "DSC12.");
+    support::script_refused(t, "DSC12.", "DSC12.");
     connect(t);
     unsigned long r = 0;
     EXPECT_EQ(PosDiscountCompletion(5.0, 0, &r), E_FAIL);  // no card read
@@ -281,7 +281,7 @@ TEST_F(Payments, CancelDropsEveryPendingCompletion)
 TEST_F(Payments, AuthorisationCompletionWithoutCardTakesSixCharacters)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "AFC10.", "AFC12.");
+    support::script_refused(t, "AFC10.", "AFC12.");
     connect(t);
     unsigned long r = 0;
     char seven[] = "1234567";
@@ -298,8 +298,8 @@ TEST_F(Payments, AuthorisationCompletionWithoutCardTakesSixCharacters)
 TEST_F(Payments, PrintMessageOfAThousandCharactersFromAFreedBuffer)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "PST10.", "PST12.");
-    paytest::script_refused(t, "ECH10.", "ECH12.");
+    support::script_refused(t, "PST10.", "PST12.");
+    support::script_refused(t, "ECH10.", "ECH12.");
     connect(t);
     std::string text(1000, 'x');
     text[0] = 'A';
@@ -344,8 +344,8 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
 {
     // A callback that throws stands for any failure inside the member.
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_refused(t, "PUR10.", "PUR12.");
-    paytest::script_refused(t, "SLR10.", "SLR12.");
+    support::script_refused(t, "PUR10.", "PUR12.");
+    support::script_refused(t, "SLR10.", "SLR12.");
     connect(t);
     static std::atomic<bool> thrown{false};
     OnTrxComplete([](unsigned long) {
@@ -374,9 +374,9 @@ TEST_F(Payments, ExceptionInTheOperationIsCaughtOnItsThread)
 TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PCC10.", "PCC11.");
+    support::script_request(t, "PCC10.", "PCC11.");
     t.send_frame(msg({"PCC12.33", "2"})).expect_ack().expect_frame("PCC13.").send_ack();
-    paytest::script_request(t, "PCC10.", "PCC11.");
+    support::script_request(t, "PCC10.", "PCC11.");
     t.send_frame(msg({"PCC12.34", "1"})).expect_ack().expect_frame("PCC13.").send_ack();
     connect(t);
 
@@ -413,12 +413,12 @@ TEST_F(Payments, CheckCardFlowWithForeignCardStopsAfterThirtyThree)
 TEST_F(Payments, AbortAfterAPurchaseRunsTheAbortDialogue)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_cancelled(t, "PUR10.", "PUR11.");
+    support::script_cancelled(t, "PUR10.", "PUR11.");
     t.expect_frame("PUR11.").send_ack().pause(400).send_frame("PUR12.00").expect_ack().expect_frame("PUR13.").send_ack();
     connect(t);
     PosPurchase(4.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
-    paytest::drain();
+    support::drain();
     EXPECT_EQ(ecr->PosAbortTrx(), 0);
     EXPECT_EQ(ecr->m_Param.trx_type, 0);  // cleared after the abort
     EXPECT_EQ(ecr->PosAbortTrx(), E_FAIL);
@@ -433,14 +433,14 @@ TEST_F(Payments, AbortAfterAPurchaseRunsTheAbortDialogue)
 TEST_F(Payments, AbortIsRefusedAfterAFlaggedTextMessage)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PUR10.", "PUR11.");
+    support::script_request(t, "PUR10.", "PUR11.");
     t.send_frame(msg({"SMS10.DO NOT REMOVE CARD", "1"})).expect_ack();
     t.pause(200).step([](sim::Terminal&) { CancelTransaction(); });
     t.send_frame(msg({"SMS10.PLEASE WAIT", "0"}));
     connect(t);
     PosPurchase(4.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
-    paytest::drain();
+    support::drain();
     EXPECT_EQ(rec.completions()[0].result, 0u);
     EXPECT_EQ(ecr->m_Report.MsgFlag, 1);
     EXPECT_EQ(ecr->PosAbortTrx(), E_FAIL);

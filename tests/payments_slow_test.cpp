@@ -12,8 +12,8 @@
 #include "ecrbridge.h"
 #include "support/payment_harness.h"
 
-using paytest::Recorder;
-using paytest::msg;
+using support::Recorder;
+using support::msg;
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string final_response(const std::string& header_and_code)
                 "VISA CLASSIC", "TERM0001"});
 }
 
-class PaymentsSlow : public paytest::PaymentTest<> {
+class PaymentsSlow : public support::PaymentTest<> {
 protected:
 
     // A whole purchase on the given link; returns after the callback.
@@ -36,7 +36,7 @@ protected:
         state_during = -1;
         t.expect_frame("PUR10.").step([](sim::Terminal&) { state_during = OnTRX(); });
         t.send_ack().send_frame("PUR11.").expect_ack();
-        paytest::script_final(t, final_response("PUR12." + code), "PUR13.");
+        support::script_final(t, final_response("PUR12." + code), "PUR13.");
         connect(t);
 
         const uint64_t started = GetTickCount();
@@ -47,7 +47,7 @@ protected:
         EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
 
         const unsigned long expected = std::stoul(code);
-        paytest::Completion c = rec.completions()[0];
+        support::Completion c = rec.completions()[0];
         EXPECT_EQ(c.result, expected);
         EXPECT_NE(c.thread, std::this_thread::get_id());
         EXPECT_EQ(c.state_inside, static_cast<int>(expected));
@@ -55,8 +55,8 @@ protected:
         EXPECT_EQ(OnTRX(), static_cast<int>(expected));
 
         // The library confirms the final response no sooner than 5 s after it.
-        const uint64_t final_sent = paytest::event_time(t, sim::Event::SentFrame, "PUR12.");
-        const uint64_t confirmed = paytest::event_time(t, sim::Event::RecvFrame, "PUR13.");
+        const uint64_t final_sent = support::event_time(t, sim::Event::SentFrame, "PUR12.");
+        const uint64_t confirmed = support::event_time(t, sim::Event::RecvFrame, "PUR13.");
         ASSERT_NE(final_sent, 0u);
         EXPECT_GE(confirmed, final_sent + 5100);
         EXPECT_LT(confirmed, final_sent + 8000);
@@ -86,11 +86,11 @@ TEST_F(PaymentsSlow, PurchaseOverPseudoTerminal) { purchase_over(sim::Link::Pty,
 TEST_F(PaymentsSlow, PurchaseForwardsTheTerminalsTextMessages)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PUR10.", "PUR11.");
+    support::script_request(t, "PUR10.", "PUR11.");
     t.send_frame(msg({"SMS10.INSERT CARD", "0"})).expect_ack();
     t.send_frame(msg({"SMS10.ENTER PIN", "0"})).expect_ack();
     t.send_frame("PIR21.").expect_ack().pause(300).send_frame("PIR22.").expect_ack();
-    paytest::script_final(t, final_response("PUR12.00"), "PUR13.");
+    support::script_final(t, final_response("PUR12.00"), "PUR13.");
     connect(t);
 
     PosPurchase(1.00, 0);
@@ -104,10 +104,10 @@ TEST_F(PaymentsSlow, PurchaseForwardsTheTerminalsTextMessages)
 TEST_F(PaymentsSlow, TwoPurchasesInARowNeverOverlap)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PUR10.", "PUR11.");
-    paytest::script_final(t, final_response("PUR12.00"), "PUR13.");
-    paytest::script_request(t, "PUR10.", "PUR11.");
-    paytest::script_final(t, final_response("PUR12.55"), "PUR13.");
+    support::script_request(t, "PUR10.", "PUR11.");
+    support::script_final(t, final_response("PUR12.00"), "PUR13.");
+    support::script_request(t, "PUR10.", "PUR11.");
+    support::script_final(t, final_response("PUR12.55"), "PUR13.");
     connect(t);
 
     PosPurchase(1.0, 0);
@@ -117,7 +117,7 @@ TEST_F(PaymentsSlow, TwoPurchasesInARowNeverOverlap)
     ASSERT_TRUE(t.wait_done(5000));
     EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
 
-    std::vector<paytest::Completion> c = rec.completions();
+    std::vector<support::Completion> c = rec.completions();
     EXPECT_EQ(c[0].result, 0u);
     EXPECT_EQ(c[1].result, 55u);
     EXPECT_GE(second_returned, c[0].at_ms);
@@ -130,8 +130,8 @@ TEST_F(PaymentsSlow, TwoPurchasesInARowNeverOverlap)
     int requests = 0;
     for (const sim::Event& e : t.events()) {
         if (e.kind == sim::Event::SentAck && first_done == 0 &&
-            paytest::event_time(t, sim::Event::RecvFrame, "PUR13.") != 0 &&
-            e.at_ms >= paytest::event_time(t, sim::Event::RecvFrame, "PUR13."))
+            support::event_time(t, sim::Event::RecvFrame, "PUR13.") != 0 &&
+            e.at_ms >= support::event_time(t, sim::Event::RecvFrame, "PUR13."))
             first_done = e.at_ms;
         if (e.kind == sim::Event::RecvFrame && e.data.compare(0, 6, "PUR10.") == 0 && ++requests == 2)
             second_request = e.at_ms;
@@ -144,12 +144,12 @@ TEST_F(PaymentsSlow, TwoPurchasesInARowNeverOverlap)
 TEST_F(PaymentsSlow, OneSilentReadEndsTheDefaultBudgetWithTwenty)
 {
     sim::Terminal t(sim::Link::Pty);  // the serial read keeps its deadline to the second
-    paytest::script_request(t, "PUR10.", "PUR11.");
+    support::script_request(t, "PUR10.", "PUR11.");
     connect(t);
     PosPurchase(1.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 60000));
-    const uint64_t request = paytest::event_time(t, sim::Event::RecvFrame, "PUR10.");
-    paytest::Completion c = rec.completions()[0];
+    const uint64_t request = support::event_time(t, sim::Event::RecvFrame, "PUR10.");
+    support::Completion c = rec.completions()[0];
     EXPECT_EQ(c.result, 20u);
     EXPECT_GE(c.at_ms, request + 40000);
     EXPECT_LT(c.at_ms, request + 46000);
@@ -161,12 +161,12 @@ TEST_F(PaymentsSlow, ABudgetOfEightyToleratesOneSilentRead)
 {
     EXPECT_EQ(SetPurchTimeout(80), E_FAIL);  // not open yet: only the budget is kept
     sim::Terminal t(sim::Link::Pty);  // the serial read keeps its deadline to the second
-    paytest::script_request(t, "PUR10.", "PUR11.");
+    support::script_request(t, "PUR10.", "PUR11.");
     connect(t);  // each read waits 40 s again
     PosPurchase(1.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 120000));
-    const uint64_t request = paytest::event_time(t, sim::Event::RecvFrame, "PUR10.");
-    paytest::Completion c = rec.completions()[0];
+    const uint64_t request = support::event_time(t, sim::Event::RecvFrame, "PUR10.");
+    support::Completion c = rec.completions()[0];
     EXPECT_EQ(c.result, 20u);
     EXPECT_GE(c.at_ms, request + 80000);
     EXPECT_LT(c.at_ms, request + 88000);
@@ -175,10 +175,10 @@ TEST_F(PaymentsSlow, ABudgetOfEightyToleratesOneSilentRead)
 TEST_F(PaymentsSlow, CheckCardPurchaseThenItsCompletion)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PCC10.", "PCC11.");
-    paytest::script_final(t, msg({"PCC12.33", "2"}), "PCC13.");
+    support::script_request(t, "PCC10.", "PCC11.");
+    support::script_final(t, msg({"PCC12.33", "2"}), "PCC13.");
     t.expect_frame("PCC14.").send_ack().send_frame("PCC15.00").expect_ack();
-    paytest::script_final(t, final_response("PCC16.00"), "PCC17.");
+    support::script_final(t, final_response("PCC16.00"), "PCC17.");
     connect(t);
 
     static unsigned long belong_result = 0;
@@ -186,7 +186,7 @@ TEST_F(PaymentsSlow, CheckCardPurchaseThenItsCompletion)
     ASSERT_TRUE(rec.wait_for(1, 30000));
     EXPECT_EQ(rec.completions()[0].result, 33u);
     EXPECT_EQ(belong_result, 20u);
-    paytest::drain();
+    support::drain();
     EXPECT_TRUE(ecr->m_CheckCardPending);
 
     unsigned long r = 0;
@@ -211,10 +211,10 @@ TEST_F(PaymentsSlow, CheckCardPurchaseThenItsCompletion)
 TEST_F(PaymentsSlow, CheckCardFlowWithOwnCardReadsTheFinalReport)
 {
     sim::Terminal t(sim::Link::Tcp);
-    paytest::script_request(t, "PCC10.", "PCC11.");
+    support::script_request(t, "PCC10.", "PCC11.");
     t.send_frame(msg({"PCC12.33", "1"})).expect_ack().expect_frame("PCC13.").send_ack();
     t.send_frame(msg({"SMS10.ENTER PIN", "0"})).expect_ack();
-    paytest::script_final(t, final_response("PCC16.00"), "PCC17.");
+    support::script_final(t, final_response("PCC16.00"), "PCC17.");
     connect(t);
 
     CVarkoClass2017& e = *ecr;

@@ -256,7 +256,7 @@ protected:
         else
             el::dbdump(bytes.data(), static_cast<unsigned int>(bytes.size()), label);
         CloseLog();
-        const std::string text = logtest::ReadFile(path);
+        const std::string text = support::read_file(path);
         const std::string size = ", size = " + std::to_string(bytes.size()) + ", function: [" + label + "]\n";
         EXPECT_NE(text.find(size), std::string::npos) << text;
         return text.substr(text.find('\n') + 1);

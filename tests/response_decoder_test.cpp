@@ -590,7 +590,7 @@ protected:
     {
         el::set_logging(false);
         CloseLog();
-        return logtest::ReadFile(path);
+        return support::read_file(path);
     }
     logtest::ScratchDir dir;
     std::string path;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service_terminal.h"
+#include "support/service_terminal.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ TEST_F(ResultAccessors, NullPointersGiveMinusOneFromTheExportsAndOneFromTheMembe
 
 TEST_F(ResultAccessors, NullPointerRecordsAreWrittenToTheLog)
 {
-    svctest::LogDir dir;
+    support::LogDir dir;
     ASSERT_EQ(put_EcrLogingPath(dir.path().c_str()), 0);
     ASSERT_EQ(ecr->get_LastTrxRRN(nullptr), 1);
     ASSERT_EQ(ecr->get_LastTrxReceipt(nullptr), 1);
@@ -210,7 +210,7 @@ TEST_F(ResultAccessors, NumbersAreWidenedFromTheirFields)
 
 TEST_F(ResultAccessors, InvoiceNumberIsAlsoLogged)
 {
-    svctest::LogDir dir;
+    support::LogDir dir;
     ASSERT_EQ(put_EcrLogingPath(dir.path().c_str()), 0);
     r->InvoceNumber = 4711;
     long l = 0;
@@ -387,14 +387,14 @@ TEST_F(ResultAccessors, DiscountAccessors)
 
 // ---- receipt and bank name in UTF-8 ---------------------------------------
 
-using svctest::cp1251_text;
+using support::cp1251_text;
 
 TEST_F(ResultAccessors, FullReceiptWithoutTerminatorIsConvertedInFull)
 {
     const std::string text = cp1251_text(sizeof(r->Receipt));
     std::memcpy(r->Receipt, text.data(), text.size());  // 2048 bytes, no terminator
     std::memset(r->BankLogo, 'Z', sizeof(r->BankLogo));  // the field behind it is not text
-    const std::string expected = svctest::utf8_of(text);
+    const std::string expected = support::utf8_of(text);
     ASSERT_GT(expected.size(), 2048u);
     ASSERT_LE(expected.size(), 6144u);
 
@@ -455,7 +455,7 @@ TEST_F(ResultAccessors, FullBankNameIsConvertedWithoutReadingTheReceipt)
     ASSERT_EQ(name.size(), sizeof(r->NameBank));
     std::memcpy(r->NameBank, name.data(), name.size());
     std::memset(r->Receipt, 'R', sizeof(r->Receipt));  // right behind the name
-    const std::string expected = svctest::utf8_of(name);
+    const std::string expected = support::utf8_of(name);
 
     std::vector<unsigned char> buf(61 + 8, kSentinel);
     ASSERT_EQ(get_LastTrxNameBank(reinterpret_cast<char*>(buf.data())), 0);

@@ -11,10 +11,11 @@
 #include "protocol/pos_handle.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
+#include "support/sim_link.h"
+
+using support::kFS;
 
 namespace {
-
-const std::string kFS(1, '\x1c');
 
 struct Request {
     std::vector<unsigned char> buf = std::vector<unsigned char>(POS_MAX_MESSAGE, 0xAA);

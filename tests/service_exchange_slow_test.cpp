@@ -8,10 +8,10 @@
 #include "protocol/audit.h"
 #include "protocol/discount.h"
 #include "protocol/terminal_info.h"
-#include "service_rig.h"
+#include "support/service_rig.h"
 
-using svc::kFS;
-using svc::Rig;
+using support::kFS;
+using support::Rig;
 using sim::Event;
 
 // A terminal that answers with NAK: the ACK wait runs out after 5 s (plus at
@@ -19,7 +19,7 @@ using sim::Event;
 TEST(ServiceSlow, NakInsteadOfAckOverSerial)
 {
     Rig rig(sim::Link::Pty);
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     rig.term.expect_frame("TSN10.").send_raw("\x15").pause(7500);
     ASSERT_TRUE(rig.start());
     char text[256] = "keep";
@@ -41,7 +41,7 @@ TEST(ServiceSlow, NakInsteadOfAckOverSerial)
 TEST(ServiceSlow, DiscountCancelNotAcknowledged)
 {
     Rig rig;
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     const std::string answer = "DSC11." + kFS + kFS + kFS;
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000)
         .expect_frame("DSC12.", 3000).send_raw("\x15").close_link();

@@ -14,11 +14,11 @@
 #include "protocol/pos_session.h"
 #include "protocol/stored_transactions.h"
 #include "protocol/terminal_info.h"
-#include "service_rig.h"
+#include "support/service_rig.h"
 
-using svc::kFS;
-using svc::Rig;
-using svc::ack_delay;
+using support::kFS;
+using support::Rig;
+using support::ack_delay;
 using sim::Event;
 
 namespace {
@@ -201,7 +201,7 @@ TEST_P(DiscountExchange, InformationDecoded)
 TEST_P(DiscountExchange, ShortDiscountFieldIsNoCardAfterTheAck)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     const std::string answer = "DIN11.05X155";
     rig.term.expect_frame("DIN10.").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -217,7 +217,7 @@ TEST_P(DiscountExchange, ShortDiscountFieldIsNoCardAfterTheAck)
 TEST_P(CardGroupExchange, AnswerWithOtherCodeIsRefusedWithoutAck)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     rig.term.expect_frame("GGP10.").send_ack().send_frame("GRC11.Gold").pause(1400);
     ASSERT_TRUE(rig.start());
     _ecr_mread_report rep{};
@@ -296,7 +296,7 @@ TEST_P(TerminalInfoExchange, OtherKindAsksForSoftwareNameAndEmptyAnswerKeepsBuff
 TEST_P(TerminalInfoExchange, SerialNumberOnlyFirstField)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     const std::string answer = "TSN11.00123456" + kFS + "rest" + kFS + "more";
     rig.term.expect_frame("TSN10.").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -358,7 +358,7 @@ TEST_P(StoredTransactionExchange, CountAndMissingCount)
 TEST_P(StoredTransactionExchange, SummaryFourFields)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     const std::string answer = "GSI11.3" + kFS + "955" + kFS + "1" + kFS + "20";
     rig.term.expect_frame("GSI10.00").send_ack().send_frame(answer).expect_ack(5000);
     ASSERT_TRUE(rig.start());
@@ -377,7 +377,7 @@ TEST_P(StoredTransactionExchange, SummaryFourFields)
 TEST_P(StoredTransactionExchange, SummaryAnsweredWithCountIsRefusedBeforeAck)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     rig.term.expect_frame("GSI10.").send_ack().send_frame("GTC11.5").pause(1300);
     ASSERT_TRUE(rig.start());
     _ecr_gsi_report s{};
@@ -393,7 +393,7 @@ TEST_P(StoredTransactionExchange, SummaryAnsweredWithCountIsRefusedBeforeAck)
 TEST_P(StoredTransactionExchange, SingleTransactionMismatchRecords)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     rig.term.expect_frame("GTL10.").send_ack().send_frame("GTC11.5");
     ASSERT_TRUE(rig.start());
     _ecr_transaction_report rep{};
@@ -490,7 +490,7 @@ TEST_P(AuditExchange, NumberTwelveGivesZeroRecordAndEnds)
 TEST_P(AuditExchange, WrongMessageAndLongSelection)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     char sel[] = "01";
     rig.term.expect_frame("AUD10.").send_ack().send_frame("NDX11.0").pause(500);
     ASSERT_TRUE(rig.start());
@@ -566,7 +566,7 @@ TEST_P(SingleExchange, SessionStepsEndBeforeAckAndHandBackTheResponse)
 TEST_P(SingleExchange, FiveCharacterCheckAndBuilderFailure)
 {
     Rig rig(GetParam());
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     rig.term.expect_frame("PCC14.").send_ack().send_frame("pcc15").expect_ack(5000);
     ASSERT_TRUE(rig.start());
     PosSession s(rig.h, "my_exchange");

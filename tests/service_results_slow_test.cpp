@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "compat/compat.h"
-#include "service_terminal.h"
+#include "support/service_terminal.h"
 
-using namespace svctest;
+using namespace support;
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
 #include "protocol/transaction_exchange.h"
-#include "service_rig.h"
+#include "support/service_rig.h"
 #include "support/payment_harness.h"
 
 namespace {
@@ -36,9 +36,9 @@ _init_transaction_request purchase_request()
 
 TEST(SocketDeadlineSlow, ServiceAckWaitAfterANakEndsAtFiveSecondsOverTcp)
 {
-    svc::Rig rig(sim::Link::Tcp);
+    support::Rig rig(sim::Link::Tcp);
     rig.term.expect_frame("NDX10.", 10000).send_raw("\x15").pause(12000);
-    svc::LogCapture log;
+    support::LogCapture log("svc", true);
     ASSERT_TRUE(rig.start());
     const uint64_t t0 = GetTickCount();
     EXPECT_EQ(Pos_Print_X_Report(rig.h), SE_EXEC);
@@ -51,7 +51,7 @@ TEST(SocketDeadlineSlow, ServiceAckWaitAfterANakEndsAtFiveSecondsOverTcp)
 
 TEST(SocketDeadlineSlow, InterruptAckWaitEndsAtTwentySecondsOverTcp)
 {
-    svc::Rig rig(sim::Link::Tcp);
+    support::Rig rig(sim::Link::Tcp);
     rig.term.expect_frame("IRT10.", 10000).pause(26000);
     ASSERT_TRUE(rig.start());
     const uint64_t t0 = GetTickCount();
@@ -61,13 +61,13 @@ TEST(SocketDeadlineSlow, InterruptAckWaitEndsAtTwentySecondsOverTcp)
     EXPECT_LT(took, 22000u);  // was 30 s
     const std::vector<std::string> frames = rig.term.frames_received();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], "IRT10." + svc::kFS);
+    EXPECT_EQ(frames[0], "IRT10." + support::kFS);
 }
 
 TEST(SocketDeadlineSlow, CardBelongingConfirmationAckWaitEndsAtTheResponseTimeoutOverTcp)
 {
-    svc::Rig rig(sim::Link::Tcp);
-    rig.term.send_frame("PCC12.33" + svc::kFS + "1").expect_ack(5000);
+    support::Rig rig(sim::Link::Tcp);
+    rig.term.send_frame("PCC12.33" + support::kFS + "1").expect_ack(5000);
     rig.term.expect_frame("PCC13.", 10000).pause(10000);
     ASSERT_TRUE(rig.start(3));
     unsigned short belonging = 0;
@@ -86,7 +86,7 @@ TEST(SocketDeadlineSlow, CardBelongingConfirmationAckWaitEndsAtTheResponseTimeou
 
 TEST(SocketDeadlineSlow, SilentTerminalEndsTheReportReadAtFortySecondsOverTcp)
 {
-    svc::Rig rig(sim::Link::Tcp);
+    support::Rig rig(sim::Link::Tcp);
     rig.term.pause(46000);
     ASSERT_TRUE(rig.start());
     ASSERT_EQ(pos_set_timeouts(rig.h, 5, 40), SE_OK);
@@ -102,7 +102,7 @@ TEST(SocketDeadlineSlow, SilentTerminalEndsTheReportReadAtFortySecondsOverTcp)
 
 TEST(SocketDeadlineSlow, FirstAnswerWaitEndsAtTheResponseTimeoutOverUdp)
 {
-    svc::Rig rig(sim::Link::Udp);
+    support::Rig rig(sim::Link::Udp);
     rig.term.expect_frame("PUR10.", 10000).send_ack().pause(12000);
     ASSERT_TRUE(rig.start(7));
     _init_transaction_request request = purchase_request();
@@ -116,7 +116,7 @@ TEST(SocketDeadlineSlow, FirstAnswerWaitEndsAtTheResponseTimeoutOverUdp)
 
 TEST(SocketDeadlineSlow, ServiceResponseWaitEndsAtTheResponseTimeoutOverUdp)
 {
-    svc::Rig rig(sim::Link::Udp);
+    support::Rig rig(sim::Link::Udp);
     rig.term.expect_frame("NDX10.", 10000).send_ack().pause(12000);
     ASSERT_TRUE(rig.start(4));
     const uint64_t t0 = GetTickCount();
@@ -131,7 +131,7 @@ TEST(SocketDeadlineSlow, ServiceResponseWaitEndsAtTheResponseTimeoutOverUdp)
 
 TEST(SocketDeadlineSlow, AuditPacketWaitEndsAtTheResponseTimeoutOverTcp)
 {
-    svc::Rig rig(sim::Link::Tcp);
+    support::Rig rig(sim::Link::Tcp);
     rig.term.expect_frame("AUD10.", 10000).send_ack().pause(12000);
     ASSERT_TRUE(rig.start(3));
     std::vector<_ecr_audit_report> records;
@@ -171,10 +171,10 @@ TEST(SocketDeadlineSlow, OneReadNeverWaitsLongerThanTheSocketTimeOut)
 
 class WorkerBudgetSlow : public ::testing::Test {
 protected:
-    void SetUp() override { paytest::fresh_object(); }
+    void SetUp() override { support::fresh_object(); }
     void TearDown() override
     {
-        paytest::drain();
+        support::drain();
         PosClose();
         destroy_object(create_object());
     }
@@ -184,15 +184,15 @@ protected:
     void silent_after_first_answer(sim::Link link)
     {
         sim::Terminal t(link);
-        paytest::script_request(t, "PUR10.", "PUR11.");
+        support::script_request(t, "PUR10.", "PUR11.");
         t.pause(50000);
         t.start();
-        ASSERT_EQ(paytest::open_to(t), 0);
+        ASSERT_EQ(support::open_to(t), 0);
         PosPurchase(12.34, 0);
         ASSERT_TRUE(rec.wait_for(1, 70000));
-        const uint64_t request = paytest::event_time(t, sim::Event::RecvFrame, "PUR10.");
+        const uint64_t request = support::event_time(t, sim::Event::RecvFrame, "PUR10.");
         ASSERT_NE(request, 0u);
-        const paytest::Completion c = rec.completions()[0];
+        const support::Completion c = rec.completions()[0];
         EXPECT_EQ(c.result, 20u);
         EXPECT_GE(c.at_ms, request + 40000);
         EXPECT_LT(c.at_ms, request + 46000);  // was about 60 s over TCP
@@ -201,7 +201,7 @@ protected:
         ASSERT_EQ(frames.size(), 1u);  // no confirmation, nothing else
     }
 
-    paytest::Recorder& rec = paytest::Recorder::instance();
+    support::Recorder& rec = support::Recorder::instance();
 };
 
 TEST_F(WorkerBudgetSlow, SilentTerminalEndsThePurchaseAfterFortySecondsOverTcp)

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/transaction_exchange.h"
 #include "sim/payment_script.h"
 
@@ -17,7 +17,7 @@ namespace {
 TEST(OneExchangeAtATime, SecondCallerIsRefusedWithoutTouchingTheFirst)
 {
     sim::Terminal ta(sim::Link::Pty), tb(sim::Link::Pty);
-    exch::LibraryLink la(ta), lb(tb);
+    support::LibraryLink la(ta), lb(tb);
     ASSERT_TRUE(la.open());
     ASSERT_TRUE(lb.open());
     ta.pause(1500).send_frame(sim::join_fields({"SMS11.FIRST", "1"})).expect_ack(5000);
@@ -65,7 +65,7 @@ TEST(InterruptFromAnotherThread, ReportLoopStopsAtTheNextMessageButTakesAFinalRe
 {
     for (const bool final_response : {false, true}) {
         sim::Terminal t(sim::Link::Tcp);
-        exch::LibraryLink lib(t);
+        support::LibraryLink lib(t);
         ASSERT_TRUE(lib.open());
         if (final_response)
             t.pause(100).send_frame(sim::join_fields({"PUR12.00", "01"})).expect_ack().expect_frame("PUR13.", 10000).send_ack();

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/transaction_exchange.h"
 #include "sim/payment_script.h"
 
@@ -56,7 +56,7 @@ class CompletePurchase : public ::testing::TestWithParam<sim::Link> {};
 TEST_P(CompletePurchase, BytesAndPausesOnTheWire)
 {
     sim::Terminal t(GetParam());
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     sim::Payment p;
     p.request_prefix = "PUR10.";
@@ -118,8 +118,8 @@ TEST_P(CompletePurchase, BytesAndPausesOnTheWire)
     EXPECT_STREQ(report.TerminalID, "TERM0001");
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, CompletePurchase, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& i) { return exch::link_name(i.param); });
+INSTANTIATE_TEST_SUITE_P(Links, CompletePurchase, ECR_ALL_LINKS,
+                         support::LinkParamName());
 
 // The confirmation number for each kind of final response.
 struct ConfirmCase {
@@ -133,7 +133,7 @@ class Confirmation : public ::testing::TestWithParam<ConfirmCase> {};
 TEST_P(Confirmation, SentAfterTheFinalResponse)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     const ConfirmCase& c = GetParam();
     t.pause(50).send_frame(c.final_response).expect_ack(5000).expect_frame("", 10000).send_ack();
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FinalResponse, UndecodableResponseIsNotConfirmed)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.pause(50).send_frame("PUR19").expect_ack(5000).pause(1000);
     t.start();
@@ -177,10 +177,10 @@ TEST(FinalResponse, UndecodableResponseIsNotConfirmed)
 TEST(FinalResponse, ConfirmationNotAcknowledgedGivesExec)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.pause(50).send_frame(final_purchase()).expect_ack(5000).expect_frame("PUR13.", 10000).send_raw("?").pause(
         4000);
     t.start();
@@ -194,9 +194,9 @@ TEST(FinalResponse, ConfirmationNotAcknowledgedGivesExec)
 TEST(FinalResponse, InterruptDuringTheConfirmationWaitGivesExec)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.pause(50).send_frame(final_purchase()).expect_ack(5000).expect_frame("PUR13.", 10000).pause(6000);
     t.start();
     PosHandle* h = lib.handle();
@@ -222,7 +222,7 @@ TEST(FinalResponse, InterruptDuringTheConfirmationWaitGivesExec)
 TEST(WaitNotice, FiveMinutesMoveTheDeadlinePastTheResponseTimeout)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
     t.pause(50).send_frame("PUR00.05").expect_ack(5000).pause(3000);

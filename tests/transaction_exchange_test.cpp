@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "compat/compat.h"
-#include "exch_link.h"
+#include "support/library_link.h"
 #include "protocol/transaction_exchange.h"
 #include "protocol/transaction_rules.h"
 #include "sim/payment_script.h"
@@ -153,7 +153,7 @@ TEST(TextMessage, NoFieldLeavesTheText)
 
 TEST(TransactionArguments, NullsAreRefusedAndLogged)
 {
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     _ecr_transaction_report report;
     _init_transaction_request request = purchase_request();
     PosHandle dummy;
@@ -171,9 +171,9 @@ TEST(TransactionArguments, NullsAreRefusedAndLogged)
 TEST(TransactionArguments, RequestWithoutLayoutIsNotSent)
 {
     sim::Terminal t(sim::Link::Tcp);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     _init_transaction_request request = purchase_request();
     request.trx_type = 44;  // cash-back has no request layout
     EXPECT_EQ(pos_init_transaction(lib.handle(), &request), SE_SYNTAX);
@@ -190,7 +190,7 @@ class FirstAnswer : public ::testing::TestWithParam<sim::Link> {};
 TEST_P(FirstAnswer, RequestBytesAndAcknowledgedFirstAnswer)
 {
     sim::Terminal t(GetParam());
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("PUR10.", 10000).send_ack().pause(50).send_frame("PUR11.").expect_ack(10000);
     t.start();
@@ -209,7 +209,7 @@ TEST_P(FirstAnswer, RequestBytesAndAcknowledgedFirstAnswer)
 TEST_P(FirstAnswer, NumberedTwelveIsRefusedWithoutAck)
 {
     sim::Terminal t(GetParam());
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("PUR10.", 10000).send_ack().pause(50).send_frame("PUR12.000" + FSs).pause(700);
     t.start();
@@ -223,7 +223,7 @@ TEST_P(FirstAnswer, NumberedTwelveIsRefusedWithoutAck)
 TEST_P(FirstAnswer, OtherCodeIsRefused)
 {
     sim::Terminal t(GetParam());
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     t.expect_frame("PUR10.", 10000).send_ack().pause(50).send_frame("REF11.").pause(700);
     t.start();
@@ -233,14 +233,14 @@ TEST_P(FirstAnswer, OtherCodeIsRefused)
     EXPECT_EQ(sim::count_events(t.events(), sim::Event::RecvAck), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, FirstAnswer, ::testing::Values(sim::Link::Tcp, sim::Link::Udp, sim::Link::Pty),
-                         [](const ::testing::TestParamInfo<sim::Link>& i) { return exch::link_name(i.param); });
+INSTANTIATE_TEST_SUITE_P(Links, FirstAnswer, ECR_ALL_LINKS,
+                         support::LinkParamName());
 
 TEST(FirstAnswerPty, LowerCaseCodeAndNumbersThirteenFifteenAccepted)
 {
     for (const char* answer : {"pur13.", "PUR15.x"}) {
         sim::Terminal t(sim::Link::Pty);
-        exch::LibraryLink lib(t);
+        support::LibraryLink lib(t);
         ASSERT_TRUE(lib.open());
         t.expect_frame("PUR10.", 10000).send_ack().send_frame(answer).expect_ack(10000);
         t.start();
@@ -256,10 +256,10 @@ TEST(FirstAnswerPty, LowerCaseCodeAndNumbersThirteenFifteenAccepted)
 TEST(RequestAck, OtherByteThenSilenceGivesExecAfterTheResponseTimeout)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("PUR10.", 10000).send_raw("\x15").pause(4000);
     t.start();
     _init_transaction_request request = purchase_request();
@@ -274,10 +274,10 @@ TEST(RequestAck, OtherByteThenSilenceGivesExecAfterTheResponseTimeout)
 TEST(RequestAck, OtherByteThenClosedLinkGivesExec)
 {
     sim::Terminal t(sim::Link::Tcp);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("PUR10.", 10000).send_raw("N").pause(100).close_link();
     t.start();
     _init_transaction_request request = purchase_request();
@@ -292,9 +292,9 @@ TEST(RequestAck, OtherByteThenClosedLinkGivesExec)
 TEST(RequestAck, InterruptFlagDuringTheWaitReturnsOk)
 {
     sim::Terminal t(sim::Link::Pty);
-    exch::LibraryLink lib(t);
+    support::LibraryLink lib(t);
     ASSERT_TRUE(lib.open());
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.expect_frame("PUR10.", 10000).pause(6000);
     t.start();
     PosHandle* h = lib.handle();
@@ -317,7 +317,7 @@ class ReportPty : public ::testing::Test {
 protected:
     ReportPty() : t(sim::Link::Pty), lib(t) { std::memset(&report, 0, sizeof report); }
     sim::Terminal t;
-    exch::LibraryLink lib;
+    support::LibraryLink lib;
     _ecr_transaction_report report;
 };
 
@@ -396,7 +396,7 @@ TEST_F(ReportPty, ProgressNoticeWithoutNextPacketGivesRead)
 {
     ASSERT_TRUE(lib.open());
     lib.set_response_timeout(1);
-    exch::LogCapture log;
+    support::LogCapture log("exch", false);
     t.pause(50).send_frame("VID21.").expect_ack(5000).pause(4000);
     t.start();
     EXPECT_EQ(pos_read_transaction_report(lib.handle(), &report), SE_READ);

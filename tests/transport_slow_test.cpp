@@ -8,7 +8,7 @@
 
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport_rig.h"
+#include "support/transport_rig.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ struct SerialRig {
     std::vector<unsigned char> buf = std::vector<unsigned char>(POS_MAX_MESSAGE);
     unsigned int len = 4242;
     ~SerialRig() { tr.Close(); }
-    bool open() { return rig::open_to(tr, term); }
+    bool open() { return support::open_to(tr, term); }
     unsigned int read() { return pos_read_packet(tr.GetHandle(), buf.data(), &len); }
 };
 
@@ -96,7 +96,7 @@ TEST(SerialLineSlow, ReadReturnsWhatCameAfterSilence)
     uint64_t t0 = GetTickCount();
     EXPECT_EQ(comport_read(port, buf, 5), 3);
     uint64_t took = GetTickCount() - t0;
-    EXPECT_EQ(rig::bytes(buf, 3), "abc");
+    EXPECT_EQ(support::bytes(buf, 3), "abc");
     EXPECT_GE(took, 1950u);  // the line's 2.0 s inter-byte time
     EXPECT_LT(took, 3500u);
     t0 = GetTickCount();
@@ -113,14 +113,14 @@ TEST(DeadLinkCpuSlow, ClosedTcpConnectionResponseWait)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.close_link();
     term.start();
     ASSERT_TRUE(term.wait_done(3000));
     PosHandle* h = tr.GetHandle();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
     unsigned int len = 0;
-    double cpu0 = rig::cpu_seconds();
+    double cpu0 = support::cpu_seconds();
     uint64_t t0 = GetTickCount();
     uint64_t deadline = t0 + static_cast<uint64_t>(h->response_timeout) * 1000;
     unsigned passes = 0;
@@ -130,7 +130,7 @@ TEST(DeadLinkCpuSlow, ClosedTcpConnectionResponseWait)
         status = pos_read_packet(h, buf.data(), &len);
         if (status == SE_OK) break;
     }
-    double cpu = rig::cpu_seconds() - cpu0;
+    double cpu = support::cpu_seconds() - cpu0;
     uint64_t took = GetTickCount() - t0;
     EXPECT_EQ(status, SE_FAIL);
     EXPECT_GE(took, 40000u);
@@ -143,14 +143,14 @@ TEST(DeadLinkCpuSlow, ClosedTcpConnectionResponseWait)
            100.0 * cpu / (took / 1000.0), passes);
 
     // The one-byte ACK wait and a frame write on the same dead link.
-    cpu0 = rig::cpu_seconds();
+    cpu0 = support::cpu_seconds();
     t0 = GetTickCount();
     deadline = t0 + 5000;
     unsigned char last = 0;
     while (last != ACK && GetTickCount() < deadline) tr.Read(&last, 1);
     unsigned char m = 'A';
     pos_write_packet(h, &m, 1);
-    cpu = rig::cpu_seconds() - cpu0;
+    cpu = support::cpu_seconds() - cpu0;
     took = GetTickCount() - t0;
     EXPECT_NE(last, ACK);
     EXPECT_LT(cpu, 0.01 * took / 1000.0) << "cpu " << cpu << " s";
@@ -162,14 +162,14 @@ TEST(DeadLinkCpuSlow, VanishedSerialDevice)
 {
     sim::Terminal term(sim::Link::Pty);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.close_link();
     term.start();
     ASSERT_TRUE(term.wait_done(3000));
     PosHandle* h = tr.GetHandle();
     std::vector<unsigned char> buf(POS_MAX_MESSAGE);
     unsigned int len = 0;
-    double cpu0 = rig::cpu_seconds();
+    double cpu0 = support::cpu_seconds();
     uint64_t t0 = GetTickCount();
     uint64_t deadline = t0 + 10000;
     unsigned int status = SE_OK;
@@ -178,7 +178,7 @@ TEST(DeadLinkCpuSlow, VanishedSerialDevice)
         ++passes;
         status = pos_read_packet(h, buf.data(), &len);
     }
-    double cpu = rig::cpu_seconds() - cpu0;
+    double cpu = support::cpu_seconds() - cpu0;
     uint64_t took = GetTickCount() - t0;
     EXPECT_EQ(status, SE_FORMAT);
     EXPECT_LT(cpu, 0.01 * took / 1000.0) << "cpu " << cpu << " s in " << passes << " passes";

@@ -14,7 +14,7 @@
 #include "log_test_util.h"
 #include "protocol/pos_handle.h"
 #include "transport/comport.h"
-#include "transport_rig.h"
+#include "support/transport_rig.h"
 
 namespace {
 
@@ -32,11 +32,11 @@ TEST(SocketChannel, ReceiveTakesWhatIsThereWithoutWaitingForMore)
     unsigned char buf[256];
     uint64_t t0 = GetTickCount();
     ASSERT_EQ(s.Receive(buf, sizeof buf), 4);
-    EXPECT_EQ(rig::bytes(buf, 4), sim::frame("A"));
+    EXPECT_EQ(support::bytes(buf, 4), sim::frame("A"));
     // Where a frame ends is the frame reader's business: no wait for silence.
     EXPECT_LT(GetTickCount() - t0, 300u);
     EXPECT_EQ(s.Receive(buf, sizeof buf), 5);
-    EXPECT_EQ(rig::bytes(buf, 5), sim::frame("BC"));
+    EXPECT_EQ(support::bytes(buf, 5), sim::frame("BC"));
 }
 
 TEST(SocketChannel, PeerClosingEndsReceiveWithWhatArrived)
@@ -49,7 +49,7 @@ TEST(SocketChannel, PeerClosingEndsReceiveWithWhatArrived)
     term.start();
     unsigned char buf[64];
     ASSERT_EQ(s.Receive(buf, sizeof buf), 3);
-    EXPECT_EQ(rig::bytes(buf, 3), "abc");
+    EXPECT_EQ(support::bytes(buf, 3), "abc");
     // Nothing more: 0 at once (after the short rest that keeps callers from spinning).
     uint64_t t0 = GetTickCount();
     EXPECT_EQ(s.Receive(buf, sizeof buf), 0);
@@ -73,7 +73,7 @@ TEST(SocketChannel, BufferFullEndsReceive)
     unsigned char buf[4];
     uint64_t t0 = GetTickCount();
     ASSERT_EQ(s.Receive(buf, 4), 4);
-    EXPECT_EQ(rig::bytes(buf, 4), "0123");
+    EXPECT_EQ(support::bytes(buf, 4), "0123");
     EXPECT_LT(GetTickCount() - t0, 1000u);
 }
 
@@ -111,7 +111,7 @@ TEST(SocketChannel, UdpWithoutBindAddressOpensAndTalks)
     unsigned char buf[64];
     int n = u.ReceiveFrom(buf, sizeof buf);
     ASSERT_EQ(n, 7);
-    EXPECT_EQ(rig::bytes(buf, 7), sim::frame("PONG"));
+    EXPECT_EQ(support::bytes(buf, 7), sim::frame("PONG"));
     ASSERT_TRUE(term.wait_done(3000));
     EXPECT_TRUE(term.errors().empty());
 }
@@ -119,7 +119,7 @@ TEST(SocketChannel, UdpWithoutBindAddressOpensAndTalks)
 TEST(SocketChannel, BindsToGivenLocalAddress)
 {
     sim::Terminal term(sim::Link::Tcp);
-    int local = rig::closed_port();
+    int local = support::closed_port();
     CTCPSocket s;
     s.SetRemoteAddress("127.0.0.1", term.port());
     s.SetLocalAddress("127.0.0.1", local);
@@ -151,7 +151,7 @@ protected:
     {
         el::set_logging(false);
         CloseLog();
-        return logtest::ReadFile(m_path);
+        return support::read_file(m_path);
     }
     logtest::ScratchDir m_dir;
     std::string m_path;
@@ -160,7 +160,7 @@ protected:
 TEST_F(SocketLog, ConnectToClosedPortFailsWithRecord)
 {
     CTCPSocket s;
-    int port = rig::closed_port();
+    int port = support::closed_port();
     s.SetRemoteAddress("127.0.0.1", port);
     EXPECT_FALSE(s.Open());
     std::string log = Finish();
@@ -196,7 +196,7 @@ TEST_F(SocketLog, FacadeOpenRecordsAndUnknownType)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     tr.Close();
     tr.SetType(static_cast<TransportType>(3));
     EXPECT_FALSE(tr.Open());
@@ -325,10 +325,10 @@ TEST(SerialLine, ReadCollectsWhatIsThere)
     ASSERT_TRUE(term.wait_done(3000));
     unsigned char buf[5];
     ASSERT_EQ(comport_read(port, buf, 5), 5);
-    EXPECT_EQ(rig::bytes(buf, 5), "hello");
+    EXPECT_EQ(support::bytes(buf, 5), "hello");
     unsigned char all[6];
     EXPECT_EQ(comport_read_all(port, all, 6, 1), 6u);
-    EXPECT_EQ(rig::bytes(all, 6), " world");
+    EXPECT_EQ(support::bytes(all, 6), " world");
     comport_close(port);
 }
 
@@ -404,7 +404,7 @@ TEST(Facade, UnreachableTcpKeepsHandleUntilClose)
     CTransport tr;
     tr.SetType(TT_TCP);
     tr.SetRemoteIP("127.0.0.1");
-    tr.SetRemotePort(rig::closed_port());
+    tr.SetRemotePort(support::closed_port());
     EXPECT_FALSE(tr.Open());
     PosHandle* h = tr.GetHandle();
     ASSERT_NE(h, nullptr);
@@ -419,7 +419,7 @@ TEST(Facade, TypeChangedWhileOpenActsOnOpenedChannel)
 {
     sim::Terminal term(sim::Link::Tcp);
     CTransport tr;
-    ASSERT_TRUE(rig::open_to(tr, term));
+    ASSERT_TRUE(support::open_to(tr, term));
     term.send_raw("xyz");
     term.start();
     // Switched to serial while the TCP channel is open: reads still come from
@@ -427,7 +427,7 @@ TEST(Facade, TypeChangedWhileOpenActsOnOpenedChannel)
     tr.SetType(TT_COM);
     unsigned char buf[8];
     EXPECT_EQ(tr.Read(buf, sizeof buf), 3);
-    EXPECT_EQ(rig::bytes(buf, 3), "xyz");
+    EXPECT_EQ(support::bytes(buf, 3), "xyz");
     EXPECT_EQ(pos_clear_port(tr.GetHandle()), SE_OK);
     tr.Close();
     EXPECT_EQ(tr.GetHandle(), nullptr);

@@ -7,7 +7,7 @@
 #include "ecrbridge.h"
 #include "ecrbridge/operation_thread.h"
 
-namespace paytest {
+namespace support {
 
 Recorder& Recorder::instance()
 {
@@ -97,11 +97,6 @@ int open_to(sim::Terminal& terminal)
     return PosOpen(0);
 }
 
-std::string msg(const std::vector<std::string>& parts)
-{
-    return sim::join_fields(parts);
-}
-
 void script_request(sim::Terminal& t, const std::string& request, const std::string& first)
 {
     t.expect_frame(request).send_ack().send_frame(first).expect_ack();
@@ -151,4 +146,4 @@ uint64_t event_time(const sim::Terminal& t, int kind, const std::string& prefix)
     return 0;
 }
 
-}  // namespace paytest
+}  // namespace support

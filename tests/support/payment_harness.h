@@ -11,10 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "sim/terminal.h"
+#include "support/sim_link.h"
 
 class CVarkoClass2017;
 
-namespace paytest {
+namespace support {
 
 // One completion as the application saw it.
 struct Completion {
@@ -51,9 +52,6 @@ private:
 CVarkoClass2017* fresh_object();
 // Sets the transport properties for the terminal and opens: PosOpen's value.
 int open_to(sim::Terminal& terminal);
-
-// Message text with FS between the parts (first part as given).
-std::string msg(const std::vector<std::string>& parts);
 
 // The terminal acknowledges the request whose header is `request`, answers
 // with `first` (e.g. "PUR11.") and waits for the library's ACK.
@@ -96,4 +94,4 @@ std::vector<std::string> frames(const sim::Terminal& t);
 // Time of the first event of the kind whose data starts with prefix; 0 when none.
 uint64_t event_time(const sim::Terminal& t, int kind, const std::string& prefix);
 
-}  // namespace paytest
+}  // namespace support

@@ -11,9 +11,14 @@
 
 #include "Logging/log.h"
 #include "sim/terminal.h"
+#include "support/files.h"
 #include "transport/transport.h"
 
 namespace support {
+
+// The field separator, and a message text with it between the parts.
+const std::string kFS(1, '\x1c');
+inline std::string msg(const std::vector<std::string>& parts) { return sim::join_fields(parts); }
 
 // The three links of a test parameterised over them, and their names.
 inline const char* link_label(sim::Link link)
@@ -28,15 +33,6 @@ struct LinkParamName {
         return link_label(info.param);
     }
 };
-
-// The whole file (empty when it cannot be read).
-inline std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Point the facade at the simulated terminal and open it.
 inline bool open_to_terminal(CTransport& tr, const sim::Terminal& term)

@@ -9,9 +9,7 @@
 #include "support/sim_link.h"
 #include "transport/transport.h"
 
-namespace svc {
-
-const std::string kFS(1, '\x1c');
+namespace support {
 
 // A scripted terminal and an open CTransport to it.  The script is queued on
 // term before start() opens the library's end.
@@ -66,15 +64,7 @@ struct Rig {
     }
 };
 
-// Logging on into a fresh file; text() switches it off.
-class LogCapture : public support::LogCapture {
-public:
-    LogCapture() : support::LogCapture("svc", true) {}
-};
 
-}  // namespace svc
-
-namespace svc {
 // Milliseconds from the terminal's sending of response to the first ACK
 // that came after it; -1 when none came.
 inline long long ack_delay(const Rig& rig, const std::string& response)
@@ -90,4 +80,4 @@ inline long long ack_delay(const Rig& rig, const std::string& response)
             return static_cast<long long>(ev[k].at_ms) - static_cast<long long>(ev[i].at_ms);
     return -1;
 }
-}  // namespace svc
+}  // namespace support

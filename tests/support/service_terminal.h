@@ -19,12 +19,7 @@
 #include "sim/terminal.h"
 #include "support/sim_link.h"
 
-namespace svctest {
-
-const std::string kFS(1, '\x1c');
-
-// Message text with FS between the parts.
-inline std::string msg(const std::vector<std::string>& parts) { return sim::join_fields(parts); }
+namespace support {
 
 // The ECR object, with its connection opened to the terminal (TCP, loopback).
 inline CVarkoClass2017* connect(sim::Terminal& t)
@@ -181,4 +176,4 @@ private:
     std::string m_path;
 };
 
-}  // namespace svctest
+}  // namespace support

@@ -15,7 +15,7 @@
 #include "support/sim_link.h"
 #include "transport/transport.h"
 
-namespace rig {
+namespace support {
 
 // A loopback TCP port with no listener (bound once, then released).
 inline int closed_port()
@@ -46,4 +46,4 @@ inline std::string bytes(const unsigned char* p, unsigned int n)
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-}  // namespace rig
+}  // namespace support

@@ -1,5 +1,4 @@
-// The library's end of a link to the terminal simulator, and a capture of the
-// diagnostic log, for the exchange tests.
+// The library's end of a link to the terminal simulator, for the exchange tests.
 #pragma once
 #include <string>
 
@@ -8,12 +7,7 @@
 #include "support/sim_link.h"
 #include "transport/transport.h"
 
-namespace exch {
-
-inline const char* link_name(sim::Link link)
-{
-    return link == sim::Link::Tcp ? "Tcp" : link == sim::Link::Udp ? "Udp" : "Pty";
-}
+namespace support {
 
 // Opens a CTransport of the matching kind to the terminal; closes it at the end.
 class LibraryLink {
@@ -36,10 +30,4 @@ private:
     bool m_open = false;
 };
 
-// Logging on into a fresh file; text() leaves the switch as it is.
-class LogCapture : public support::LogCapture {
-public:
-    LogCapture() : support::LogCapture("exch", false) {}
-};
-
-}  // namespace exch
+}  // namespace support
