@@ -162,9 +162,7 @@ unsigned int Pos_Print_X_Report(void* handle)
         PosMsg req, resp;
         if (unsigned int e = s.built(pos_x_report_print_request(req.data, &req.len), "pos_x_report_print_request"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         pos_x_report_print_responce(resp.data, resp.len);  // its status is not reported

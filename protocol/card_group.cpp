@@ -73,9 +73,7 @@ unsigned int pos_get_group(void* handle, _ecr_mread_report* report, const char* 
         PosMsg req, resp;
         if (unsigned int e = s.built(ecr_build_get_group(req.data, &req.len, code), "ecr_build_get_group"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         ecr_parse_getgroup_response(resp.data, resp.len, report);  // its status is not reported
@@ -96,9 +94,7 @@ unsigned int pos_cancel_get_group_completion(void* handle)
         const unsigned int built = ecr_build_cancel_get_group_completion(req.data, &req.len);
         if (unsigned int e = s.built(built, "ecr_build_cancel_get_group_completion"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         return s.ack(POS_SERVICE_PAUSE_MS);
     });

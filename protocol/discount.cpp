@@ -111,9 +111,7 @@ unsigned int pos_discount_init(void* handle, _ecr_mread_report* report)
         const unsigned int built = ecr_build_discount_card_request(req.data, &req.len);
         if (unsigned int e = s.built(built, "ecr_build_discount_card_request"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline(), " message parsing error! Return SE_SYNTAX"))
+        if (unsigned int e = s.ask(req, resp, " message parsing error! Return SE_SYNTAX"))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         ecr_parse_crd_response(resp.data, resp.len, report);  // its status is not reported
@@ -174,9 +172,7 @@ unsigned int pos_discount_init_ex(void* handle, _ecr_discount_info* info)
         const unsigned int built = ecr_build_discount_ex_card_request(req.data, &req.len);
         if (unsigned int e = s.built(built, "ecr_build_discount_ex_card_request"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline(), " parse message error! Return SE_SYNTAX"))
+        if (unsigned int e = s.ask(req, resp, " parse message error! Return SE_SYNTAX"))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         if (unsigned int e = s.built(ecr_parse_disc_response(resp.data, resp.len, info), "ecr_parse_disc_response"))

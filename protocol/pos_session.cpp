@@ -153,6 +153,13 @@ unsigned int PosSession::confirm(const unsigned char* bytes, unsigned int n, Spa
     return expect_ack(ack_within.from_now());
 }
 
+unsigned int PosSession::ask(const PosMsg& request, PosMsg& answer, const char* mismatch)
+{
+    if (unsigned int e = confirm(request, POS_SERVICE_ACK))
+        return e;
+    return receive(answer, request, response_deadline(), mismatch);
+}
+
 void pos_record_exception(const char* who) noexcept
 {
     if (who == nullptr)

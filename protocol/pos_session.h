@@ -6,6 +6,7 @@
 //   s.receive(response, "GGP11", deadline)      // one frame, its code checked
 //   s.ack(pause_ms)                             // our ACK of that frame
 //   s.confirm(message, deadline)                // send, then expect_ack
+//   s.ask(request, answer)                      // confirm, then receive its answer
 //
 // Each step returns a status (SE_OK or the reason the exchange ends), dumps
 // what crosses the link ("SEND TO TERMINAL", "RECV FROM TERMINAL", "Received
@@ -94,6 +95,9 @@ public:
     // send, then expect_ack with a deadline that starts when the frame is out.
     unsigned int confirm(const PosMsg& m, Span ack_within) { return confirm(m.data, m.len, ack_within); }
     unsigned int confirm(const unsigned char* bytes, unsigned int n, Span ack_within);
+    // A service request and its answer: confirm within POS_SERVICE_ACK, then
+    // receive the answer to request before the response deadline.
+    unsigned int ask(const PosMsg& request, PosMsg& answer, const char* mismatch = kParseError);
 
     unsigned char last_byte() const { return m_ack.last; }
     // The last ACK wait saw an STX: the terminal was talking.

@@ -52,9 +52,7 @@ unsigned int query(void* handle, const char* who, const char* builder, bool sing
         PosMsg req, resp;
         if (unsigned int e = s.built(build(req), builder))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         decode(resp);  // its status is not reported

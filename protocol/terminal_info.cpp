@@ -86,9 +86,7 @@ unsigned int pos_get_name_software(void* handle, char* text, tagGetInfoType kind
         const unsigned int built = ecr_build_get_name_software(req.data, &req.len, kind);
         if (unsigned int e = s.built(built, "ecr_build_get_name_software"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         ecr_parse_getNameSoftware_response(resp.data, resp.len, text);  // its status is not reported
@@ -109,9 +107,7 @@ unsigned int pos_get_serial_number(void* handle, char* text)
         PosMsg req, resp;
         if (unsigned int e = s.built(ecr_build_get_serial_number(req.data, &req.len), "ecr_build_get_serial_number"))
             return e;
-        if (unsigned int e = s.confirm(req, POS_SERVICE_ACK))
-            return e;
-        if (unsigned int e = s.receive(resp, req, s.response_deadline()))
+        if (unsigned int e = s.ask(req, resp))
             return e;
         const unsigned int acked = s.ack(POS_SERVICE_PAUSE_MS);
         ecr_parse_TSN_response(resp.data, resp.len, text);  // its status is not reported
