@@ -156,130 +156,156 @@ FrameReader::Item FrameReader::next(unsigned int cap)
 {
     if (cap > kMaxMessage)
         cap = kMaxMessage;
-    Item item;
-    for (;;) {
-        if (m_state == State::Drop) {
-            // The rest of a refused frame: up to the ETX at which the whole
-            // frame checks, or a later STX that starts a new frame.
-            bool ended = false;
-            while (m_scan < m_tail) {
-                const unsigned char c = m_buf[m_scan];
-                if (c == kStx) {
-                    const Look look = header_at(m_scan);
-                    if (look == Look::Later)
-                        break;
-                    if (look == Look::Yes) {
-                        ended = true;
-                        break;
-                    }
-                } else if (c == kEtx) {
-                    if (m_scan + 1 >= m_tail)
-                        break;
-                    if ((m_x ^ kEtx ^ m_buf[m_scan + 1]) == 0) {
-                        m_scan += 2;
-                        ended = true;
-                        break;
-                    }
-                }
-                m_x ^= c;
-                ++m_scan;
-            }
-            m_head = m_scan;
-            if (!ended && !m_quiet)
-                return item;
-            m_quiet = false;
-            m_state = State::Idle;
-        }
-        if (m_state == State::Idle) {
-            m_quiet = false;
-            while (m_head < m_tail) {
-                const unsigned char c = m_buf[m_head];
-                if (c == kStx || c == kAck || c == kNak)
-                    break;
-                ++m_head;
-                ++m_skipped;
-            }
-            if (m_head == m_tail)
-                return item;
-            const unsigned char c = m_buf[m_head];
-            if (c != kStx) {
-                item.kind = c == kAck ? Kind::Ack : Kind::Nak;
-                item.data = m_buf + m_head;
-                item.size = 1;
-                ++m_head;
-                return item;
-            }
-            if (m_head == m_dgram_begin && m_dgram_end - m_dgram_begin >= 3 && m_buf[m_dgram_end - 2] == kEtx) {
-                unsigned char x = 0;
-                for (unsigned int i = m_head + 1; i < m_dgram_end; ++i)
-                    x ^= m_buf[i];
-                if (x == 0) {
-                    // A datagram that is one whole frame.
-                    const unsigned int size = m_dgram_end - m_head - 3;
-                    item.kind = size <= cap ? Kind::Frame : Kind::TooLong;
-                    item.data = m_buf + m_head + (size <= cap ? 1 : 0);
-                    item.size = size <= cap ? size : m_dgram_end - m_head;
-                    m_head = m_dgram_end;
-                    return item;
-                }
-            }
-            begin_body();
-        }
-        // Body: look for an ETX with a right check byte from where the last
-        // search stopped.
-        const unsigned int body = m_head + 1;
-        const unsigned int limit = body + cap;  // the ETX may sit at most here
-        while (m_scan < m_tail && m_scan <= limit) {
-            const unsigned char c = m_buf[m_scan];
-            if (c == kStx) {
-                const Look look = header_at(m_scan);
-                if (look == Look::Later)
-                    break;  // whether a header follows is still to come
-                const unsigned char v = static_cast<unsigned char>(m_x ^ kStx);
-                if (m_stx_at[v] == kNone && look == Look::Yes)
-                    m_stx_at[v] = m_scan;
-            } else if (c == kEtx) {
-                m_etx_seen = true;
-                if (m_scan + 1 >= m_tail)
-                    break;  // the check byte is still to come
-                const unsigned char check = m_buf[m_scan + 1];
-                const unsigned char v = static_cast<unsigned char>(m_x ^ kEtx ^ check);
-                const unsigned int inner = m_stx_at[v];
-                if (inner != kNone)
-                    return drop_until(inner, Kind::BadCheck, inner - m_head);
-                if (v == 0) {
-                    item.kind = Kind::Frame;
-                    item.data = m_buf + body;
-                    item.size = m_scan - body;
-                    m_head = m_scan + 2;
-                    m_state = State::Idle;
-                    return item;
-                }
-                // A wrong check byte: the ETX is data (and a check byte that
-                // is an STX may start the next frame, above).
-            }
-            m_x ^= c;
-            ++m_scan;
-        }
-        if (m_scan > limit) {
-            const unsigned int candidate = first_candidate();
-            if (candidate != kNone)
-                return drop_until(candidate, Kind::TooLong, m_scan - m_head);
-            item.kind = Kind::TooLong;
-            item.data = m_buf + m_head;
-            item.size = m_scan - m_head;
-            m_head = m_scan;
-            m_state = State::Drop;
+    if (m_state == State::Drop && !skip_refused())
+        return Item();
+    if (m_state == State::Idle) {
+        Item item;
+        if (!start(cap, item))
             return item;
-        }
-        if (m_quiet && m_etx_seen) {
-            // Quiet after an ETX that did not check: the frame is dropped.
-            const unsigned int candidate = first_candidate();
-            if (candidate != kNone)
-                return drop_until(candidate, Kind::BadCheck, candidate - m_head);
-            return drop_until(m_tail, Kind::BadCheck, m_tail - m_head);
-        }
-        m_quiet = false;
-        return item;
     }
+    return body(cap);
+}
+
+// The rest of a refused frame: up to the ETX at which the whole frame checks,
+// or a later STX that starts a new frame.  False while it goes on.
+bool FrameReader::skip_refused()
+{
+    bool ended = false;
+    while (m_scan < m_tail) {
+        const unsigned char c = m_buf[m_scan];
+        if (c == kStx) {
+            const Look look = header_at(m_scan);
+            if (look == Look::Later)
+                break;
+            if (look == Look::Yes) {
+                ended = true;
+                break;
+            }
+        } else if (c == kEtx) {
+            if (m_scan + 1 >= m_tail)
+                break;
+            if ((m_x ^ kEtx ^ m_buf[m_scan + 1]) == 0) {
+                m_scan += 2;
+                ended = true;
+                break;
+            }
+        }
+        m_x ^= c;
+        ++m_scan;
+    }
+    m_head = m_scan;
+    if (!ended && !m_quiet)
+        return false;
+    m_quiet = false;
+    m_state = State::Idle;
+    return true;
+}
+
+// Between items: bytes up to an STX, ACK or NAK are skipped; a control byte
+// or a datagram that is one whole frame is the item.  True when an STX starts
+// a frame to gather (the body follows), false when item is the answer.
+bool FrameReader::start(unsigned int cap, Item& item)
+{
+    m_quiet = false;
+    while (m_head < m_tail) {
+        const unsigned char c = m_buf[m_head];
+        if (c == kStx || c == kAck || c == kNak)
+            break;
+        ++m_head;
+        ++m_skipped;
+    }
+    if (m_head == m_tail)
+        return false;
+    const unsigned char c = m_buf[m_head];
+    if (c != kStx) {
+        item.kind = c == kAck ? Kind::Ack : Kind::Nak;
+        item.data = m_buf + m_head;
+        item.size = 1;
+        ++m_head;
+        return false;
+    }
+    if (m_head == m_dgram_begin && m_dgram_end - m_dgram_begin >= 3 && m_buf[m_dgram_end - 2] == kEtx) {
+        unsigned char x = 0;
+        for (unsigned int i = m_head + 1; i < m_dgram_end; ++i)
+            x ^= m_buf[i];
+        if (x == 0) {
+            // A datagram that is one whole frame.
+            const unsigned int size = m_dgram_end - m_head - 3;
+            item.kind = size <= cap ? Kind::Frame : Kind::TooLong;
+            item.data = m_buf + m_head + (size <= cap ? 1 : 0);
+            item.size = size <= cap ? size : m_dgram_end - m_head;
+            m_head = m_dgram_end;
+            return false;
+        }
+    }
+    begin_body();
+    return true;
+}
+
+// The frame being gathered: look for an ETX with a right check byte from
+// where the last search stopped.
+FrameReader::Item FrameReader::body(unsigned int cap)
+{
+    Item item;
+    const unsigned int first = m_head + 1;
+    const unsigned int limit = first + cap;  // the ETX may sit at most here
+    while (m_scan < m_tail && m_scan <= limit) {
+        const unsigned char c = m_buf[m_scan];
+        if (c == kStx) {
+            const Look look = header_at(m_scan);
+            if (look == Look::Later)
+                break;  // whether a header follows is still to come
+            const unsigned char v = static_cast<unsigned char>(m_x ^ kStx);
+            if (m_stx_at[v] == kNone && look == Look::Yes)
+                m_stx_at[v] = m_scan;
+        } else if (c == kEtx) {
+            m_etx_seen = true;
+            if (m_scan + 1 >= m_tail)
+                break;  // the check byte is still to come
+            const unsigned char check = m_buf[m_scan + 1];
+            const unsigned char v = static_cast<unsigned char>(m_x ^ kEtx ^ check);
+            const unsigned int inner = m_stx_at[v];
+            if (inner != kNone)
+                return drop_until(inner, Kind::BadCheck, inner - m_head);
+            if (v == 0) {
+                item.kind = Kind::Frame;
+                item.data = m_buf + first;
+                item.size = m_scan - first;
+                m_head = m_scan + 2;
+                m_state = State::Idle;
+                return item;
+            }
+            // A wrong check byte: the ETX is data (and a check byte that
+            // is an STX may start the next frame, above).
+        }
+        m_x ^= c;
+        ++m_scan;
+    }
+    if (m_scan > limit)
+        return refuse_long();
+    if (m_quiet && m_etx_seen) {
+        // Quiet after an ETX that did not check: the frame is dropped.
+        const unsigned int candidate = first_candidate();
+        if (candidate != kNone)
+            return drop_until(candidate, Kind::BadCheck, candidate - m_head);
+        return drop_until(m_tail, Kind::BadCheck, m_tail - m_head);
+    }
+    m_quiet = false;
+    return item;
+}
+
+// The frame passed the cap: dropped up to a later STX that may start a frame,
+// or else skipped to its end (State::Drop).
+FrameReader::Item FrameReader::refuse_long()
+{
+    const unsigned int candidate = first_candidate();
+    if (candidate != kNone)
+        return drop_until(candidate, Kind::TooLong, m_scan - m_head);
+    Item item;
+    item.kind = Kind::TooLong;
+    item.data = m_buf + m_head;
+    item.size = m_scan - m_head;
+    m_head = m_scan;
+    m_state = State::Drop;
+    return item;
 }

@@ -87,6 +87,10 @@ private:
     Look header_at(unsigned int stx) const;
     unsigned int first_candidate() const;
     Item drop_until(unsigned int stx, Kind kind, unsigned int size);
+    bool skip_refused();
+    bool start(unsigned int cap, Item& item);
+    Item body(unsigned int cap);
+    Item refuse_long();
 
     unsigned char m_buf[kCapacity];
     unsigned int m_head = 0;  // first byte not yet handed out
