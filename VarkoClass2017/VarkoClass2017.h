@@ -255,6 +255,8 @@ public:
     // until the link is free.  False on the owner's own thread (a callback of
     // the running operation) and when the bound passed.
     bool StopAndWaitForLink();
+    // Waits, bounded, until no interrupt or abort call is still inside.
+    bool WaitForControls();
     // destroy_object: no new claim from now on.  False (nothing changed) on
     // the thread of the operation that holds the link.
     bool RefuseNewClaims();
@@ -265,6 +267,7 @@ public:
     // own link; after an interruptible or abortable operation has ended, run
     // here under a claim like any service call.
     HRESULT RunControl(LinkRequest kind);
+    HRESULT PostOrRunControl(LinkRequest kind);
     // The control exchange itself, on the claimed link; inPayment when the
     // payment that owns the link runs it for another thread.
     HRESULT ControlExchange(LinkRequest kind, bool inPayment);
@@ -343,6 +346,7 @@ public:
     bool m_LinkServed = false;               // the owner ran the posted control
     bool m_LinkAnswered = false;             // ... and m_LinkAnswer is its result
     HRESULT m_LinkAnswer = 0;
+    int m_LinkControls = 0;                  // interrupt and abort calls not yet returned
     std::string m_UnixTTY;
     char m_InfoText[256] = {};  // text of the last PosGetInfo, handed out by pointer
 };

@@ -94,7 +94,29 @@ bool CVarkoClass2017::RefuseNewClaims()
     return true;
 }
 
+bool CVarkoClass2017::WaitForControls()
+{
+    std::unique_lock<std::mutex> lock(m_LinkLock);
+    const auto until = control_deadline(m_Transport.GetHandle());
+    return wait_until_done(m_LinkChanged, lock, until, [this] { return m_LinkControls == 0; });
+}
+
+// An interrupt or abort may wait a long time for the payment's answer, on a
+// caller's thread: destroy_object waits until it has returned.
 HRESULT CVarkoClass2017::RunControl(LinkRequest kind)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_LinkLock);
+        ++m_LinkControls;
+    }
+    const HRESULT result = PostOrRunControl(kind);
+    std::lock_guard<std::mutex> lock(m_LinkLock);
+    --m_LinkControls;
+    m_LinkChanged.notify_all();
+    return result;
+}
+
+HRESULT CVarkoClass2017::PostOrRunControl(LinkRequest kind)
 {
     std::unique_lock<std::mutex> lock(m_LinkLock);
     if (kind == LinkRequest::Interrupt ? !interruptible(m_LinkOp) : !abortable(m_LinkOp))

@@ -45,14 +45,14 @@ ECRBRIDGE_API void destroy_object(CVarkoClass2017* object)
             break;
         }
         // A running payment is stopped as by CancelTransaction and waited
-        // for; then every exported call still on the object, and the
-        // operation thread, are waited for.
+        // for; then every exported call still on the object, the operation
+        // thread and an interrupt or abort still waiting are waited for.
         // An owner that does not let go within the bound keeps the object: it
         // is left allocated rather than freed under a running exchange.
         const bool stopped = object->StopAndWaitForLink();
         WaitRetiredUnused();
         TheOperationThread().wait_idle();
-        if (!object->StopAndWaitForLink() || !stopped) {
+        if (!object->StopAndWaitForLink() || !stopped || !object->WaitForControls()) {
             LOGREC(LOG_ERROR) << " the link was not let go in time, nothing freed";
             return;
         }
