@@ -5,6 +5,10 @@
 #pragma once
 #include "protocol/deadline.h"
 
+struct PosHandle;
+struct _comport_handle;
+struct _comport_context;
+
 class PosChannel {
 public:
     // Results of ReadSome besides a byte count.
@@ -28,3 +32,22 @@ public:
 protected:
     ~PosChannel() = default;
 };
+
+// The protocol's end of a channel (the handle every exchange takes), made and
+// released for the transport facade that carries it; the facade knows nothing
+// more of the protocol than these.
+//
+// A socket's end, kept by the facade for its whole life: null when memory is
+// short.  pos_end_start begins a connection on it: nothing of an earlier one
+// is read, and the time-outs are the packet and response ones (s).
+PosHandle* pos_end_new();
+void pos_end_delete(PosHandle* end);
+void pos_end_start(PosHandle* end, PosChannel* channel, unsigned short packet_s, unsigned short response_s);
+// A serial line's end: the line opened with settings, the time-outs set and
+// both queues flushed; null (with the line closed again) when a step fails.
+PosHandle* pos_end_open_serial(_comport_context* settings, PosChannel* channel, unsigned short packet_s,
+                               unsigned short response_s);
+// Closes the line of an end from pos_end_open_serial and releases it.
+void pos_end_close_serial(PosHandle* end);
+// The serial line beneath an end; null for a socket's.
+_comport_handle* pos_end_serial(const PosHandle* end);

@@ -145,8 +145,12 @@ InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
     if (out.status != SE_OK && !s.frame_seen())
         return out;
     out.step = RequestStep::Accepted;
-    if (out.status != SE_OK)
+    if (out.status != SE_OK) {
+        // Says in the log which of the two it was: a reader of the log
+        // sees only the last byte of the wait.
+        LOGREC_AS(LOG_ERROR, INIT_NAME) << "Frame received instead of ack, the request may have been taken";
         return out;
+    }
     // The first answer is read into the request buffer, which is free now.
     PosMsg& answer = request_msg;
     const bool got = s.read(answer, s.response_deadline()) == SE_OK;

@@ -84,12 +84,16 @@ Journal journal_of(const std::vector<sim::Event>& ev, const std::string& h)
     for (const sim::Event& e : ev) {
         if (e.kind == sim::Event::SentFrame && starts_with(e.data, h + "11.") && j == Journal::Nothing)
             j = Journal::Started;
-        if (e.kind == sim::Event::SentFrame && e.data.size() > 20 && starts_with(e.data, h + "12.")) {
-            final_sent = true;
-            j = starts_with(e.data, h + "12.00") ? Journal::Approved : Journal::Declined;
-        }
-        if (e.kind == sim::Event::RecvFrame && starts_with(e.data, h + "13.") && j == Journal::Approved)
-            j = Journal::Confirmed;
+        // The purchase with a card check answers 12 (checked) and, once the
+        // cash register decided, 16 (the payment), confirmed with 13 and 17.
+        for (const char* number : {"12.", "16."})
+            if (e.kind == sim::Event::SentFrame && e.data.size() > 20 && starts_with(e.data, h + number)) {
+                final_sent = true;
+                j = starts_with(e.data, h + number + "00") ? Journal::Approved : Journal::Declined;
+            }
+        for (const char* number : {"13.", "17."})
+            if (e.kind == sim::Event::RecvFrame && starts_with(e.data, h + number) && j == Journal::Approved)
+                j = Journal::Confirmed;
         if (e.kind == sim::Event::SentFrame && starts_with(e.data, "IRT11.00") && !final_sent)
             j = Journal::Nothing;
     }
@@ -212,6 +216,30 @@ struct Dialogue {
         });
         return *this;
     }
+    Dialogue& wait_notice() { t.send_frame(h + "00.01").expect_ack(); return *this; }
+    Dialogue& abort()
+    {
+        t.step([](sim::Terminal&) {
+            std::lock_guard<std::mutex> lock(g_interrupter_lock);
+            g_interrupter = std::thread([] { g_interrupt_result = ecrb_PosAbortTrx(); });
+        });
+        return *this;
+    }
+    Dialogue& takes_abort()
+    {
+        t.expect_frame("PUR11.", 20000).send_ack().send_frame(sim::join_fields({"PUR12.", "000"}));
+        t.expect_ack(10000).expect_frame("PUR13.", 10000).send_ack();
+        return *this;
+    }
+    // The card checked (33), not the terminal's own bank's (2): the cash register decides.
+    Dialogue& card_checked() { t.send_frame(msg({h + "12.33", "2"})).expect_ack(); return *this; }
+    // The cash register's decision on the checked card, and the payment.
+    Dialogue& completion()
+    {
+        t.expect_frame("PCC14.", 20000).send_ack().send_frame("PCC15.00").expect_ack();
+        t.send_frame(response("PCC16.00")).expect_ack().expect_frame("PCC17.", 20000).send_ack();
+        return *this;
+    }
     Dialogue& takes_interrupt()
     {
         t.expect_frame("IRT10.", 20000).send_ack().send_frame("IRT11.00").expect_ack();
@@ -220,11 +248,11 @@ struct Dialogue {
     Dialogue& kill() { t.step([](sim::Terminal&) { kill_child(); }); return *this; }
 };
 
-enum class Fault { Drop, Silence, Garbage, Undecodable, LostAck, LateFinal, Cancel, Interrupt, Kill, None };
+enum class Fault { Drop, Silence, Garbage, Undecodable, LostAck, LateFinal, Cancel, Interrupt, Kill, None, Abort, CheckCard };
 const char* fault_name(Fault f)
 {
     static const char* names[] = {"drop", "silence", "garbage", "undecodable", "lost_ack", "late_final",
-                                  "cancel", "interrupt", "kill", "none"};
+                                  "cancel", "interrupt", "kill", "none", "abort", "check_card"};
     return names[static_cast<int>(f)];
 }
 
@@ -304,6 +332,9 @@ const std::vector<FaultCase>& fault_cases()
         {"confirmation_ack", Fault::LostAck, "late", [](D& d) { d.request().first().final().confirmation().pause(1500).ack(); }, kApproved, 0},
         {"confirmation_ack", Fault::None, "approved", [](D& d) { d.request().first().final().confirmation().ack(); }, kApproved, 0},
         {"confirmation_ack", Fault::None, "declined", [](D& d) { d.request().first().final("05").confirmation().ack(); }, kDeclined, 5},
+        {"first_answer", Fault::None, "wait_notice", [](D& d) { d.request().first().wait_notice().final().confirmation().ack(); }, kApproved, 0},
+        {"first_answer", Fault::Abort, "", [](D& d) { d.request().first().pause(300).abort().takes_abort(); }, kCancelled, 0},
+        {"confirmation_ack", Fault::CheckCard, "", [](D& d) { d.request().first().card_checked().confirmation().ack().completion(); }, kApproved, 33},
     };
     return cases;
 }
@@ -418,8 +449,10 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         GTEST_SKIP() << "ThreadSanitizer does not support a child forked from a threaded process";
 #endif
     const bool interruptible = c.fault == Fault::Interrupt;
+    const bool stopped = interruptible || c.fault == Fault::Abort;
+    const bool check_card = c.fault == Fault::CheckCard;
     sim::Terminal t(link);
-    Dialogue d{interruptible ? "PIR" : "PUR", t};
+    Dialogue d{interruptible ? "PIR" : check_card ? "PCC" : "PUR", t};
     c.script(d);
     const std::string h = d.h;
     // After a drop the link is opened anew (to a new end for the pty and UDP).
@@ -454,12 +487,20 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         if (interruptible) {
             unsigned long r = 1;
             EXPECT_EQ(PosPurchaseInterrupt(12.34, 0, &r), 0);
+        } else if (check_card) {
+            static unsigned long belong = 0;
+            unsigned long r = 1;
+            PurchaseCheckCard(12.34, 0, &belong);
+            ASSERT_TRUE(rec.wait_for(1, 40000));
+            support::drain();  // the check has let go of the link
+            EXPECT_EQ(PurchaseCheckCardCompleteTran(1, &r), 0);
+            ASSERT_TRUE(rec.wait_for(2, 40000));
         } else {
             PosPurchase(12.34, 0);
         }
         ASSERT_TRUE(rec.wait_for(1, 40000));
         support::drain();
-        if (interruptible) {
+        if (stopped) {
             join_interrupter(30000);
             EXPECT_EQ(g_interrupt_result.load(), 0);  // the terminal took it
         }

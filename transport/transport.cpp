@@ -5,7 +5,6 @@
 
 #include "Logging/log.h"
 #include "compat/compat.h"
-#include "protocol/pos_handle.h"
 #include "transport/comport.h"
 #include "protocol/link_error.h"
 #include "transport/poll_wait.h"
@@ -61,6 +60,7 @@ static bool opened(bool ok)
 
 CTransport::CTransport()
     : m_type(TT_COM),
+      m_embedded(pos_end_new()),
       m_handle(nullptr),
       m_comPort(1),
       m_remotePort(2000),
@@ -74,6 +74,7 @@ CTransport::CTransport()
 CTransport::~CTransport()
 {
     Close();
+    pos_end_delete(m_embedded);
 }
 
 void CTransport::SetType(TransportType type) { m_type = type; }
@@ -106,17 +107,11 @@ bool CTransport::Open()
         settings.stop_bits = kSerialOneStopBit;
         if (m_handle != nullptr)
             Close();
-        PosHandle* handle = nullptr;
-        if (pos_open(&handle, &settings) != SE_OK)
+        PosHandle* handle = pos_end_open_serial(&settings, this, kPacketTimeoutS, kResponseTimeoutS);
+        if (handle == nullptr)
             return false;
         m_handle = handle;
         m_openType = TT_COM;
-        if (pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS) != SE_OK ||
-            pos_clear_port(m_handle) != SE_OK) {
-            Close();
-            return false;
-        }
-        m_handle->transport = this;
         link_error_clear();
         return true;
     }
@@ -126,11 +121,11 @@ bool CTransport::Open()
         // that Close, Read and Write never reach a channel that was not opened.
         if (m_handle != nullptr && m_openType != m_type)
             Close();
-        m_embedded.transport = this;
-        m_embedded.rx.reset();  // nothing of an earlier connection is read
-        m_handle = &m_embedded;
+        if (m_embedded == nullptr)
+            return false;
+        pos_end_start(m_embedded, this, kPacketTimeoutS, kResponseTimeoutS);  // nothing of an earlier connection is read
+        m_handle = m_embedded;
         m_openType = m_type;
-        pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS);
         if (m_type == TT_TCP) {
             LOGREC(LOG_TRACE) << "Try connect to [" << m_remoteIP << ":" << m_remotePort << "]";
             m_tcp.SetRemoteAddress(m_remoteIP.c_str(), m_remotePort);
@@ -151,8 +146,8 @@ void CTransport::Close()
         switch (m_openType) {
         case TT_COM:
             // Only a record that pos_open allocated is released.
-            if (m_handle != &m_embedded)
-                pos_close(m_handle);
+            if (m_handle != m_embedded)
+                pos_end_close_serial(m_handle);
             break;
         case TT_UDP:
             m_udp.Close();
@@ -173,7 +168,7 @@ int CTransport::Read(unsigned char* buffer, unsigned long count)
     // The channel that was opened, even if the type was changed since.
     switch (m_openType) {
     case TT_COM:
-        return comport_read(m_handle->serial, buffer, clamp_serial_count(count));
+        return comport_read(pos_end_serial(m_handle), buffer, clamp_serial_count(count));
     case TT_UDP:
         return m_udp.ReceiveFrom(buffer, clamp_count(count));
     case TT_TCP:
@@ -188,8 +183,8 @@ int CTransport::ReadSome(unsigned char* buffer, unsigned int max, Deadline deadl
     if (channel_usable(m_type, m_handle, &refused)) {
         switch (m_openType) {
         case TT_COM:
-            if (m_handle->serial != nullptr)
-                return comport_read_some(m_handle->serial, buffer, max, deadline, wake_fd);
+            if (_comport_handle* line = pos_end_serial(m_handle))
+                return comport_read_some(line, buffer, max, deadline, wake_fd);
             break;
         case TT_UDP:
             return m_udp.ReceiveSome(buffer, max, deadline, wake_fd);
@@ -208,7 +203,7 @@ int CTransport::Write(const unsigned char* buffer, unsigned long count)
     // The channel that was opened, even if the type was changed since.
     switch (m_openType) {
     case TT_COM:
-        return comport_write(m_handle->serial, buffer, clamp_serial_count(count));
+        return comport_write(pos_end_serial(m_handle), buffer, clamp_serial_count(count));
     case TT_UDP:
         return m_udp.SendTo(const_cast<unsigned char*>(buffer), clamp_count(count));
     case TT_TCP:

@@ -3,7 +3,6 @@
 #pragma once
 #include <string>
 
-#include "protocol/pos_handle.h"
 #include "protocol/channel.h"
 #include "transport/udpsocket.h"
 
@@ -28,7 +27,8 @@ public:
     std::string GetBindIP() const;
     void SetBindPort(int port);
 
-    // The active protocol handle, null while closed.
+    // The active protocol handle, null while closed.  The protocol makes it
+    // (protocol/channel.h); the facade only carries it.
     PosHandle* GetHandle();
     bool Open();
     void Close();
@@ -44,7 +44,7 @@ public:
 
 private:
     TransportType m_type;
-    PosHandle m_embedded;
+    PosHandle* m_embedded;  // the sockets' handle, for the facade's whole life
     PosHandle* m_handle;
     int m_comPort;
     CUDPSocket m_udp;

@@ -423,6 +423,13 @@ TEST(EcrcliReport, Cp1251TextsAndResponseMeanings)
     EXPECT_STREQ(response_meaning(0), "approved");
     EXPECT_STREQ(response_meaning(5), "do not honour");
     EXPECT_STREQ(response_meaning(77), "declined");
+    // A stored transaction's operation is the type in its processing code.
+    EXPECT_STREQ(stored_operation(0), "purchase");
+    EXPECT_STREQ(stored_operation(200000), "refund");
+    EXPECT_STREQ(stored_operation(20000), "void");
+    EXPECT_STREQ(stored_operation(99999), "purchase with cash back");
+    EXPECT_STREQ(stored_operation(500000), "");
+    EXPECT_STREQ(stored_operation(-1), "");
 }
 
 TEST(EcrcliReport, CardDataIsMaskedInTableAndJson)

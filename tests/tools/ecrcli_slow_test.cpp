@@ -123,6 +123,31 @@ TEST(EcrcliJournal, RefundIsCountedInTheSummary)
     EXPECT_EQ(g.at("refunds_count"), "1") << s.out;
     EXPECT_EQ(g.at("refunds_amount"), "5.00") << s.out;
     EXPECT_EQ(g.at("purchases_count"), "0") << s.out;
+    // The stored refund, asked three ways: what it was, how it ended, when.
+    const std::string invoice = j.at("invoice");
+    const std::vector<std::string> queries[] = {{"gtl"}, {"gts", "1"}, {"gti", invoice}};
+    for (const std::vector<std::string>& q : queries) {
+        const tooltest::Run t = run_cli(with(with(sim.cli_link(), {"--json"}), q), dir.path());
+        ASSERT_EQ(t.exit_code, 0) << t.out << t.err;
+        const Json st = parse_json(t.out);
+        EXPECT_EQ(st.at("transaction"), "refund") << t.out;
+        EXPECT_EQ(st.at("response_code"), "0") << t.out;
+        EXPECT_EQ(st.at("meaning"), "approved") << t.out;
+        EXPECT_EQ(st.at("date_time"), j.at("date_time")) << t.out;
+        EXPECT_EQ(st.at("date_time").find('-'), 4u) << t.out;  // "YYYY-MM-DD hh:mm"
+        EXPECT_EQ(st.at("invoice"), invoice) << t.out;
+        EXPECT_FALSE(st.has("op_tag") || st.has("sales_count")) << t.out;
+    }
+    const tooltest::Run t = run_cli(with(sim.cli_link(), {"gtl"}), dir.path());
+    EXPECT_NE(t.out.find("\nTransaction        refund\n"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find("\nResponse code      00 (approved)\n"), std::string::npos) << t.out;
+    EXPECT_EQ(t.out.find("Message code"), std::string::npos) << t.out;
+    // The settlement's answer has no counts: those of the batch it closed.
+    const Json st = approved(sim, dir, {"settle"});
+    EXPECT_EQ(st.at("refunds_count"), "1");
+    EXPECT_EQ(st.at("refunds_amount"), "5.00");
+    EXPECT_EQ(st.at("purchases_count"), "0");
+    EXPECT_FALSE(st.has("sales_count"));
 }
 
 TEST(EcrcliJournal, VoidActsOnThePurchaseInvoice)
@@ -317,6 +342,7 @@ struct Drill {
     const char* fault;
     const char* link;
     const char* reason;  // what the library says when it tells its link failures
+    const char* command = "purchase";  // a payment that moves money unless said otherwise
 };
 
 class EcrcliFault : public ::testing::TestWithParam<Drill> {};
@@ -332,15 +358,18 @@ TEST_P(EcrcliFault, EndsAsLinkFailureOrUnknownWithItsReason)
         options.push_back("127.0.0.1:0");
     Simulator sim(options, dir.path());
     const tooltest::Run r = run_cli(
-        with(sim.cli_link(), {"--json", "--timeout", "3", "--log-dir", dir.path(), "purchase", "2.00"}), dir.path());
+        with(with(sim.cli_link(), {"--json", "--timeout", "3", "--log-dir", dir.path(), d.command}),
+             d.command == std::string("purchase") ? std::vector<std::string>{"2.00"} : std::vector<std::string>{}),
+        dir.path());
     ASSERT_TRUE(r.exit_code == 3 || r.exit_code == 4) << r.exit_code << r.out << r.err;
     Json j = parse_json(r.out);
     ASSERT_TRUE(j.ok) << r.out;
     EXPECT_EQ(j.at("exit_code"), std::to_string(r.exit_code));
     EXPECT_EQ(j.at("status"), r.exit_code == 3 ? "failed" : "unknown") << r.out;
     EXPECT_FALSE(j.has("response_code")) << r.out;
-    // Every unknown ends with the way forward.
-    EXPECT_EQ(j.has("next"), r.exit_code == 4) << r.out;
+    // Every unknown payment ends with the way forward; an operation that
+    // moves no money leaves the journal nothing to recover.
+    EXPECT_EQ(j.has("next"), r.exit_code == 4 && d.command == std::string("purchase")) << r.out;
     if (library_tells_link_errors()) {
         const std::string& why = j.at("reason");
         EXPECT_TRUE(why.find(d.reason) != std::string::npos || why.find("no answer within") != std::string::npos)
@@ -363,9 +392,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Drill{"bad-lrc", "--pty", "bad check byte"}, Drill{"drop-ack", "--tcp", "no answer"},
                       Drill{"drop-ack", "--udp", "no answer"}, Drill{"drop-ack", "--pty", "no answer"},
                       Drill{"silence", "--tcp", "no answer"}, Drill{"silence", "--udp", "no answer"},
-                      Drill{"silence", "--pty", "no answer"}),
+                      Drill{"silence", "--pty", "no answer"}, Drill{"silence", "--tcp", "no answer", "balance"}),
     [](const ::testing::TestParamInfo<Drill>& i) {
-        std::string n = std::string(i.param.fault) + "_" + (i.param.link + 2);
+        std::string n = std::string(i.param.fault) + "_" + (i.param.link + 2) +
+                        (i.param.command == std::string("purchase") ? "" : std::string("_") + i.param.command);
         for (char& c : n)
             c = c == '-' ? '_' : c;
         return n;

@@ -57,6 +57,9 @@ struct CommandDef {
     const char* symbol;  // the export, as dlsym finds it
     std::vector<ArgDef> args;
     bool transaction_report;  // read the last transaction afterwards
+    // A payment that charges or credits a card: an unknown end of it is
+    // what ecrcli recover resolves from the terminal's journal.
+    bool moves_money = false;
 };
 
 const std::vector<CommandDef>& commands();

@@ -18,6 +18,7 @@ namespace ecrcli {
 namespace {
 
 constexpr unsigned char kStx = 0x02, kAck = 0x06, kNak = 0x15;
+constexpr int kCheckCardOp = 14;   // the purchase with a card check
 
 bool has(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
@@ -94,6 +95,7 @@ const char* operation_name(int op)
     case 7: return "settlement";
     case 8: return "void";
     case 9: case 10: return "card check purchase";
+    case 14: return "purchase with card check";
     case 11: return "pre-authorisation";
     case 12: return "pre-authorisation completion";
     case 15: return "settlement with totals";
@@ -291,6 +293,16 @@ void Explainer::record(const LogItem& it)
         open_operation(it, true, std::string(text.substr(at, 3)), static_cast<int>(bracket_number(text, "Tran code[")));
         return;
     }
+    // The purchase with a card check writes no operation record of its own:
+    // its member's record starts it, and its completion's request the second half.
+    if (msg == "PosPurchaseCheckCard") {
+        open_operation(it, true, "PCC", kCheckCardOp);
+        return;
+    }
+    if (msg == "PosPurchaseCheckCardCompleteTran") {
+        m_completion_asked = true;
+        return;
+    }
     if (has(text, "log queue full")) {
         anomaly(line, "the log itself dropped lines here: " + std::string(msg));
         return;
@@ -330,7 +342,11 @@ void Explainer::record(const LogItem& it)
         anomaly(line, std::string(msg == "PosInterruptTrx" ? "interrupt" : "abort") + " asked by the cash register, " +
                           where_text(m_op));
     } else if (has(text, "Received ack[")) {
+        s.request_nacked = true;
         anomaly(line, "no ACK for the request");
+    } else if (has(text, "Frame received instead of ack")) {
+        s.request_frame = true;
+        anomaly(line, "the terminal answered the request with a frame instead of an ACK: it may have taken it");
     } else if (has(text, "Readed[")) {
         anomaly(line, "the terminal did not acknowledge the confirmation");
     } else if (has(text, "Final response not decoded[")) {
@@ -416,6 +432,12 @@ void Explainer::frame_to_terminal(const LogItem& it, const std::string& msg)
     State& s = m_st;
     const std::string code = msg.substr(0, 3), number = msg.size() >= 5 ? msg.substr(3, 2) : std::string();
     const bool request = number == "10";
+    if (m_completion_asked && code == "PCC" && number == "14") {
+        m_completion_asked = false;
+        open_operation(it, true, code, kCheckCardOp);
+        m_op.name = "completion of the card check";
+        m_st.decision = msg.size() > 6 ? msg[6] : 0;
+    }
     // A request that is not part of the running payment starts an operation.
     const bool payment_control = m_open && m_op.payment && (msg.compare(0, 6, "IRT10.") == 0 ||
                                                             (code == "PUR" && (number == "11" || number == "13")));
@@ -651,6 +673,11 @@ void Explainer::judge()
             set("failed", "failed: no answer from the terminal");
         return;
     }
+    // The cash register declined the checked card: the terminal took the decision.
+    if (s.decision == '2' && s.request_ack && s.first_answer) {
+        set("cancelled", "cancelled: the cash register declined the card");
+        return;
+    }
     if (s.final_read && !s.final_undecodable && s.confirmation_byte == kAck) {
         if (s.response_code == 0)
             set("approved", "approved and confirmed");
@@ -686,6 +713,12 @@ void Explainer::judge()
     if (!s.request_ack && !s.init_interrupted) {
         if (s.request_ack_byte == 0)
             set("not sent", "not sent: the terminal never acknowledged the request");
+        else if (s.request_ack_byte > 0 && s.request_nacked && !s.request_frame)
+            set("not sent", "not sent: the terminal answered the request with other bytes than an ACK, and no frame (the last " +
+                                hex_of(std::string(1, static_cast<char>(s.request_ack_byte))) + ")");
+        else if (s.request_ack_byte > 0 && s.request_frame)
+            set("unknown", "unknown: the terminal answered the request with a frame instead of an ACK, so it may have "
+                           "taken the request; " + recover);
         else if (s.request_ack_byte > 0)
             set("unknown", "unknown: the request was not acknowledged, but bytes came from the terminal (the last " +
                                hex_of(std::string(1, static_cast<char>(s.request_ack_byte))) +

@@ -93,6 +93,7 @@ private:
     std::function<void(ExplainedOperation&&)> m_sink;
     std::string m_file;
     bool m_open = false;
+    bool m_completion_asked = false;  // the card check's completion was called: its PCC14. opens it
     ExplainedOperation m_op;
     unsigned m_count = 0;
     int64_t m_last_stamp = -1;
@@ -105,6 +106,8 @@ private:
     struct State {
         bool request_sent = false, write_failed = false, request_ack = false;
         int request_ack_byte = -1;     // the byte the ACK wait ended with
+        bool request_nacked = false;   // the library's record of a request without ACK
+        bool request_frame = false;    // and its record that a frame came in its stead
         bool init_interrupted = false, first_answer = false, progress_follow = false;
         bool final_read = false, final_undecodable = false, confirmation_sent = false;
         int confirmation_byte = -1;
@@ -113,6 +116,7 @@ private:
         bool abort_sent = false, abort_answered = false, abort_taken = false, awaiting_ack = false;
         int response_code = -1;
         std::string invoice;
+        char decision = 0;  // completion of a card check: '1' pay, '2' the cash register declined the card
     } m_st;
 };
 

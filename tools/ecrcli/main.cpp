@@ -299,7 +299,9 @@ int main(int argc, char** argv)
         return code;
     }
 
-    if (op.shape == Shape::Payment || o.def->call == Call::Recover) {
+    // Only a payment that moves money leaves the terminal's journal anything
+    // to resolve; balance, settlement, echo, print and the services do not.
+    if (o.def->moves_money || o.def->call == Call::Recover) {
         const char* kinds[3] = {"--serial ", "--udp ", "--tcp "};
         g_recover_hint = std::string("run `ecrcli ") + kinds[static_cast<int>(o.transport)] +
                          (o.transport == TransportKind::Serial ? o.device : o.host + ":" + std::to_string(o.port)) +
@@ -342,7 +344,7 @@ int main(int argc, char** argv)
     if (recovery && answered && e.worker_result > 0)
         r.add("decided_by", "Decided by", seen.outcome_reason);
     if (answered && op.transaction_report && !(recovery && e.worker_result == 0))
-        add_last_transaction(g_lib, r);
+        add_last_transaction(g_lib, r, o.def->call);
     finish(r, v);
     const bool still_running = (op.shape == Shape::Payment && !e.completed) || !worker_done();
     if (still_running)

@@ -1,6 +1,7 @@
 #include "ecrcli/operations.h"
 
 #include "ecrcli/money.h"
+#include "ecrcli/outcome.h"
 #include "ecrcli/progress.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@ char g_text[8192];
 char* g_ptr = nullptr;
 unsigned long g_count = 0;
 std::vector<std::string> g_records;
+bool g_batch_known = false;  // the summary before a settlement was read
 
 std::string pointed(size_t max) { return g_ptr != nullptr ? std::string(g_ptr, strnlen(g_ptr, max)) : std::string(); }
 
@@ -56,6 +58,13 @@ std::string two(long v)
     return buf;
 }
 
+std::string six(long v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%06ld", v);
+    return buf;
+}
+
 // What a card read gave: the kind of card data and the card number, which
 // the output masks (first 6 and last 4 digits); the track itself is never shown.
 void add_card_read(Report& r, const std::string& data)
@@ -74,8 +83,9 @@ void add_card_read(Report& r, const std::string& data)
 
 }  // namespace
 
-void add_last_transaction(const Library& lib, Report& r)
+void add_last_transaction(const Library& lib, Report& r, Call call)
 {
+    const bool stored = call == Call::Gtl || call == Call::Gts || call == Call::Gti;
     r.add("amount", "Amount", get_money(lib, "get_LastTrxAmount"));
     r.add("add_amount", "Additional amount", get_money(lib, "get_LastTrxAddAmount"));
     r.add("rrn", "RRN", get_text(lib, "get_LastTrxRRN"));
@@ -96,12 +106,27 @@ void add_last_transaction(const Library& lib, Report& r)
     r.add("terminal_id", "Terminal ID", get_text(lib, "get_LastTrxTerminalID"));
     r.add("merchant_id", "Merchant ID", get_text(lib, "get_LastTrxMerchantId"));
     const std::string tag = get_text(lib, "get_LastTrxOpTag");
-    r.add("op_tag", "Message code", tag);
+    if (stored) {
+        // The answer's code names the query, not the transaction: what it was
+        // is in its processing code, and how it ended in its response code.
+        const long processing = get_long(lib, "get_LastTrxProcessingCode");
+        const std::string what = stored_operation(processing);
+        r.add("transaction", "Transaction", what.empty() ? "unknown (processing code " + six(processing) + ")" : what);
+        // Its response code is read through the ECR object's member.
+        unsigned short code = 0;
+        auto f = lib.find<int (*)(void*, unsigned short*)>("_ZN15CVarkoClass201724get_LastTrxLoyalRespCodeEPt");
+        auto obj = lib.find<void* (*)()>("_Z13create_objectv");
+        if (f != nullptr && obj != nullptr && f(obj(), &code) == 0)
+            r.response_code = code;
+    } else {
+        r.add("op_tag", "Message code", tag);
+    }
     r.add("bank", "Bank", get_text(lib, "get_LastTrxNameBank"));
-    // Settlement totals exist only for reports that carry them (5023 otherwise).
-    auto tot = lib.find<int (*)(double*)>("get_LastTrxTotalAmount");
+    // Only the settlement report and the X report carry totals in the
+    // terminal's message; for the others the fields are zeros, not counts.
     double total = 0;
-    if (tot != nullptr && tot(&total) == 0) {
+    auto tot = lib.find<int (*)(double*)>("get_LastTrxTotalAmount");
+    if ((tag == "SLR" || tag == "XRP") && tot != nullptr && tot(&total) == 0) {
         r.add("total_amount", "Total amount", money_text(money_from_double(total)));
         const char* const counts[3][3] = {{"get_LastTrxSalesCount", "sales_count", "Sales"},
                                           {"get_LastTrxRefundsCount", "refunds_count", "Refunds"},
@@ -212,6 +237,19 @@ Operation make_operation(Library& lib, const Options& o)
     case Call::Out: {
         auto f = as(static_cast<void (*)(unsigned long*)>(nullptr));
         op.run = [f] { return f(&g_pul), 0; };
+        if (symbol == "PosSettle") {
+            // The settlement's answer carries no counts: the terminal's
+            // summary of the batch, asked just before, tells what it closes.
+            auto gsi = lib.find<int (*)(int)>("PosGSI");
+            op.run = [f, gsi] {
+                g_batch_known = gsi != nullptr && gsi(0) == 0;
+                return f(&g_pul), 0;
+            };
+            op.after = [&lib](Report& r) {
+                if (g_batch_known)
+                    add_summary(lib, r);
+            };
+        }
         break;
     }
     case Call::NoArgs: {

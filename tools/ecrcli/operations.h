@@ -10,7 +10,8 @@ namespace ecrcli {
 
 // The operation of o.def (missing exports are noted in lib.error).
 Operation make_operation(Library& lib, const Options& o);
-// The last transaction, field by field.
-void add_last_transaction(const Library& lib, Report& r);
+// The last transaction, field by field; for a stored-transaction query
+// (call Gtl, Gts, Gti) what the stored transaction was and its response code.
+void add_last_transaction(const Library& lib, Report& r, Call call);
 
 }  // namespace ecrcli

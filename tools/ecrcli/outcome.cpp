@@ -187,4 +187,20 @@ const char* response_meaning(int code)
     }
 }
 
+const char* stored_operation(long processing_code)
+{
+    if (processing_code < 0 || processing_code > 999999)
+        return "";
+    switch (processing_code / 10000) {
+    case 0: return "purchase";
+    case 1: return "cash";
+    case 2: return "void";
+    case 9: return "purchase with cash back";
+    case 20: return "refund";
+    case 28: return "payment";
+    case 31: return "balance";
+    default: return "";
+    }
+}
+
 }  // namespace ecrcli

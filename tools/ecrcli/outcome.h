@@ -52,5 +52,8 @@ Verdict judge_recovery(int result, const Observed& o);
 
 // Meaning of a response code of the terminal.
 const char* response_meaning(int code);
+// The operation a stored transaction was, from its processing code (the
+// transaction type in its first two digits); "" for a type not known here.
+const char* stored_operation(long processing_code);
 
 }  // namespace ecrcli

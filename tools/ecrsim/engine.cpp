@@ -139,6 +139,24 @@ bool is_transaction_request(const std::string& code, const std::string& msg)
     return false;
 }
 
+// The transaction type that opens the processing code (its first two digits).
+const char* transaction_type(const std::string& op)
+{
+    if (is_refund(op))
+        return "20";
+    if (is_void(op))
+        return "02";
+    if (op == "CSH")
+        return "01";
+    if (op == "PIR")
+        return "09";
+    if (op == "CRC")
+        return "28";
+    if (op == "BAL")
+        return "31";
+    return "00";
+}
+
 const char* op_title(const std::string& op)
 {
     if (is_sale(op))
@@ -687,7 +705,7 @@ struct Engine::Session {
         f.push_back(en.pan.empty() ? std::string() : "CHIP");
         f.push_back(digits(en.invoice, 6) + pad(en.approval, 6) + en.when + "SIMBANK");
         f.push_back(kMerchantId);
-        f.push_back("000000051000001");
+        f.push_back(transaction_type(en.op) + std::string("0000051000001"));
         f.push_back(en.rrn);
         f.push_back(en.pan.empty() ? std::string() : "VISA");
         f.push_back(kTerminalId);
