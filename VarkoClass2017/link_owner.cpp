@@ -128,7 +128,7 @@ HRESULT CVarkoClass2017::RunControl(LinkRequest kind)
     lock.unlock();
     if (!ClaimLink())
         return E_FAIL;
-    const HRESULT result = ControlExchange(kind, false);
+    const HRESULT result = ControlExchange(kind, nullptr);
     ReleaseLink();
     return result;
 }
