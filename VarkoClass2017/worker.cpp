@@ -416,23 +416,22 @@ HRESULT CVarkoClass2017::ControlExchange(LinkRequest kind, Reading* inPayment)
         handle->interrupt.store(1);  // as a cancel: lowered by the next operation
     Reading outside;
     Reading& reading = inPayment != nullptr ? *inPayment : outside;
-    // What a payment stopped by the cash register left: unknown, record kept.
-    const bool stopped = inPayment != nullptr ||
-                         (last_outcome() == ECRB_OUTCOME_UNKNOWN && last_outcome_reason() == kDeskStoppedReason);
     ControlRead answer{SE_OK, FinalStep::None};
     if (kind == LinkRequest::Interrupt) {
         const OpRow* row = op_row(m_LinkOp);
         const char* tag = row != nullptr ? row->tag : nullptr;
         ClearBuffers();  // the records go before the interrupt is sent
-        answer = interrupt_step(handle, tag, stopped ? &m_Report : nullptr, inPayment != nullptr);
+        answer = interrupt_step(handle, tag, &m_Report, inPayment != nullptr);
     } else {
-        answer = abort_step(handle, &m_LastReport, stopped ? &m_Report : nullptr, inPayment != nullptr);
+        answer = abort_step(handle, &m_LastReport, &m_Report, inPayment != nullptr);
     }
     reading.control = kind;
     if (answer.final != FinalStep::None) {
         reading.final = static_cast<int>(answer.final);
         reading.crossed = true;
-        if (inPayment == nullptr)
+        // After the payment ended, its final response settles an outcome
+        // that was still unknown (its record kept); a decided one stays.
+        if (inPayment == nullptr && last_outcome() == ECRB_OUTCOME_UNKNOWN)
             Conclude(reading);
         // Taken only when the terminal confirmed that it did not charge.
         return answer.final == FinalStep::Confirmed && m_Report.ResponseCode != 0 ? 0 : E_FAIL;

@@ -307,6 +307,8 @@ const std::vector<FaultCase>& fault_cases()
         {"before_final", Fault::Cancel, "", [](D& d) { d.request().first().text().cancel().pause(1500); }, kUnknown, 0},
         {"before_final", Fault::Interrupt, "", [](D& d) { d.request().first().text().interrupt().takes_interrupt(); }, kCancelled, 0},
         {"before_final", Fault::Abort, "", [](D& d) { d.request().first().text().abort().takes_abort(); }, kCancelled, 0},
+        // An abort after the cash register's cancel, answered by the approval.
+        {"before_final", Fault::Abort, "after_cancel", [](D& d) { d.request().first().text().cancel().pause(1500).abort().crossed_by("00"); }, kApproved, 0, E_FAIL},
 
         {"final", Fault::Undecodable, "numbered_17", [](D& d) { d.request().first(); d.t.send_frame(response(d.h + "17.05")).expect_ack().pause(1000); }, kUnknown, 20},
         {"final", Fault::Undecodable, "code_ERR12", [](D& d) { d.request().first(); d.t.send_frame(response("ERR12.05")).expect_ack().pause(1000); }, kUnknown, 20},
