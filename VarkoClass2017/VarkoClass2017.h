@@ -268,9 +268,6 @@ public:
     // here under a claim like any service call.
     HRESULT RunControl(LinkRequest kind);
     HRESULT PostOrRunControl(LinkRequest kind);
-    // The control exchange itself, on the claimed link; inPayment when the
-    // payment that owns the link runs it for another thread.
-    HRESULT ControlExchange(LinkRequest kind, bool inPayment);
 
     // ---- the transaction in steps (worker.cpp) -----------------------------
     // How the reading of a payment ended.
@@ -279,7 +276,13 @@ public:
         bool deskStopped = false;    // the cash register stopped it (flag or control)
         LinkRequest control = LinkRequest::None;  // the control its owner ran
         bool terminalStopped = false;             // ... and the terminal accepted it
+        bool crossed = false;  // final: the terminal's answer to that control
+        bool cardNotice = false;  // step 1 of a check-card purchase: a 33 is the card-belonging notice
     };
+    // The control exchange itself, on the claimed link; inPayment: the
+    // reading of the payment that owns the link and runs it for another
+    // thread, null once no operation runs.
+    HRESULT ControlExchange(LinkRequest kind, Reading* inPayment);
     // The request; false when the transaction ended there (concluded).
     bool SendRequest(PosHandle* handle, Reading& reading);
     // Reads until the final response, the cash register's stop or the budget's end.

@@ -150,7 +150,7 @@ HRESULT CVarkoClass2017::PostOrRunControl(LinkRequest kind)
     lock.unlock();
     if (!ClaimLink())
         return E_FAIL;
-    const HRESULT result = ControlExchange(kind, false);
+    const HRESULT result = ControlExchange(kind, nullptr);
     ReleaseLink();
     return result;
 }

@@ -16,3 +16,6 @@ bool replace_outcome(int expected, const char* expected_reason, int outcome, con
 // started it: an interrupt or abort the terminal accepts afterwards turns it
 // into a cancel.
 extern const char* const kDeskStoppedReason;
+// Between the two steps of a check-card purchase: the card-belonging notice
+// came, the completion decides; the record stays.
+extern const char* const kAwaitingCompletionReason;

@@ -415,15 +415,20 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
     return on_link(*this, [&](PosHandle* handle) -> HRESULT {
         if (!m_CheckCardPending)
             return E_FAIL;
+        // The charge happens now: its record is on disk before the decision
+        // is sent (the first step's, written again should it have gone).
+        if (complete != 0 && m_Param.trx_type == OP_PCC)
+            OperationRecord::Write(m_Param);
         if (pos_sent_tran_completion(handle, static_cast<unsigned int>(complete)) != SE_OK)
             return E_FAIL;  // the decision can be sent again
         unsigned long result = 0;
         if (complete != 0) {
             Reading reading;
-            reading.final = static_cast<int>(read_transaction_report_step(handle, &m_Report).final);
+            ReadUntilFinal(reading);
             result = Conclude(reading);
         } else {
             set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
+            OperationRecord::Clear();
             m_LastReport.ResponseCode = 0;
         }
         m_CheckCardPending = false;

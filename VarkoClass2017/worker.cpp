@@ -24,6 +24,8 @@ constexpr unsigned int kBudgetStep = 40;
 constexpr unsigned long kNoReport = 20;
 // Response code the terminal gives with a card-belonging notice.
 constexpr unsigned long kCardBelongingCode = 33;
+// The check-card purchase, whose first step ends with that notice.
+constexpr uint16_t kCheckCardOp = 14;
 
 // Largest invoice number that fits the six digits of the request.
 constexpr long kMaxInvoice = 999999;
@@ -53,9 +55,26 @@ void terminal_took_the_stop(const char* reason)
         OperationRecord::Clear();
 }
 
+const char* const kApprovedReason = "approved by the terminal";
+const char* const kDeclinedReason = "declined by the terminal";
+
+// An interrupt the terminal accepted after the payment it decided: the
+// decision stands (the money moved, or did not), the reason says what followed.
+void interrupt_followed()
+{
+    const int decided = last_outcome();
+    const char* reason = last_outcome_reason();
+    if (decided == ECRB_OUTCOME_APPROVED)
+        replace_outcome(decided, reason, decided, "approved by the terminal; an interrupt followed");
+    else if (decided == ECRB_OUTCOME_DECLINED)
+        replace_outcome(decided, reason, decided, "declined by the terminal; an interrupt followed");
+}
+
 }  // namespace
 
 const char* const kDeskStoppedReason = "cancelled by the cash register after the terminal started";
+const char* const kAwaitingCompletionReason =
+    "card-belonging notice: the purchase is decided by PurchaseCheckCardCompleteTran";
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
                                           unsigned short discountType, unsigned short completeType)
@@ -119,6 +138,7 @@ HRESULT CVarkoClass2017::Transaction()
         m_LinkMsgFlagged = false;
     }
     Reading reading;
+    reading.cardNotice = m_Param.trx_type == kCheckCardOp;
     if (!SendRequest(m_Transport.GetHandle(), reading))
         return 0;
     // The acknowledgement of a ping is its whole answer.
@@ -221,9 +241,7 @@ void CVarkoClass2017::ServePostedControl(Reading& reading)
     if (kind == LinkRequest::None || handle == nullptr)
         return;
     handle->interrupt.store(0);  // the control exchange is this payment's to run now
-    const HRESULT answer = ControlExchange(kind, true);
-    reading.control = kind;
-    reading.terminalStopped = answer == 0;
+    const HRESULT answer = ControlExchange(kind, &reading);
     std::lock_guard<std::mutex> lock(m_LinkLock);
     m_LinkAnswer = answer;
     m_LinkServed = m_LinkRequest == kind;  // answered when the link is let go
@@ -236,8 +254,17 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
     case FinalStep::Confirmed:
         result = m_Report.ResponseCode;
         m_LastReport = m_Report;
+        if (reading.cardNotice && result == kCardBelongingCode) {
+            // Not an outcome: the purchase is decided by its completion,
+            // and its record stays until that final response is known.
+            set_outcome(ECRB_OUTCOME_UNKNOWN, kAwaitingCompletionReason);
+            break;
+        }
         set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
-                    result == 0 ? "approved by the terminal" : "declined by the terminal");
+                    result != 0                    ? kDeclinedReason
+                    : !reading.crossed             ? kApprovedReason
+                    : reading.control == LinkRequest::Abort ? "the abort came too late: the terminal approved"
+                                                            : "the interrupt came too late: the terminal approved");
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
         OperationRecord::Clear();
         break;
@@ -376,33 +403,52 @@ HRESULT CVarkoClass2017::PosAbortTrx()
 }
 
 // Runs on the thread that owns the link: the running payment's, or the
-// caller's once no operation runs.
-HRESULT CVarkoClass2017::ControlExchange(LinkRequest kind, bool inPayment)
+// caller's once no operation runs.  The terminal's answer may be the
+// payment's final response (it decided before the control reached it): that
+// is concluded as any final response, through Conclude.
+HRESULT CVarkoClass2017::ControlExchange(LinkRequest kind, Reading* inPayment)
 {
     PosHandle* handle = m_Transport.GetHandle();
     // The terminal told the cash desk something that must not be cut short.
-    if (kind == LinkRequest::Abort && !inPayment && m_Report.MsgFlag != 0)
+    if (kind == LinkRequest::Abort && inPayment == nullptr && m_Report.MsgFlag != 0)
         return E_FAIL;
-    if (!inPayment && handle != nullptr)
+    if (inPayment == nullptr && handle != nullptr)
         handle->interrupt.store(1);  // as a cancel: lowered by the next operation
+    Reading outside;
+    Reading& reading = inPayment != nullptr ? *inPayment : outside;
+    ControlRead answer{SE_OK, FinalStep::None};
     if (kind == LinkRequest::Interrupt) {
-        // The records go, unless they hold what the terminal decided (a
-        // payment that read its final response before the interrupt came).
-        const int decided = last_outcome();
-        if (inPayment || (decided != ECRB_OUTCOME_APPROVED && decided != ECRB_OUTCOME_DECLINED))
-            ClearBuffers();
-        if (send_receive_interrupt(handle) != SE_OK)
-            return E_FAIL;
-        if (!inPayment)
-            terminal_took_the_stop("the terminal accepted the interrupt");
-        return 0;
+        const OpRow* row = op_row(m_LinkOp);
+        const char* tag = row != nullptr ? row->tag : nullptr;
+        ClearBuffers();  // the records go before the interrupt is sent
+        answer = interrupt_step(handle, tag, &m_Report, inPayment != nullptr);
+    } else {
+        answer = abort_step(handle, &m_LastReport, &m_Report, inPayment != nullptr);
     }
-    if (send_receive_abort(handle, &m_LastReport) != SE_OK)
+    reading.control = kind;
+    if (answer.final != FinalStep::None) {
+        reading.final = static_cast<int>(answer.final);
+        reading.crossed = true;
+        // After the payment ended, its final response settles an outcome
+        // that was still unknown (its record kept); a decided one stays.
+        if (inPayment == nullptr && last_outcome() == ECRB_OUTCOME_UNKNOWN)
+            Conclude(reading);
+        // Taken only when the terminal confirmed that it did not charge.
+        return answer.final == FinalStep::Confirmed && m_Report.ResponseCode != 0 ? 0 : E_FAIL;
+    }
+    if (answer.status != SE_OK)
         return E_FAIL;
-    if (!inPayment)
-        terminal_took_the_stop("the terminal accepted the abort");
-    CancelPurch();
-    ClearBuffers();
+    reading.terminalStopped = true;
+    if (inPayment == nullptr) {
+        terminal_took_the_stop(kind == LinkRequest::Interrupt ? "the terminal accepted the interrupt"
+                                                               : "the terminal accepted the abort");
+        if (kind == LinkRequest::Interrupt)
+            interrupt_followed();
+    }
+    if (kind == LinkRequest::Abort) {
+        CancelPurch();
+        ClearBuffers();
+    }
     return 0;
 }
 

@@ -182,9 +182,19 @@ ECRBRIDGE_API void PosPing(unsigned long* pResult);
 /* Interrupt a running interruptible operation (PosPurchaseInterrupt, its
    refund form, or a cash-back): the operation's own thread sends the
    interrupt request, and this call waits for its answer; after such an
-   operation has ended it is sent on the caller's thread.  0, or E_FAIL for
-   another operation, no connection, no answer, or while another exchange
-   holds the link (nothing is sent then). */
+   operation has ended it is sent on the caller's thread, and the last
+   report is cleared before it is sent.  0, or E_FAIL for another operation,
+   no connection, no answer, or while another exchange holds the link
+   (nothing is sent then).
+   After an accepted interrupt of an operation the terminal had already
+   decided, ecrb_last_outcome keeps that decision (the money moved, or did
+   not) and its reason reads "approved by the terminal; an interrupt
+   followed" (or "declined ..."); the accessors read empty, the terminal's
+   journal still holds the payment.
+   When the terminal's final response comes as the answer (it decided as the
+   interrupt arrived), that response is decoded and confirmed like any other:
+   the outcome is what it says, and this call returns E_FAIL when it is an
+   approval ("the interrupt came too late: the terminal approved"). */
 ECRBRIDGE_API int PosInterruptTrx(void);
 /* ---- end section: async (plain) ---- */
 
@@ -425,9 +435,20 @@ ECRBRIDGE_API int ecrb_CancelTransaction(void);
 /* Asks the terminal to abort the running purchase, refund, cash, payment or
    account funding (the abort exchange); 0 when the terminal accepted it,
    E_FAIL for any other operation, without a connection, after a text
-   message of the terminal, or when the terminal refused or did not answer. */
+   message of the terminal, or when the terminal refused or did not answer.
+   The terminal's answer with a response code is the purchase's final
+   response, decoded and confirmed like any other: code 00 means the abort
+   came too late (outcome ECRB_OUTCOME_APPROVED, the accessors read the
+   approval, reason "the abort came too late: the terminal approved", E_FAIL
+   here); another code is a decline (0 here); an answer that cannot be
+   decoded leaves the outcome unknown and the record in place (E_FAIL). */
 ECRBRIDGE_API int ecrb_PosAbortTrx(void);
-/* complete: non-zero completes the purchase, 0 cancels it. */
+/* complete: non-zero completes the purchase, 0 cancels it.  The
+   card-belonging notice of PurchaseCheckCard (callback result 33) decides
+   nothing: until this call has read the final response, ecrb_last_outcome is
+   ECRB_OUTCOME_UNKNOWN ("card-belonging notice: the purchase is decided by
+   PurchaseCheckCardCompleteTran") and the operation record stays, so that a
+   crash in either step can be recovered. */
 ECRBRIDGE_API int ecrb_PurchaseCheckCardCompleteTran(int complete, unsigned long* pResult);
 ECRBRIDGE_API int ecrb_TotolAmoundPurchaseTransaction(double* pVal);
 ECRBRIDGE_API int ecrb_TotolAmoundRefundTransaction(double* pVal);

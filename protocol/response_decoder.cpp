@@ -200,6 +200,8 @@ struct Decoder {
     const char* name;
     bool np;
     unsigned int status = SE_OK;
+    unsigned int field = 0;    // the number of the field being cut (1: the first after the code)
+    bool amount_read = false;  // fields up to the amount were decoded
 
     // The status of a field's cut: true when it was cut, false without
     // *stop when the payload has ended, false with *stop on an over-long field.
@@ -221,6 +223,7 @@ struct Decoder {
 template <typename F>
 bool convert_field(Decoder& d, unsigned int cut_status, F convert)
 {
+    ++d.field;
     bool stop = false;
     if (d.took(cut_status, &stop)) {
         unsigned int st = convert(d.reader);
@@ -309,7 +312,8 @@ bool head_fields(Decoder& d, bool with_amount)
         return true;
     // A balance enquiry reports the amount as it is; the stored-transaction
     // answers always carry minor units.
-    return amount_field(d, &rep->Amount, d.np || rep->TrxType != 37);
+    d.amount_read = amount_field(d, &rep->Amount, d.np || rep->TrxType != 37);
+    return d.amount_read;
 }
 
 unsigned int standard_sequence(Decoder& d)
@@ -471,7 +475,7 @@ unsigned int multi_currency_sequence(Decoder& d)
 
 // Everything after the prologue, shared by both decoders.
 unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_report* report, bool np,
-                    const char* name)
+                    const char* name, FinalDecode* info)
 {
     std::memset(report, 0, sizeof *report);
 
@@ -498,8 +502,10 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
 
     // The response code must end at a separator within the next five bytes.
     Decoder d{FieldReader(buf + 6, std::min(5u, len - 6)), report, name, np};
+    bool code_read = false;  // a response code of digits
     if (d.reader.next() == SE_OK) {
         const char* code = d.reader.text();
+        code_read = std::isdigit(static_cast<unsigned char>(code[0])) != 0;
         report->ResponseCode = static_cast<uint16_t>(std::isdigit(static_cast<unsigned char>(code[0])) ? to_int(code) : 20);
         if (*(d.reader.position() - 1) != FS) {
             DECODER_LOG_ALWAYS(LOG_ERROR, name) << "Cannot find field separator";
@@ -508,24 +514,26 @@ unsigned int decode(unsigned char* buf, unsigned int len, _ecr_transaction_repor
     }
     d.reader.set_remaining(len - static_cast<unsigned int>(d.reader.position() - buf));
 
-    if (np)
-        return standard_sequence(d);
-    switch (report->TrxType) {
-    case 30:
-        return cid_prefix(d);
-    case 22: case 23: case 24: case 25: case 26: case 27: case 28:
-        return loyalty_sequence(d);
-    case 38:
-        return multi_currency_sequence(d);
-    default:
-        return standard_sequence(d);
+    unsigned int status;
+    if (np) {
+        status = standard_sequence(d);
+    } else {
+        switch (report->TrxType) {
+        case 30: status = cid_prefix(d); break;
+        case 22: case 23: case 24: case 25: case 26: case 27: case 28: status = loyalty_sequence(d); break;
+        case 38: status = multi_currency_sequence(d); break;
+        default: status = standard_sequence(d); break;
+        }
     }
+    if (info != nullptr && status == SE_SIZE && code_read && d.amount_read)
+        info->oversized_field = d.field;
+    return status;
 }
 
 // Both decoders: the arguments and the least length are checked, records go
 // under the name of the decoder called, and no exception leaves.
 unsigned int checked_decode(unsigned char* buf, unsigned int len, _ecr_transaction_report* report, bool np,
-                            const char* name)
+                            const char* name, FinalDecode* info = nullptr)
 {
     try {
         if (buf == nullptr || report == nullptr) {
@@ -537,7 +545,7 @@ unsigned int checked_decode(unsigned char* buf, unsigned int len, _ecr_transacti
             DECODER_LOG(LOG_ERROR, name) << " Buffer size less than " << kMinResponse;
             return SE_SYNTAX;
         }
-        return decode(buf, len, report, np, name);
+        return decode(buf, len, report, np, name, info);
     } catch (...) {
         // Only the composition of a log record can throw (out of memory).
         return SE_FAIL;
@@ -554,4 +562,12 @@ unsigned int ecr_parse_response(unsigned char* buf, unsigned int len, _ecr_trans
 unsigned int ecr_parse_response_NP(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
 {
     return checked_decode(buf, len, report, true, __func__);
+}
+
+FinalDecode ecr_decode_final(unsigned char* buf, unsigned int len, _ecr_transaction_report* report)
+{
+    FinalDecode out;
+    out.status = checked_decode(buf, len, report, false, "ecr_parse_response", &out);
+    out.usable = out.status == SE_OK || out.oversized_field != 0;
+    return out;
 }

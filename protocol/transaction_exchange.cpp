@@ -103,16 +103,16 @@ LoopEnd read_response(PosSession& s, unsigned int* last_status)
 // The final response decoded into the report.  The two-step operations (those
 // not confirmed with "13.") end with a response numbered 11; it carries the
 // fields of a final response and is decoded as one.
-unsigned int decode_final(_ecr_transaction_report* report)
+FinalDecode decode_final(_ecr_transaction_report* report)
 {
     const bool numbered_11 = data_len >= 6 && data_buf[3] == '1' && data_buf[4] == '1' && data_buf[5] == '.';
     if (numbered_11 && op_confirm_rule(data_buf) != OpConfirm::Thirteen) {
         data_buf[4] = '2';
-        const unsigned int status = ecr_parse_response(data_buf, data_len, report);
+        const FinalDecode decoded = ecr_decode_final(data_buf, data_len, report);
         data_buf[4] = '1';  // the confirmation is built from the number as received
-        return status;
+        return decoded;
     }
-    return ecr_parse_response(data_buf, data_len, report);
+    return ecr_decode_final(data_buf, data_len, report);
 }
 
 InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
@@ -172,11 +172,17 @@ InitRead init_transaction(PosHandle* h, _init_transaction_request* request)
 ReportRead conclude_final(PosSession& s, _ecr_transaction_report* report)
 {
     PosHandle* h = s.handle();
-    const unsigned int decoded = decode_final(report);
+    const FinalDecode decoded = decode_final(report);
     // A settlement of fewer currencies than the layout holds ends early.
-    if (decoded != SE_OK && !(decoded == SE_PARAM && report->TrxType == 38)) {
-        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded << "] no confirmation";
+    if (!decoded.usable && !(decoded.status == SE_PARAM && report->TrxType == 38)) {
+        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response not decoded[" << decoded.status << "] no confirmation";
         return {SE_SYNTAX, FinalStep::Undecodable};
+    }
+    // The terminal decided and said so: a text too long for its field does
+    // not undo that.  The fields from it on stay empty.
+    if (decoded.oversized_field != 0) {
+        LOGREC_AS(LOG_ERROR, REPORT_NAME) << "Final response field[" << decoded.oversized_field
+                                          << "] too long, left empty with the fields after it";
     }
     unsigned char confirmation[6];
     build_confirmation(data_buf, data_len, confirmation);

@@ -41,12 +41,16 @@ const std::vector<std::string> kBody = {"01", "57", "000000001234", "00000000000
                                         "THANK YOU", "000321A1B2C30812153000BANK", "MERCHANT01",
                                         "000000051000004567", "123456789012", "VISA CLASSIC", "TERM0001"};
 
-std::string response(const std::string& header_and_code)
+// field: an index of kBody given another value (-1: none).
+std::string response(const std::string& header_and_code, int field = -1, const std::string& value = "")
 {
     std::vector<std::string> parts{header_and_code};
     parts.insert(parts.end(), kBody.begin(), kBody.end());
+    if (field >= 0)
+        parts[field + 1] = value;
     return msg(parts);
 }
+constexpr int kRrnField = 10, kCardNameField = 11;
 
 // The terminal's journal stood at invoice 320 before each payment of these
 // tests (the payment itself is 321): the cash register has paid before.
@@ -208,51 +212,46 @@ struct Dialogue {
     Dialogue& cancel() { t.step([](sim::Terminal&) { CancelTransaction(); }); return *this; }
     // The cash register interrupts from a thread of its own; the terminal
     // takes the interrupt when it comes.
-    Dialogue& interrupt()
+    Dialogue& interrupt() { return control([] { return PosInterruptTrx(); }); }
+    Dialogue& abort() { return control([] { return ecrb_PosAbortTrx(); }); }
+    Dialogue& control(int (*call)())
     {
-        t.step([](sim::Terminal&) {
+        t.step([call](sim::Terminal&) {
             std::lock_guard<std::mutex> lock(g_interrupter_lock);
-            g_interrupter = std::thread([] { g_interrupt_result = PosInterruptTrx(); });
+            g_interrupter = std::thread([call] { g_interrupt_result = call(); });
         });
         return *this;
     }
     Dialogue& wait_notice() { t.send_frame(h + "00.01").expect_ack(); return *this; }
-    Dialogue& abort()
-    {
-        t.step([](sim::Terminal&) {
-            std::lock_guard<std::mutex> lock(g_interrupter_lock);
-            g_interrupter = std::thread([] { g_interrupt_result = ecrb_PosAbortTrx(); });
-        });
-        return *this;
-    }
-    Dialogue& takes_abort()
-    {
-        t.expect_frame("PUR11.", 20000).send_ack().send_frame(sim::join_fields({"PUR12.", "000"}));
-        t.expect_ack(10000).expect_frame("PUR13.", 10000).send_ack();
-        return *this;
-    }
-    // The card checked (33), not the terminal's own bank's (2): the cash register decides.
-    Dialogue& card_checked() { t.send_frame(msg({h + "12.33", "2"})).expect_ack(); return *this; }
-    // The cash register's decision on the checked card, and the payment.
-    Dialogue& completion()
-    {
-        t.expect_frame("PCC14.", 20000).send_ack().send_frame("PCC15.00").expect_ack();
-        t.send_frame(response("PCC16.00")).expect_ack().expect_frame("PCC17.", 20000).send_ack();
-        return *this;
-    }
     Dialogue& takes_interrupt()
     {
         t.expect_frame("IRT10.", 20000).send_ack().send_frame("IRT11.00").expect_ack();
         return *this;
     }
+    Dialogue& takes_abort()
+    {
+        t.expect_frame("PUR11.", 20000).send_ack().send_frame("PUR12.").expect_ack().expect_frame("PUR13.").send_ack();
+        return *this;
+    }
+    // The terminal's final response crosses the control: sent as the
+    // control's request arrives, in the place of its answer.
+    Dialogue& crossed_by(const std::string& code)
+    {
+        t.expect_frame(h == "PUR" ? "PUR11." : "IRT10.", 20000).send_ack();
+        return final(code).confirmation().ack();
+    }
     Dialogue& kill() { t.step([](sim::Terminal&) { kill_child(); }); return *this; }
+    // The check-card purchase: the card-belonging notice of step 1 and its
+    // reply, then step 2's completion request and answer.
+    Dialogue& notice() { t.send_frame(msg({"PCC12.33", "1"})).expect_ack().expect_frame("PCC13.", 20000).send_ack(); return *this; }
+    Dialogue& completion() { t.expect_frame("PCC14.1", 20000).send_ack().send_frame("PCC15.").expect_ack(); return *this; }
 };
 
-enum class Fault { Drop, Silence, Garbage, Undecodable, LostAck, LateFinal, Cancel, Interrupt, Kill, None, Abort, CheckCard };
+enum class Fault { Drop, Silence, Garbage, Undecodable, LongField, LostAck, LateFinal, Cancel, Interrupt, Abort, Kill, None };
 const char* fault_name(Fault f)
 {
-    static const char* names[] = {"drop", "silence", "garbage", "undecodable", "lost_ack", "late_final",
-                                  "cancel", "interrupt", "kill", "none", "abort", "check_card"};
+    static const char* names[] = {"drop", "silence", "garbage", "undecodable", "long_field", "lost_ack", "late_final",
+                                  "cancel", "interrupt", "abort", "kill", "none"};
     return names[static_cast<int>(f)];
 }
 
@@ -263,6 +262,9 @@ struct FaultCase {
     std::function<void(Dialogue&)> script;
     int outcome;           // what ecrb_last_outcome says (for a kill: after recovery)
     unsigned long result;  // the callback's result (none for a kill)
+    int control = 0;       // what PosInterruptTrx or ecrb_PosAbortTrx returned
+    const char* rrn = "123456789012";  // the last report's RRN when decided
+    bool check_card = false;           // PurchaseCheckCard, then its completion
 };
 
 std::string case_name(const FaultCase& c)
@@ -288,6 +290,7 @@ const std::vector<FaultCase>& fault_cases()
         {"request", Fault::LostAck, "", [](D& d) { d.request().pause(300); d.t.send_frame(d.h + "11."); d.pause(kAckWaitMs); }, kUnknown, 20},
         {"request", Fault::Cancel, "", [](D& d) { d.request().cancel().pause(1500); }, kUnknown, 0},
         {"request", Fault::Interrupt, "", [](D& d) { d.request().interrupt().takes_interrupt(); }, kCancelled, 0},
+        {"request", Fault::Abort, "", [](D& d) { d.request().abort().takes_abort(); }, kCancelled, 0},
         {"request", Fault::Kill, "", [](D& d) { d.request().kill(); }, kNotSent, 0},
 
         {"first_answer", Fault::Drop, "", [](D& d) { d.request().first().close(); }, kUnknown, 20},
@@ -296,6 +299,7 @@ const std::vector<FaultCase>& fault_cases()
         {"first_answer", Fault::LostAck, "", [](D& d) { d.request().first().pause(300); d.t.send_frame(d.h + "11."); d.pause(kSilentRead); }, kUnknown, 20},
         {"first_answer", Fault::Cancel, "", [](D& d) { d.request().first().pause(300).cancel().pause(1500); }, kUnknown, 0},
         {"first_answer", Fault::Interrupt, "", [](D& d) { d.request().first().pause(300).interrupt().takes_interrupt(); }, kCancelled, 0},
+        {"first_answer", Fault::Abort, "", [](D& d) { d.request().first().pause(300).abort().takes_abort(); }, kCancelled, 0},
         {"first_answer", Fault::Kill, "", [](D& d) { d.request().first().kill(); }, kNotSent, 0},
 
         {"before_final", Fault::Drop, "", [](D& d) { d.request().first().text().close(); }, kUnknown, 20},
@@ -307,6 +311,9 @@ const std::vector<FaultCase>& fault_cases()
         {"before_final", Fault::LateFinal, "", [](D& d) { d.request().first().text().pause(kSilentRead).final_sent().pause(500); }, kUnknown, 20},
         {"before_final", Fault::Cancel, "", [](D& d) { d.request().first().text().cancel().pause(1500); }, kUnknown, 0},
         {"before_final", Fault::Interrupt, "", [](D& d) { d.request().first().text().interrupt().takes_interrupt(); }, kCancelled, 0},
+        {"before_final", Fault::Abort, "", [](D& d) { d.request().first().text().abort().takes_abort(); }, kCancelled, 0},
+        // An abort after the cash register's cancel, answered by the approval.
+        {"before_final", Fault::Abort, "after_cancel", [](D& d) { d.request().first().text().cancel().pause(1500).abort().crossed_by("00"); }, kApproved, 0, E_FAIL},
 
         {"final", Fault::Undecodable, "numbered_17", [](D& d) { d.request().first(); d.t.send_frame(response(d.h + "17.05")).expect_ack().pause(1000); }, kUnknown, 20},
         {"final", Fault::Undecodable, "code_ERR12", [](D& d) { d.request().first(); d.t.send_frame(response("ERR12.05")).expect_ack().pause(1000); }, kUnknown, 20},
@@ -316,6 +323,16 @@ const std::vector<FaultCase>& fault_cases()
         {"final", Fault::LostAck, "", [](D& d) { d.request().first().final_sent().pause(300).final_sent().confirmation().ack(); }, kApproved, 0},
         {"final", Fault::Cancel, "", [](D& d) { d.request().first().final().cancel().confirmation().ack(); }, kApproved, 0},
         {"final", Fault::Interrupt, "", [](D& d) { d.request().first().final().interrupt().confirmation().ack().takes_interrupt(); }, kApproved, 0},
+        // A text the terminal sent too long for its field does not undo its decision.
+        {"final", Fault::LongField, "rrn_13", [](D& d) { d.request().first(); d.t.send_frame(response(d.h + "12.00", kRrnField, "1234567890123")); d.t.expect_ack(); d.confirmation().ack(); }, kApproved, 0, 0, ""},
+        {"final", Fault::LongField, "card_name_1000", [](D& d) { d.request().first(); d.t.send_frame(response(d.h + "12.00", kCardNameField, std::string(1000, 'N'))); d.t.expect_ack(); d.confirmation().ack(); }, kApproved, 0},
+        // The terminal decides as the control reaches it: its final response
+        // is the control's answer.
+        {"final", Fault::Interrupt, "crossed_approved", [](D& d) { d.request().first().interrupt().crossed_by("00"); }, kApproved, 0, E_FAIL},
+        {"final", Fault::Interrupt, "crossed_declined", [](D& d) { d.request().first().interrupt().crossed_by("05"); }, kDeclined, 5},
+        {"final", Fault::Abort, "crossed_approved", [](D& d) { d.request().first().abort().crossed_by("00"); }, kApproved, 0, E_FAIL},
+        {"final", Fault::Abort, "crossed_declined", [](D& d) { d.request().first().abort().crossed_by("05"); }, kDeclined, 5},
+        {"final", Fault::Abort, "crossed_undecodable", [](D& d) { d.request().first().abort(); d.t.expect_frame("PUR11.", 20000).send_ack().send_frame("PUR12.0").expect_ack().pause(1000); }, kUnknown, 20, E_FAIL},
 
         {"confirmation_pause", Fault::Drop, "", [](D& d) { d.request().first().final().pause(1000).close(); }, kUnknown, 20},
         {"confirmation_pause", Fault::Garbage, "", [](D& d) { d.request().first().final().pause(1000).raw("zz\x15junk").confirmation().ack(); }, kApproved, 0},
@@ -332,9 +349,16 @@ const std::vector<FaultCase>& fault_cases()
         {"confirmation_ack", Fault::LostAck, "late", [](D& d) { d.request().first().final().confirmation().pause(1500).ack(); }, kApproved, 0},
         {"confirmation_ack", Fault::None, "approved", [](D& d) { d.request().first().final().confirmation().ack(); }, kApproved, 0},
         {"confirmation_ack", Fault::None, "declined", [](D& d) { d.request().first().final("05").confirmation().ack(); }, kDeclined, 5},
+
         {"first_answer", Fault::None, "wait_notice", [](D& d) { d.request().first().wait_notice().final().confirmation().ack(); }, kApproved, 0},
-        {"first_answer", Fault::Abort, "", [](D& d) { d.request().first().pause(300).abort().takes_abort(); }, kCancelled, 0},
-        {"confirmation_ack", Fault::CheckCard, "", [](D& d) { d.request().first().card_checked().confirmation().ack().completion(); }, kApproved, 33},
+
+        // The check-card purchase at each of its steps: the notice decides
+        // nothing, the record lives until step 2's final response is known.
+        {"check_card_notice", Fault::Kill, "", [](D& d) { d.request().first().notice().pause(300).kill(); }, kNotSent, 0, 0, "", true},
+        {"check_card_completion", Fault::Kill, "", [](D& d) { d.request().first().notice().completion().kill(); }, kNotSent, 0, 0, "", true},
+        {"check_card_final", Fault::Drop, "", [](D& d) { d.request().first().notice().completion().final_sent().close(); }, kUnknown, 20, 0, "", true},
+        {"check_card_confirmed", Fault::Kill, "", [](D& d) { d.request().first().notice().completion().final().confirmation().kill(); }, kApproved, 0, 0, "", true},
+        {"check_card_confirmation_ack", Fault::None, "", [](D& d) { d.request().first().notice().completion().final().confirmation().ack(); }, kApproved, 0, 0, "123456789012", true},
     };
     return cases;
 }
@@ -414,7 +438,7 @@ class FaultMatrix : public OutcomeTest, public ::testing::WithParamInterface<std
 protected:
     // The cash register that is killed: a forked child pays on its own
     // thread (an emulated child of a threaded process cannot start threads).
-    void pay_in_child(sim::Terminal& t)
+    void pay_in_child(sim::Terminal& t, bool check_card)
     {
         put_EcrLogging(0);  // no log writer may hold its lock across the fork
         const pid_t child = fork();
@@ -426,7 +450,12 @@ protected:
                 put_ECRReceiptNumber(57);
                 OperationRecord::NoteJournalPosition(kJournalBefore);
                 unsigned long r = 0;
-                GetInstanse()->PosPurchase(12.34, 0, &r);
+                if (check_card) {
+                    GetInstanse()->PosPurchaseCheckCard(12.34, 0, &r);
+                    GetInstanse()->PosPurchaseCheckCardCompleteTran(1, &r);
+                } else {
+                    GetInstanse()->PosPurchase(12.34, 0, &r);
+                }
             }
             for (;;)
                 pause();
@@ -449,10 +478,9 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
         GTEST_SKIP() << "ThreadSanitizer does not support a child forked from a threaded process";
 #endif
     const bool interruptible = c.fault == Fault::Interrupt;
-    const bool stopped = interruptible || c.fault == Fault::Abort;
-    const bool check_card = c.fault == Fault::CheckCard;
+    const bool control = interruptible || c.fault == Fault::Abort;
     sim::Terminal t(link);
-    Dialogue d{interruptible ? "PIR" : check_card ? "PCC" : "PUR", t};
+    Dialogue d{interruptible ? "PIR" : c.check_card ? "PCC" : "PUR", t};
     c.script(d);
     const std::string h = d.h;
     // After a drop the link is opened anew (to a new end for the pty and UDP).
@@ -478,43 +506,56 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
 
     int outcome = ECRB_OUTCOME_NONE;
     if (kill) {
-        pay_in_child(t);
+        pay_in_child(t, c.check_card);
         ASSERT_TRUE(g_reaped.load()) << "the script did not reach the kill";
         ASSERT_TRUE(record_left());  // written before the request
         ASSERT_EQ(support::open_to(t), 0) << link_error();
     } else {
         connect(t);
+        size_t step = 0;  // the completion that ends the payment
         if (interruptible) {
             unsigned long r = 1;
             EXPECT_EQ(PosPurchaseInterrupt(12.34, 0, &r), 0);
-        } else if (check_card) {
-            static unsigned long belong = 0;
-            unsigned long r = 1;
-            PurchaseCheckCard(12.34, 0, &belong);
+        } else if (c.check_card) {
+            unsigned long r = 0;
+            PurchaseCheckCard(12.34, 0, &r);
             ASSERT_TRUE(rec.wait_for(1, 40000));
-            support::drain();  // the check has let go of the link
-            EXPECT_EQ(PurchaseCheckCardCompleteTran(1, &r), 0);
-            ASSERT_TRUE(rec.wait_for(2, 40000));
+            support::drain();
+            // The notice is no outcome: the record waits for step 2.
+            EXPECT_EQ(rec.completions()[0].result, 33u);
+            EXPECT_EQ(ecrb_last_outcome(), kUnknown);
+            EXPECT_TRUE(record_left());
+            EXPECT_EQ(PurchaseCheckCardCompleteTran(true, &r), 0);
+            step = 1;
         } else {
             PosPurchase(12.34, 0);
         }
-        ASSERT_TRUE(rec.wait_for(1, 40000));
+        ASSERT_TRUE(rec.wait_for(step + 1, 40000));
         support::drain();
-        if (stopped) {
+        if (control) {
             join_interrupter(30000);
-            EXPECT_EQ(g_interrupt_result.load(), 0);  // the terminal took it
+            EXPECT_EQ(g_interrupt_result.load(), c.control);
         }
         outcome = ecrb_last_outcome();
-        EXPECT_EQ(rec.completions()[0].result, c.result);
+        EXPECT_EQ(rec.completions()[step].result, c.result);
         EXPECT_STRNE(ecrb_last_outcome_reason(), "");
         // The record stays exactly while the outcome is unknown.
         EXPECT_EQ(record_left(), outcome == kUnknown);
     }
-    // What the terminal said is kept whenever it was decoded.
+    // What the terminal said is kept whenever it was decoded, until an
+    // interrupt the terminal accepted afterwards clears it; the decision
+    // stands, and its reason says that an interrupt followed.
+    const bool interrupt_followed = interruptible && c.control == 0 && outcome != kCancelled && c.variant[0] == 0;
     if (outcome == kApproved || outcome == kDeclined) {
         char rrn[16] = {};
         get_LastTrxRRN(rrn);
-        EXPECT_STREQ(rrn, "123456789012");
+        EXPECT_STREQ(rrn, interrupt_followed ? "" : c.rrn);
+    }
+    if (outcome == kApproved && c.control == E_FAIL) {
+        EXPECT_NE(std::string(ecrb_last_outcome_reason()).find("came too late: the terminal approved"), std::string::npos);
+    }
+    if (interrupt_followed) {
+        EXPECT_STREQ(ecrb_last_outcome_reason(), "approved by the terminal; an interrupt followed");
     }
     // Unknown is resolved from the journal; nothing else sends anything.
     if (dropped) {

@@ -414,7 +414,7 @@ TEST_F(Payments, AbortAfterAPurchaseRunsTheAbortDialogue)
 {
     sim::Terminal t(sim::Link::Tcp);
     support::script_cancelled(t, "PUR10.", "PUR11.");
-    t.expect_frame("PUR11.").send_ack().pause(400).send_frame("PUR12.00").expect_ack().expect_frame("PUR13.").send_ack();
+    t.expect_frame("PUR11.").send_ack().pause(400).send_frame("PUR12.").expect_ack().expect_frame("PUR13.").send_ack();
     connect(t);
     PosPurchase(4.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));

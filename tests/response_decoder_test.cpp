@@ -228,6 +228,46 @@ TEST_F(Decoder, CardNumberIsCutTo19AndLongTextsAreRefused)
     }
 }
 
+// A final response completes the payment when its header, response code and
+// amount decoded: a later field that does not fit is left empty with those
+// after it, and its number is told.  Without a readable code it is not usable.
+TEST_F(Decoder, FinalResponseUsableUpToAnOversizedField)
+{
+    auto with = [](size_t index, const std::string& text) {
+        std::vector<std::string> f = standard_fields();
+        f[index] = text;
+        return message("PUR12.", "00", f);
+    };
+    const struct {
+        std::string msg;
+        bool usable;
+        unsigned oversized;
+    } rows[] = {
+        {with(10, "1234567890123"), true, 11},         // a 13-character RRN
+        {with(11, std::string(1000, 'N')), true, 12},  // a 1000-byte card name
+        {with(2, std::string(300, '1')), false, 0},    // the amount itself
+        {message("ERR12.", "05", standard_fields()), false, 0},
+        {message("PUR17.", "05", standard_fields()), false, 0},
+        {"PUR12.", false, 0},
+        {"PUR11." + FS + "01", false, 0},
+    };
+    for (const auto& r : rows) {
+        data.assign(r.msg.begin(), r.msg.end());
+        const FinalDecode d = ecr_decode_final(data.data(), static_cast<unsigned>(data.size()), report.get());
+        EXPECT_EQ(d.usable, r.usable) << r.msg.substr(0, 12);
+        EXPECT_EQ(d.oversized_field, r.oversized) << r.msg.substr(0, 12);
+    }
+    data.clear();
+    const std::string rrn = with(10, "1234567890123");
+    data.assign(rrn.begin(), rrn.end());
+    ASSERT_TRUE(ecr_decode_final(data.data(), static_cast<unsigned>(data.size()), report.get()).usable);
+    EXPECT_EQ(report->ResponseCode, 0);
+    EXPECT_DOUBLE_EQ(report->Amount, 12.34);
+    EXPECT_STREQ(report->MerchantId, "MERCHANT0001");  // field 9, before the RRN
+    EXPECT_STREQ(report->RRN, "");
+    EXPECT_STREQ(report->TerminalID, "");
+}
+
 TEST_F(Decoder, FieldLongerThanItsScratchIsRefused)
 {
     std::vector<std::string> f = standard_fields();

@@ -174,6 +174,31 @@ TEST(FinalResponse, UndecodableResponseIsNotConfirmed)
     EXPECT_TRUE(t.frames_received().empty());
 }
 
+// A text longer than its field after the amount: the response is confirmed,
+// the field and those after it stay empty, and the record names the field.
+TEST(FinalResponse, OversizedRrnIsConfirmedAndNamed)
+{
+    sim::Terminal t(sim::Link::Pty);
+    support::LibraryLink lib(t);
+    ASSERT_TRUE(lib.open());
+    support::LogCapture log("exch", false);
+    std::string final = final_purchase();
+    final.replace(final.find("123456789012"), 12, "1234567890123");
+    t.pause(50).send_frame(final).expect_ack(5000).expect_frame("PUR13.", 10000).send_ack();
+    t.start();
+    _ecr_transaction_report report;
+    std::memset(&report, 0, sizeof report);
+    EXPECT_EQ(pos_read_transaction_report(lib.handle(), &report), SE_OK);
+    ASSERT_TRUE(t.wait_done(10000));
+    EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
+    EXPECT_STREQ(report.MerchantId, "MERCHANT01");
+    EXPECT_STREQ(report.RRN, "");
+    EXPECT_STREQ(report.CardName, "");
+    EXPECT_NE(log.text().find("[pos_read_transaction_report:"), std::string::npos);
+    EXPECT_NE(log.text().find("] Final response field[11] too long, left empty with the fields after it"),
+              std::string::npos);
+}
+
 TEST(FinalResponse, ConfirmationNotAcknowledgedGivesExec)
 {
     sim::Terminal t(sim::Link::Pty);

@@ -17,7 +17,7 @@ namespace ecrcli {
 
 namespace {
 
-constexpr unsigned char kStx = 0x02, kAck = 0x06, kNak = 0x15;
+constexpr unsigned char kStx = 0x02, kAck = 0x06, kNak = 0x15, kFs = 0x1C;
 constexpr int kCheckCardOp = 14;   // the purchase with a card check
 
 bool has(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
@@ -167,7 +167,12 @@ unsigned decode_final(const std::string& msg, _ecr_transaction_report* r, bool s
                 copy[4] = '2';
     unsigned char* p = reinterpret_cast<unsigned char*>(&copy[0]);
     const unsigned n = static_cast<unsigned>(copy.size());
-    return stored ? ecr_parse_response_NP(p, n, r) : ecr_parse_response(p, n, r);
+    if (stored)
+        return ecr_parse_response_NP(p, n, r);
+    // A text too long for its field after the amount leaves it empty; the
+    // library completes the payment all the same.
+    const FinalDecode d = ecr_decode_final(p, n, r);
+    return d.usable ? static_cast<unsigned>(SE_OK) : d.status;
 }
 
 void report_fields(const _ecr_transaction_report& r, ExplainEvent* ev)
@@ -517,7 +522,8 @@ void Explainer::frame_from_terminal(const LogItem& it, const std::string& msg)
     } else if (s.interrupt_sent && ev.code == "IRT") {
         ev.label = "interrupt answer";
         s.awaiting_ack = ev.number == "11";
-    } else if (s.abort_sent && !s.abort_answered && message_starts_with(p, n, "PUR12", 5)) {
+    } else if (s.abort_sent && !s.abort_answered && message_starts_with(p, n, "PUR12", 5) && (n <= 6 || p[6] == kFs)) {
+        // With a response code it is the purchase's final response (below).
         ev.label = "abort answer";
         s.abort_answered = true;
     } else if (is_wait_notice(p, n)) {
@@ -586,11 +592,12 @@ void Explainer::byte_from_terminal(const LogItem& it, unsigned char b)
     ev.hex = hex_of(std::string(1, static_cast<char>(b)));
     if (b != kAck)
         ev.anomaly = b == 0 ? "no ACK came" : b == kNak ? "NAK instead of ACK" : "another byte instead of ACK";
-    if (s.interrupt_sent || s.abort_sent) {
+    // A final response that came as a control's answer is confirmed as any other.
+    if (s.confirmation_sent && s.confirmation_byte < 0) {
+        s.confirmation_byte = b;
+    } else if (s.interrupt_sent || s.abort_sent) {
         if (s.abort_answered)
             s.abort_taken = b == kAck;
-    } else if (s.confirmation_sent && s.confirmation_byte < 0) {
-        s.confirmation_byte = b;
     } else if (s.request_sent && !s.request_ack && s.request_ack_byte < 0) {
         s.request_ack_byte = b;
         s.request_ack = b == kAck;
@@ -679,7 +686,10 @@ void Explainer::judge()
         return;
     }
     if (s.final_read && !s.final_undecodable && s.confirmation_byte == kAck) {
-        if (s.response_code == 0)
+        if (op.op_code == kCheckCardOp && s.response_code == 33)
+            set("unknown", "unknown: card-belonging notice; the completion (PurchaseCheckCardCompleteTran) decides the "
+                           "purchase; " + recover);
+        else if (s.response_code == 0)
             set("approved", "approved and confirmed");
         else
             set("declined", "declined " + two_digits(s.response_code) + " (" + response_meaning(s.response_code) + ")");
