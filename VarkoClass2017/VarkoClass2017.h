@@ -21,7 +21,7 @@ typedef int HRESULT;  // 0, E_FAIL, E_INVALIDARG, 1, 5023
 // E_FAIL for a non-zero status code, 0 for 0.
 HRESULT SetupErrorInfo(long code);
 
-// Check-card flow for a request prepared with operation 14 ("PCC").
+// Check-card flow for a request prepared with operation 14 (PCC).
 ECRBRIDGE_API unsigned long ThreadFunc2(void* object);
 
 class CVarkoClass2017 {

@@ -316,28 +316,27 @@ bool head_fields(Decoder& d, bool with_amount)
     return d.amount_read;
 }
 
-unsigned int standard_sequence(Decoder& d)
+// 5-10: card number (cut to 19 characters), expiry, text, the invoice
+// block, merchant identifier, processing data.
+bool card_fields(Decoder& d)
 {
     _ecr_transaction_report* rep = d.report;
-    if (!head_fields(d, true) || !amount_field(d, &rep->AddAmount))
-        return d.status;
-
     // 5: card number, cut to 19 characters.
     if (!field(d, kOrdinaryField, [rep](const FieldReader& r) {
             std::memcpy(rep->PAN, r.bytes_at(0), std::min<size_t>(r.text_len(0), sizeof rep->PAN - 1));
             return static_cast<unsigned int>(SE_OK);
         }))
-        return d.status;
+        return false;
     // 6: expiry MMYY and a text.
     if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->CardExpireMonth = static_cast<uint8_t>(r.sub(0, 2));
             rep->CardExpireYear = static_cast<uint8_t>(r.sub(2, 2));
             return take_text(r, 4, rep->ExpiryText, sizeof rep->ExpiryText - 1);
         }))
-        return d.status;
+        return false;
     // 7: text.
     if (!text_field(d, rep->CardText, sizeof rep->CardText - 1))
-        return d.status;
+        return false;
     // 8: invoice, approval code, DDMMhhmm, issuer.
     if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->InvoceNumber = static_cast<uint32_t>(r.sub(0, 6));
@@ -348,10 +347,10 @@ unsigned int standard_sequence(Decoder& d)
             rep->TransactionTimeMinutes = static_cast<uint8_t>(r.sub(18, 2));
             return take_text(r, 20, rep->IssuerName, sizeof rep->IssuerName - 1);
         }))
-        return d.status;
+        return false;
     // 9: merchant identifier.
     if (!text_field(d, rep->MerchantId, sizeof rep->MerchantId - 1))
-        return d.status;
+        return false;
     // 10: processing data.
     if (!fixed_field(d, [rep](const FieldReader& r) {
             rep->ProcessingCode = static_cast<uint32_t>(r.sub(0, 6));
@@ -360,17 +359,14 @@ unsigned int standard_sequence(Decoder& d)
             rep->CaptureReference = static_cast<uint16_t>(r.sub(11, 4));
             return static_cast<unsigned int>(SE_OK);
         }))
-        return d.status;
-    // 11-13: RRN, card name, terminal identifier.
-    if (!text_field(d, rep->RRN, sizeof rep->RRN - 1) || !text_field(d, rep->CardName, sizeof rep->CardName - 1) ||
-        !text_field(d, rep->TerminalID, sizeof rep->TerminalID - 1))
-        return d.status;
-    // 14-17: settlement totals (settlement with report and X receipt only).
-    if (!d.np && (rep->TrxType == 15 || rep->TrxType == 32)) {
-        if (!amount_field(d, &rep->TotalAmount) || !int_field(d, &rep->SalesCount) ||
-            !int_field(d, &rep->RefundsCount) || !int_field(d, &rep->TotalTrxCount))
-            return d.status;
-    }
+        return false;
+    return true;
+}
+
+// 18-22: additional data, bank name, receipt, bank logo, signature image.
+unsigned int tail_fields(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
     // 18: additional data, up to the full width of the record field.
     if (!text_field(d, rep->Fld63Sf89, sizeof rep->Fld63Sf89, kAdditionalDataField))
         return d.status;
@@ -408,6 +404,24 @@ unsigned int standard_sequence(Decoder& d)
     if (!logo_field(d, rep->SignatureLogo, &rep->SignatureLogoSize))
         return d.status;
     return SE_OK;
+}
+
+unsigned int standard_sequence(Decoder& d)
+{
+    _ecr_transaction_report* rep = d.report;
+    if (!head_fields(d, true) || !amount_field(d, &rep->AddAmount) || !card_fields(d))
+        return d.status;
+    // 11-13: RRN, card name, terminal identifier.
+    if (!text_field(d, rep->RRN, sizeof rep->RRN - 1) || !text_field(d, rep->CardName, sizeof rep->CardName - 1) ||
+        !text_field(d, rep->TerminalID, sizeof rep->TerminalID - 1))
+        return d.status;
+    // 14-17: settlement totals (settlement with report and X receipt only).
+    if (!d.np && (rep->TrxType == 15 || rep->TrxType == 32)) {
+        if (!amount_field(d, &rep->TotalAmount) || !int_field(d, &rep->SalesCount) ||
+            !int_field(d, &rep->RefundsCount) || !int_field(d, &rep->TotalTrxCount))
+            return d.status;
+    }
+    return tail_fields(d);
 }
 
 unsigned int cid_prefix(Decoder& d)
