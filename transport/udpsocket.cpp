@@ -63,39 +63,11 @@ void set_address(sockaddr_in& addr, const char* address, int port)
     addr.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
 }
 
-// The terminal's address as the application gave it: a dotted IPv4 address
-// (blanks around it are ignored) or a host name, resolved here within
-// timeout_ms.  Anything else fails with the link error naming the text:
-// inet_addr would have read "999.1.1.1" or "localhost" as 255.255.255.255
-// and "1.2.3" as 1.2.0.3.
-bool resolve_remote(const char* address, int timeout_ms, in_addr* out)
+// A host name: the resolver runs on its own thread, waited for at most
+// timeout_ms.  A lookup that cannot be cancelled keeps its record (a few
+// hundred bytes, once per such open) since the resolver still writes it.
+bool lookup_host(const char* text, int timeout_ms, in_addr* out)
 {
-    char text[256];
-    const char* from = address != nullptr ? address : "";
-    while (*from == ' ' || *from == '\t')
-        ++from;
-    std::snprintf(text, sizeof text, "%s", from);
-    for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\n');)
-        text[--n] = '\0';
-    if (text[0] == '\0') {
-        link_error_set("no terminal address was given");
-        return false;
-    }
-    if (inet_pton(AF_INET, text, out) == 1) {
-        // (0.0.0.0 is refused by Connect, with its record.)
-        if (out->s_addr == htonl(INADDR_BROADCAST)) {
-            link_error_set("bad terminal address \"%s\": not the address of one host", text);
-            return false;
-        }
-        return true;
-    }
-    if (std::strspn(text, "0123456789.") == std::strlen(text)) {
-        link_error_set("bad terminal address \"%s\": not a dotted IPv4 address", text);
-        return false;
-    }
-    // A host name: the resolver runs on its own thread, waited for at most
-    // timeout_ms.  A lookup that cannot be cancelled keeps its record (a few
-    // hundred bytes, once per such open) since the resolver still writes it.
     struct Lookup {
         gaicb cb{};
         addrinfo hints{};
@@ -142,6 +114,39 @@ bool resolve_remote(const char* address, int timeout_ms, in_addr* out)
         freeaddrinfo(l->cb.ar_result);
     delete l;
     return ok;
+}
+
+// The terminal's address as the application gave it: a dotted IPv4 address
+// (blanks around it are ignored) or a host name, resolved here within
+// timeout_ms.  Anything else fails with the link error naming the text:
+// inet_addr would have read "999.1.1.1" or "localhost" as 255.255.255.255
+// and "1.2.3" as 1.2.0.3.
+bool resolve_remote(const char* address, int timeout_ms, in_addr* out)
+{
+    char text[256];
+    const char* from = address != nullptr ? address : "";
+    while (*from == ' ' || *from == '\t')
+        ++from;
+    std::snprintf(text, sizeof text, "%s", from);
+    for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\n');)
+        text[--n] = '\0';
+    if (text[0] == '\0') {
+        link_error_set("no terminal address was given");
+        return false;
+    }
+    if (inet_pton(AF_INET, text, out) == 1) {
+        // (0.0.0.0 is refused by Connect, with its record.)
+        if (out->s_addr == htonl(INADDR_BROADCAST)) {
+            link_error_set("bad terminal address \"%s\": not the address of one host", text);
+            return false;
+        }
+        return true;
+    }
+    if (std::strspn(text, "0123456789.") == std::strlen(text)) {
+        link_error_set("bad terminal address \"%s\": not a dotted IPv4 address", text);
+        return false;
+    }
+    return lookup_host(text, timeout_ms, out);
 }
 
 bool peer_gone(int err)
