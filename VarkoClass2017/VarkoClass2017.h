@@ -294,6 +294,9 @@ public:
     std::function<void(unsigned long)> m_OnTrxComplete;
     std::function<void(char const*)> m_OnMsgReceived;
     uint16_t m_CardBelong = 0x30;
+    // The last StartTransaction was refused because no link is open (it ran
+    // no callback); written under the link's claim.
+    std::atomic<bool> m_StartNotOpen{false};
     bool m_AuditNew = true;
     uint8_t m_AccountType = 0;
     uint16_t m_PurchTimeout = 40;

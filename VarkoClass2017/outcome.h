@@ -16,3 +16,6 @@ bool replace_outcome(int expected, const char* expected_reason, int outcome, con
 // started it: an interrupt or abort the terminal accepts afterwards turns it
 // into a cancel.
 extern const char* const kDeskStoppedReason;
+// The reason of a payment refused because no link is open.
+extern const char* const kLinkNotOpen;
+

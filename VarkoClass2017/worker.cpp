@@ -11,6 +11,7 @@
 #include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
+#include "protocol/link_error.h"
 #include "protocol/message.h"
 #include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
@@ -45,6 +46,18 @@ void clear_interrupt(PosHandle* handle)
         handle->interrupt.store(0);
 }
 
+// The link died under the exchange (the terminal closed or reset it, refused
+// it, the line hung up): nothing more can come, and the reason says what.
+bool link_dead(const PosHandle* handle)
+{
+    return handle != nullptr && handle->gone != LinkGone::No;
+}
+
+const char* reason_or_dead_link(const PosHandle* handle, const char* reason)
+{
+    return link_dead(handle) ? link_gone_text(handle->gone) : reason;
+}
+
 // The terminal accepted an interrupt or abort of the payment that the cash
 // register had stopped: nothing was charged, the record goes.
 void terminal_took_the_stop(const char* reason)
@@ -56,6 +69,7 @@ void terminal_took_the_stop(const char* reason)
 }  // namespace
 
 const char* const kDeskStoppedReason = "cancelled by the cash register after the terminal started";
+const char* const kLinkNotOpen = "link not open";
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
                                           unsigned short discountType, unsigned short completeType)
@@ -75,8 +89,13 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
     m_State.store(1);
     LOGREC(LOG_INFO) << " Tran name[" << transaction_name(op) << "] Tran code[" << op << "]";
 
-    if (m_Transport.GetHandle() == nullptr) {
+    m_StartNotOpen = m_Transport.GetHandle() == nullptr;
+    if (m_StartNotOpen) {
         LOGREC(LOG_ERROR) << "Can't get handle! return E_FAIL";
+        // Nothing went to the terminal: the application may pay again once
+        // the link is open.
+        set_outcome(ECRB_OUTCOME_NOT_SENT, kLinkNotOpen);
+        link_error_set("%s", kLinkNotOpen);
         return E_FAIL;
     }
 
@@ -152,10 +171,12 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
         return true;
     }
     if (init.step == RequestStep::Accepted) {
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
+        set_outcome(ECRB_OUTCOME_UNKNOWN, reason_or_dead_link(handle, "no valid first answer from the terminal"));
     } else {
-        set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten ? "request not written"
-                                                                                : "request not acknowledged by the terminal");
+        set_outcome(ECRB_OUTCOME_NOT_SENT,
+                    reason_or_dead_link(handle, init.step == RequestStep::NotWritten
+                                                    ? "request not written"
+                                                    : "request not acknowledged by the terminal"));
         OperationRecord::Clear();
     }
     // Nothing of this transaction stays: the records are cleared before the
@@ -196,8 +217,8 @@ void CVarkoClass2017::ReadUntilFinal(Reading& reading)
                 Fire_OnMsgReceived(m_Report.MsgText);
             continue;
         }
-        if (read.status != SE_NODATA && read.status != SE_READ)
-            break;  // a failed ACK write, a broken link: the transaction is over
+        if ((read.status != SE_NODATA && read.status != SE_READ) || link_dead(handle))
+            break;  // a failed ACK write, a dead link: the transaction is over
         if (budget < kBudgetStep)
             break;
         budget -= kBudgetStep;
@@ -248,7 +269,8 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
         m_LastReport = m_Report;
         OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
+        set_outcome(ECRB_OUTCOME_UNKNOWN,
+                    reason_or_dead_link(m_Transport.GetHandle(), "confirmation not acknowledged by the terminal"));
         break;
     case FinalStep::Undecodable:
         set_outcome(ECRB_OUTCOME_UNKNOWN, "final response could not be decoded");
@@ -265,7 +287,9 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
             OperationRecord::Clear();
         } else {
             set_outcome(ECRB_OUTCOME_UNKNOWN,
-                        reading.deskStopped ? kDeskStoppedReason : "no final response from the terminal");
+                        reading.deskStopped ? kDeskStoppedReason
+                                            : reason_or_dead_link(m_Transport.GetHandle(),
+                                                                  "no final response from the terminal"));
         }
         break;
     }

@@ -128,6 +128,7 @@ bool CTransport::Open()
             Close();
         m_embedded.transport = this;
         m_embedded.rx.reset();  // nothing of an earlier connection is read
+        m_embedded.gone = LinkGone::No;
         m_handle = &m_embedded;
         m_openType = m_type;
         pos_set_timeouts(m_handle, kPacketTimeoutS, kResponseTimeoutS);
