@@ -96,6 +96,9 @@ public:
     ECRBRIDGE_API static unsigned long ThreadFunc(void* object);
     ECRBRIDGE_API HRESULT Transaction();
     ECRBRIDGE_API void ClearBuffers();
+    // The last report as the accessors read it: inside the completion
+    // callback, the completed operation's (see CallbackView).
+    _ecr_transaction_report& Reported();
     // The state word, the end of this thread's claim of the link, then the
     // completion callback: nothing of the handle is touched after it.
     ECRBRIDGE_API HRESULT Fire_OnTrxComplete(unsigned long result);

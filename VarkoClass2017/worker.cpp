@@ -326,11 +326,14 @@ HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
         m_State.store(static_cast<unsigned int>(result));
         callback = m_OnTrxComplete;
     }
-    ReleaseLink();
     if (!callback) {
+        ReleaseLink();
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
+    // Taken while this thread still owns the link: nothing writes the report.
+    const CallbackView view(this, m_LastReport);
+    ReleaseLink();
     callback(result);
     LOGREC(LOG_TRACE) << " On transaction complete[" << result << "]";
     return 0;
