@@ -300,6 +300,8 @@ public:
     // The last StartTransaction was refused because no link is open (it ran
     // no callback); written under the link's claim.
     std::atomic<bool> m_StartNotOpen{false};
+    // The running payment's record could not be written (the owner's).
+    bool m_NoCrashRecord = false;
     bool m_AuditNew = true;
     uint8_t m_AccountType = 0;
     uint16_t m_PurchTimeout = 40;

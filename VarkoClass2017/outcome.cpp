@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <set>
+#include <string>
 
 #include "protocol/records.h"
 
@@ -35,6 +37,17 @@ bool replace_outcome(int expected, const char* expected_reason, int outcome, con
     g_reason.store(reason);
     g_outcome.store(outcome);
     return true;
+}
+
+const char* with_no_crash_record(const char* reason)
+{
+    // One text per reason (a few dozen at most), never freed: readers may
+    // hold the pointer.
+    static std::mutex lock;
+    static std::set<std::string>* texts = new std::set<std::string>;
+    const std::string text = std::string(reason != nullptr ? reason : "") + "; " + kNoCrashRecord;
+    std::lock_guard<std::mutex> hold(lock);
+    return texts->insert(text).first->c_str();
 }
 
 int last_outcome()

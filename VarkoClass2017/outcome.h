@@ -22,6 +22,10 @@ bool replace_outcome(int expected, const char* expected_reason, int outcome, con
 extern const char* const kDeskStoppedReason;
 // The reason of a payment refused because no link is open.
 extern const char* const kLinkNotOpen;
+// Said of a payment whose operation record could not be written.
+extern const char* const kNoCrashRecord;
+// reason + "; " + kNoCrashRecord, as a text that lives as long as the process.
+const char* with_no_crash_record(const char* reason);
 
 // What a completion callback reads.  Once the application is told, another
 // thread may start the next operation, which clears the last report and sets

@@ -70,6 +70,7 @@ void terminal_took_the_stop(const char* reason)
 
 const char* const kDeskStoppedReason = "cancelled by the cash register after the terminal started";
 const char* const kLinkNotOpen = "link not open";
+const char* const kNoCrashRecord = "this payment has no crash record";
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
                                           unsigned short discountType, unsigned short completeType)
@@ -161,8 +162,11 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
         Finish(0);
         return false;
     }
-    if (op_moves_money(m_Param.trx_type))  // a ping moves no money
-        OperationRecord::Write(m_Param);
+    // A ping moves no money.  A payment whose record cannot be written is
+    // still made (a till that refuses to sell is worse), and says so.
+    m_NoCrashRecord = op_moves_money(m_Param.trx_type) && !OperationRecord::Write(m_Param);
+    if (m_NoCrashRecord)
+        link_error_set("%s", kNoCrashRecord);
     LOGREC_AS(LOG_TRACE, "Transaction") << "Start pos_init_transport";
     const InitRead init = init_transaction_step(handle, &m_Param);
     LOGREC_AS(LOG_TRACE, "Transaction") << "End pos_init_transport err_code=[" << init.status << "]";
@@ -302,6 +306,14 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
 // the next operation from any thread.
 void CVarkoClass2017::Finish(unsigned long result)
 {
+    if (m_NoCrashRecord) {
+        m_NoCrashRecord = false;
+        set_outcome(last_outcome(), with_no_crash_record(last_outcome_reason()));
+        char text[160] = {};
+        link_error_copy(text, sizeof text);
+        if (std::strstr(text, kNoCrashRecord) == nullptr)
+            link_error_set("%s; %s", text, kNoCrashRecord);
+    }
     clear_interrupt(m_Transport.GetHandle());
     Fire_OnTrxComplete(result);
 }

@@ -681,6 +681,23 @@ INSTANTIATE_TEST_SUITE_P(Links, DeadLink,
                                     dead_link_cases()[std::get<1>(info.param)].point;
                          });
 
+// A payment whose record cannot be written is still made, and says that it
+// has no crash record: here one the terminal leaves unknown.
+TEST_F(OutcomeTest, PaymentWithoutRecordSaysSo)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    Dialogue d{"PUR", t};
+    dead_link_cases()[2].script(d);
+    connect(t);
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);  // the record directory is gone
+    PosPurchase(12.34, 0);
+    ASSERT_TRUE(rec.wait_for(1, 10000));
+    paytest::drain();
+    EXPECT_EQ(ecrb_last_outcome(), kUnknown);
+    EXPECT_STREQ(ecrb_last_outcome_reason(), "the terminal closed the connection; this payment has no crash record");
+    EXPECT_EQ(link_error(), "the terminal closed the connection; this payment has no crash record");
+}
+
 // ---- caller input ------------------------------------------------------------
 
 struct Refusal {
