@@ -573,6 +573,12 @@ const std::vector<RecoveryCase>& recovery_cases()
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000322")}},
          ECRB_OUTCOME_APPROVED, false},
+        // A refund of 3.00: found by its amount among the entries newer than
+        // the position, like a purchase.
+        {"refund_made", 2, 3.00, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000000300", "000322")}}, ECRB_OUTCOME_APPROVED, false},
+        {"refund_not_made", 2, 3.00, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}}, ECRB_OUTCOME_NOT_SENT, false},
         {"void_not_made", 8, 0, "000321", 321,
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},
