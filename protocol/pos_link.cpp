@@ -200,6 +200,10 @@ void pos_link_drop_stale(PosHandle* h)
             break;
         h->rx.commit(static_cast<unsigned int>(got));
     }
+    // A refusal found here answers a datagram of an earlier dialogue: the
+    // terminal may be back, so this one asks it again.
+    if (h->gone == LinkGone::Refused)
+        h->gone = LinkGone::No;
     const unsigned int held = h->rx.held();
     if (held == 0)
         return;
