@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -188,6 +189,9 @@ void viewing_callback(unsigned long)
 
 TEST_P(LinkOwner, CallbackReadsItsPaymentWhileTheNextOneRuns)
 {
+    char dir[] = "/tmp/ecr_view_XXXXXX";  // records of this test only
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(ecrb_set_record_dir(dir), 0);
     sim::Terminal t(GetParam());
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
     paytest::script_final(t, kApproval, "PUR13.");
@@ -215,7 +219,8 @@ TEST_P(LinkOwner, CallbackReadsItsPaymentWhileTheNextOneRuns)
     char rrn[16] = {};
     get_LastTrxRRN(rrn);
     EXPECT_STREQ(rrn, "");
-    ASSERT_TRUE(t.wait_done(5000));
+    EXPECT_TRUE(t.wait_done(5000));
+    EXPECT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkOwner, ECR_ALL_LINKS, support::LinkParamName());
