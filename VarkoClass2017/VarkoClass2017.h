@@ -96,6 +96,9 @@ public:
     ECRBRIDGE_API static unsigned long ThreadFunc(void* object);
     ECRBRIDGE_API HRESULT Transaction();
     ECRBRIDGE_API void ClearBuffers();
+    // The last report as the accessors read it: inside the completion
+    // callback, the completed operation's (see CallbackView).
+    _ecr_transaction_report& Reported();
     // The state word, the end of this thread's claim of the link, then the
     // completion callback: nothing of the handle is touched after it.
     ECRBRIDGE_API HRESULT Fire_OnTrxComplete(unsigned long result);
@@ -300,6 +303,11 @@ public:
     std::function<void(unsigned long)> m_OnTrxComplete;
     std::function<void(char const*)> m_OnMsgReceived;
     uint16_t m_CardBelong = 0x30;
+    // The last StartTransaction was refused because no link is open (it ran
+    // no callback); written under the link's claim.
+    std::atomic<bool> m_StartNotOpen{false};
+    // The running payment's record could not be written (the owner's).
+    bool m_NoCrashRecord = false;
     bool m_AuditNew = true;
     uint8_t m_AccountType = 0;
     uint16_t m_PurchTimeout = 40;

@@ -9,6 +9,7 @@
 
 #include "Logging/log.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/outcome.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ HRESULT CVarkoClass2017::get_LastTrxRRN(char* pVal)
         LOGREC(LOG_INFO) << " bstrRRN == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.RRN);
+    copy_field(pVal, Reported().RRN);
     return 0;
 }
 
@@ -45,7 +46,7 @@ HRESULT CVarkoClass2017::get_LastTrxPAN(char* pVal)
     LOGREC(LOG_INFO);
     if (pVal == nullptr)
         return 1;
-    copy_field(pVal, m_LastReport.PAN);
+    copy_field(pVal, Reported().PAN);
     return 0;
 }
 
@@ -56,7 +57,7 @@ HRESULT CVarkoClass2017::get_LastTrxApprovalCode(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.ApprovalCode);
+    copy_field(pVal, Reported().ApprovalCode);
     return 0;
 }
 
@@ -67,7 +68,7 @@ HRESULT CVarkoClass2017::get_LastTrxIssuerName(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.IssuerName);
+    copy_field(pVal, Reported().IssuerName);
     return 0;
 }
 
@@ -78,7 +79,7 @@ HRESULT CVarkoClass2017::get_LastTrxMerchantId(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.MerchantId);
+    copy_field(pVal, Reported().MerchantId);
     return 0;
 }
 
@@ -89,7 +90,7 @@ HRESULT CVarkoClass2017::get_LastTrxCardName(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.CardName);
+    copy_field(pVal, Reported().CardName);
     return 0;
 }
 
@@ -100,7 +101,7 @@ HRESULT CVarkoClass2017::get_LastTrxTerminalID(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.TerminalID);
+    copy_field(pVal, Reported().TerminalID);
     return 0;
 }
 
@@ -111,7 +112,7 @@ HRESULT CVarkoClass2017::get_LastTrxTrack3(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.Track3);
+    copy_field(pVal, Reported().Track3);
     return 0;
 }
 
@@ -122,7 +123,7 @@ HRESULT CVarkoClass2017::get_LastTrxFld63Sf89(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.Fld63Sf89);
+    copy_field(pVal, Reported().Fld63Sf89);
     return 0;
 }
 
@@ -133,7 +134,7 @@ HRESULT CVarkoClass2017::get_LastTrxNameBank(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.NameBank);
+    copy_field(pVal, Reported().NameBank);
     return 0;
 }
 
@@ -144,7 +145,7 @@ HRESULT CVarkoClass2017::get_LastTrxReceipt(char* pVal)
         LOGREC(LOG_INFO) << " receipt == NULL";
         return 1;
     }
-    copy_field(pVal, m_LastReport.Receipt);
+    copy_field(pVal, Reported().Receipt);
     return 0;
 }
 
@@ -155,7 +156,7 @@ HRESULT CVarkoClass2017::get_LastTrxBankLogo(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    std::memcpy(pVal, m_LastReport.BankLogo, sizeof(m_LastReport.BankLogo));
+    std::memcpy(pVal, Reported().BankLogo, sizeof(Reported().BankLogo));
     return 0;
 }
 
@@ -166,7 +167,7 @@ HRESULT CVarkoClass2017::get_LastTrxSignatureLogo(char* pVal)
         LOGREC(LOG_INFO) << " pVal == NULL";
         return 1;
     }
-    std::memcpy(pVal, m_LastReport.SignatureLogo, sizeof(m_LastReport.SignatureLogo));
+    std::memcpy(pVal, Reported().SignatureLogo, sizeof(Reported().SignatureLogo));
     return 0;
 }
 
@@ -178,7 +179,7 @@ HRESULT CVarkoClass2017::get_LastTrxOpTag(char* pVal)
         return 1;
     }
     // The three letters only: the caller's fourth byte is left alone.
-    std::memcpy(pVal, m_LastReport.OpTag, 3);
+    std::memcpy(pVal, Reported().OpTag, 3);
     return 0;
 }
 
@@ -194,11 +195,11 @@ HRESULT CVarkoClass2017::get_LastTrxOpTag(char* pVal)
         return 0;                              \
     }
 
-ECR_NUMBER_ACCESSOR(get_LastTrxAmount, double, m_LastReport.Amount)
-ECR_NUMBER_ACCESSOR(get_LastTrxAddAmount, double, m_LastReport.AddAmount)
-ECR_NUMBER_ACCESSOR(get_LastTrxTotalAmount, double, m_LastReport.TotalAmount)
-ECR_NUMBER_ACCESSOR(get_LastTrxLoyalTotalAmount, double, m_LastReport.TotalAmount)
-ECR_NUMBER_ACCESSOR(get_LastTrxEcrNum, long, static_cast<long>(m_LastReport.EcrNum))
+ECR_NUMBER_ACCESSOR(get_LastTrxAmount, double, Reported().Amount)
+ECR_NUMBER_ACCESSOR(get_LastTrxAddAmount, double, Reported().AddAmount)
+ECR_NUMBER_ACCESSOR(get_LastTrxTotalAmount, double, Reported().TotalAmount)
+ECR_NUMBER_ACCESSOR(get_LastTrxLoyalTotalAmount, double, Reported().TotalAmount)
+ECR_NUMBER_ACCESSOR(get_LastTrxEcrNum, long, static_cast<long>(Reported().EcrNum))
 // The receipt number comes back whole or not at all: a value beyond 32-bit
 // long (the application's type) is refused with E_INVALIDARG.
 HRESULT CVarkoClass2017::get_LastTrxEcrReceiptNum(long* pVal)
@@ -206,29 +207,29 @@ HRESULT CVarkoClass2017::get_LastTrxEcrReceiptNum(long* pVal)
     LOGREC(LOG_INFO);
     if (pVal == nullptr)
         return 1;
-    if (m_LastReport.EcrReceiptNum > 2147483647u)
+    if (Reported().EcrReceiptNum > 2147483647u)
         return E_INVALIDARG;
-    *pVal = static_cast<long>(m_LastReport.EcrReceiptNum);
+    *pVal = static_cast<long>(Reported().EcrReceiptNum);
     return 0;
 }
-ECR_NUMBER_ACCESSOR(get_LastTrxProcessingCode, long, static_cast<long>(m_LastReport.ProcessingCode))
-ECR_NUMBER_ACCESSOR(get_LastTrxBatchId, long, static_cast<long>(m_LastReport.BatchId))
-ECR_NUMBER_ACCESSOR(get_LastTrxCardExpireYear, long, static_cast<long>(m_LastReport.CardExpireYear))
-ECR_NUMBER_ACCESSOR(get_LastTrxCardExpireMonth, long, static_cast<long>(m_LastReport.CardExpireMonth))
-ECR_NUMBER_ACCESSOR(get_LastTrxTransactionDateDay, long, static_cast<long>(m_LastReport.TransactionDateDay))
-ECR_NUMBER_ACCESSOR(get_LastTrxTransactionDateMonth, long, static_cast<long>(m_LastReport.TransactionDateMonth))
-ECR_NUMBER_ACCESSOR(get_LastTrxTransactionTimeHours, long, static_cast<long>(m_LastReport.TransactionTimeHours))
+ECR_NUMBER_ACCESSOR(get_LastTrxProcessingCode, long, static_cast<long>(Reported().ProcessingCode))
+ECR_NUMBER_ACCESSOR(get_LastTrxBatchId, long, static_cast<long>(Reported().BatchId))
+ECR_NUMBER_ACCESSOR(get_LastTrxCardExpireYear, long, static_cast<long>(Reported().CardExpireYear))
+ECR_NUMBER_ACCESSOR(get_LastTrxCardExpireMonth, long, static_cast<long>(Reported().CardExpireMonth))
+ECR_NUMBER_ACCESSOR(get_LastTrxTransactionDateDay, long, static_cast<long>(Reported().TransactionDateDay))
+ECR_NUMBER_ACCESSOR(get_LastTrxTransactionDateMonth, long, static_cast<long>(Reported().TransactionDateMonth))
+ECR_NUMBER_ACCESSOR(get_LastTrxTransactionTimeHours, long, static_cast<long>(Reported().TransactionTimeHours))
 ECR_NUMBER_ACCESSOR(get_LastTrxTransactionTimeMinutes, long,
-                    static_cast<long>(m_LastReport.TransactionTimeMinutes))
-ECR_NUMBER_ACCESSOR(get_LastTrxPosEntryMode, long, static_cast<long>(m_LastReport.PosEntryMode))
-ECR_NUMBER_ACCESSOR(get_LastTrxPosConditionCode, long, static_cast<long>(m_LastReport.PosConditionCode))
-ECR_NUMBER_ACCESSOR(get_LastTrxCaptureReference, long, static_cast<long>(m_LastReport.CaptureReference))
-ECR_NUMBER_ACCESSOR(get_LastTrxSalesCount, unsigned short, m_LastReport.SalesCount)
-ECR_NUMBER_ACCESSOR(get_LastTrxRefundsCount, unsigned short, m_LastReport.RefundsCount)
-ECR_NUMBER_ACCESSOR(get_LastTrxTotalTrxCount, unsigned short, m_LastReport.TotalTrxCount)
-ECR_NUMBER_ACCESSOR(get_LastTrxLoyalGiftCount, unsigned short, m_LastReport.LoyalGiftCount)
-ECR_NUMBER_ACCESSOR(get_LastTrxLoyalRespCode, unsigned short, m_LastReport.ResponseCode)
-ECR_NUMBER_ACCESSOR(get_LastTrxCurrencyCode, unsigned short, m_LastReport.CurrencyCode)
+                    static_cast<long>(Reported().TransactionTimeMinutes))
+ECR_NUMBER_ACCESSOR(get_LastTrxPosEntryMode, long, static_cast<long>(Reported().PosEntryMode))
+ECR_NUMBER_ACCESSOR(get_LastTrxPosConditionCode, long, static_cast<long>(Reported().PosConditionCode))
+ECR_NUMBER_ACCESSOR(get_LastTrxCaptureReference, long, static_cast<long>(Reported().CaptureReference))
+ECR_NUMBER_ACCESSOR(get_LastTrxSalesCount, unsigned short, Reported().SalesCount)
+ECR_NUMBER_ACCESSOR(get_LastTrxRefundsCount, unsigned short, Reported().RefundsCount)
+ECR_NUMBER_ACCESSOR(get_LastTrxTotalTrxCount, unsigned short, Reported().TotalTrxCount)
+ECR_NUMBER_ACCESSOR(get_LastTrxLoyalGiftCount, unsigned short, Reported().LoyalGiftCount)
+ECR_NUMBER_ACCESSOR(get_LastTrxLoyalRespCode, unsigned short, Reported().ResponseCode)
+ECR_NUMBER_ACCESSOR(get_LastTrxCurrencyCode, unsigned short, Reported().CurrencyCode)
 
 #undef ECR_NUMBER_ACCESSOR
 
@@ -237,7 +238,7 @@ HRESULT CVarkoClass2017::get_LastTrxInvoceNumber(long* pVal)
     LOGREC(LOG_INFO);
     if (pVal == nullptr)
         return 1;
-    *pVal = static_cast<long>(m_LastReport.InvoceNumber);
+    *pVal = static_cast<long>(Reported().InvoceNumber);
     LOGREC(LOG_INFO) << "This is invoice num in ECR  object[" << *pVal << "]";
     return 0;
 }
@@ -249,9 +250,9 @@ HRESULT CVarkoClass2017::get_LastTrxInvoceNumber(long* pVal)
         LOGREC(LOG_INFO);                                      \
         if (pVal == nullptr)                                   \
             return 1;                                          \
-        if (m_LastReport.TrxType != kMultiCurrencySettlement)  \
+        if (Reported().TrxType != kMultiCurrencySettlement)  \
             return ECR_E_WRONG_REPORT;                         \
-        *pVal = m_LastReport.field;                            \
+        *pVal = Reported().field;                            \
         return 0;                                              \
     }
 
@@ -276,11 +277,11 @@ ECR_SETTLEMENT_ACCESSOR(get_LastTrxCreditsCommissionAmount, CreditsCommissionAmo
         return 0;                              \
     }
 
-ECR_POINTER_ACCESSOR(get_LastTrxRNK, m_LastReport.RNK)
-ECR_POINTER_ACCESSOR(get_LastTrxProductCode, m_LastReport.ProductCode)
-ECR_POINTER_ACCESSOR(get_LastTrxLoyalOperDate, m_LastReport.LoyalOperDate)
-ECR_POINTER_ACCESSOR(get_LastTrxLoyalPAN, m_LastReport.PAN)
-ECR_POINTER_ACCESSOR(get_LastTrxLoyalGiftCode, m_LastReport.LoyalGiftCode)
+ECR_POINTER_ACCESSOR(get_LastTrxRNK, Reported().RNK)
+ECR_POINTER_ACCESSOR(get_LastTrxProductCode, Reported().ProductCode)
+ECR_POINTER_ACCESSOR(get_LastTrxLoyalOperDate, Reported().LoyalOperDate)
+ECR_POINTER_ACCESSOR(get_LastTrxLoyalPAN, Reported().PAN)
+ECR_POINTER_ACCESSOR(get_LastTrxLoyalGiftCode, Reported().LoyalGiftCode)
 
 #undef ECR_POINTER_ACCESSOR
 
@@ -330,20 +331,26 @@ HRESULT CVarkoClass2017::PosGetMultiCurrencyReportByIndex(unsigned char index)
     LOGREC(LOG_INFO);
     if (index == 0 || index > 6)
         return E_INVALIDARG;
-    if (m_LastReport.TrxType != kMultiCurrencySettlement)
+    if (Reported().TrxType != kMultiCurrencySettlement)
         return ECR_E_WRONG_REPORT;
 
-    const CurrencyReport& block = m_LastReport.CurrencyReports[index - 1];
-    m_LastReport.CurrencyCode = block.CurrencyCode;
-    m_LastReport.Amount = block.Amount;
-    m_LastReport.DebitsAmount = block.DebitsAmount;
-    m_LastReport.DebitsCommissionAmount = block.DebitsCommissionAmount;
-    m_LastReport.AddAmount = block.AddAmount;
-    m_LastReport.CreditsAmount = block.CreditsAmount;
-    m_LastReport.CreditsCommissionAmount = block.CreditsCommissionAmount;
-    m_LastReport.TotalAmount = block.TotalAmount;
-    m_LastReport.SalesCount = block.SalesCount;
-    m_LastReport.RefundsCount = block.RefundsCount;
-    m_LastReport.TotalTrxCount = block.TotalTrxCount;
+    const CurrencyReport& block = Reported().CurrencyReports[index - 1];
+    Reported().CurrencyCode = block.CurrencyCode;
+    Reported().Amount = block.Amount;
+    Reported().DebitsAmount = block.DebitsAmount;
+    Reported().DebitsCommissionAmount = block.DebitsCommissionAmount;
+    Reported().AddAmount = block.AddAmount;
+    Reported().CreditsAmount = block.CreditsAmount;
+    Reported().CreditsCommissionAmount = block.CreditsCommissionAmount;
+    Reported().TotalAmount = block.TotalAmount;
+    Reported().SalesCount = block.SalesCount;
+    Reported().RefundsCount = block.RefundsCount;
+    Reported().TotalTrxCount = block.TotalTrxCount;
     return 0;
+}
+
+_ecr_transaction_report& CVarkoClass2017::Reported()
+{
+    _ecr_transaction_report* copy = CallbackView::report_of(this);
+    return copy != nullptr ? *copy : m_LastReport;
 }

@@ -10,6 +10,7 @@
 #include "compat/compat.h"
 #include "protocol/deadline.h"
 #include "VarkoClass2017/VarkoClass2017.h"
+#include "VarkoClass2017/outcome.h"
 #include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
 
@@ -51,6 +52,7 @@ bool CVarkoClass2017::ClaimLink()
         return false;
     }
     m_LinkOwner = std::this_thread::get_id();
+    CallbackView::end_for(this);  // a callback that starts an operation reads its data
     return true;
 }
 

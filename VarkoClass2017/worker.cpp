@@ -11,6 +11,7 @@
 #include "VarkoClass2017/outcome.h"
 #include "protocol/card_read.h"
 #include "protocol/interrupt_abort.h"
+#include "protocol/link_error.h"
 #include "protocol/message.h"
 #include "protocol/operation_table.h"
 #include "protocol/pos_handle.h"
@@ -47,6 +48,18 @@ void clear_interrupt(PosHandle* handle)
         handle->interrupt.store(0);
 }
 
+// The link died under the exchange (the terminal closed or reset it, refused
+// it, the line hung up): nothing more can come, and the reason says what.
+bool link_dead(const PosHandle* handle)
+{
+    return handle != nullptr && handle->gone != LinkGone::No;
+}
+
+const char* reason_or_dead_link(const PosHandle* handle, const char* reason)
+{
+    return link_dead(handle) ? link_gone_text(handle->gone) : reason;
+}
+
 // The terminal accepted an interrupt or abort of the payment that the cash
 // register had stopped: nothing was charged, the record goes.
 void terminal_took_the_stop(const char* reason)
@@ -75,6 +88,8 @@ void interrupt_followed()
 const char* const kDeskStoppedReason = "cancelled by the cash register after the terminal started";
 const char* const kAwaitingCompletionReason =
     "card-belonging notice: the purchase is decided by PurchaseCheckCardCompleteTran";
+const char* const kLinkNotOpen = "link not open";
+const char* const kNoCrashRecord = "this payment has no crash record";
 
 HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, double addAmount, long invoice,
                                           unsigned short discountType, unsigned short completeType)
@@ -94,8 +109,13 @@ HRESULT CVarkoClass2017::StartTransaction(unsigned short op, double amount, doub
     m_State.store(1);
     LOGREC(LOG_INFO) << " Tran name[" << transaction_name(op) << "] Tran code[" << op << "]";
 
-    if (m_Transport.GetHandle() == nullptr) {
+    m_StartNotOpen = m_Transport.GetHandle() == nullptr;
+    if (m_StartNotOpen) {
         LOGREC(LOG_ERROR) << "Can't get handle! return E_FAIL";
+        // Nothing went to the terminal: the application may pay again once
+        // the link is open.
+        set_outcome(ECRB_OUTCOME_NOT_SENT, kLinkNotOpen);
+        link_error_set("%s", kLinkNotOpen);
         return E_FAIL;
     }
 
@@ -162,8 +182,11 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
         Finish(0);
         return false;
     }
-    if (op_moves_money(m_Param.trx_type))  // a ping moves no money
-        OperationRecord::Write(m_Param);
+    // A ping moves no money.  A payment whose record cannot be written is
+    // still made (a till that refuses to sell is worse), and says so.
+    m_NoCrashRecord = op_moves_money(m_Param.trx_type) && !OperationRecord::Write(m_Param);
+    if (m_NoCrashRecord)
+        link_error_set("%s", kNoCrashRecord);
     LOGREC_AS(LOG_TRACE, "Transaction") << "Start pos_init_transport";
     const InitRead init = init_transaction_step(handle, &m_Param);
     LOGREC_AS(LOG_TRACE, "Transaction") << "End pos_init_transport err_code=[" << init.status << "]";
@@ -172,10 +195,12 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
         return true;
     }
     if (init.step == RequestStep::Accepted) {
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "no valid first answer from the terminal");
+        set_outcome(ECRB_OUTCOME_UNKNOWN, reason_or_dead_link(handle, "no valid first answer from the terminal"));
     } else {
-        set_outcome(ECRB_OUTCOME_NOT_SENT, init.step == RequestStep::NotWritten ? "request not written"
-                                                                                : "request not acknowledged by the terminal");
+        set_outcome(ECRB_OUTCOME_NOT_SENT,
+                    reason_or_dead_link(handle, init.step == RequestStep::NotWritten
+                                                    ? "request not written"
+                                                    : "request not acknowledged by the terminal"));
         OperationRecord::Clear();
     }
     // Nothing of this transaction stays: the records are cleared before the
@@ -216,8 +241,8 @@ void CVarkoClass2017::ReadUntilFinal(Reading& reading)
                 Fire_OnMsgReceived(m_Report.MsgText);
             continue;
         }
-        if (read.status != SE_NODATA && read.status != SE_READ)
-            break;  // a failed ACK write, a broken link: the transaction is over
+        if ((read.status != SE_NODATA && read.status != SE_READ) || link_dead(handle))
+            break;  // a failed ACK write, a dead link: the transaction is over
         if (budget < kBudgetStep)
             break;
         budget -= kBudgetStep;
@@ -275,7 +300,8 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
         m_LastReport = m_Report;
         OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
-        set_outcome(ECRB_OUTCOME_UNKNOWN, "confirmation not acknowledged by the terminal");
+        set_outcome(ECRB_OUTCOME_UNKNOWN,
+                    reason_or_dead_link(m_Transport.GetHandle(), "confirmation not acknowledged by the terminal"));
         break;
     case FinalStep::Undecodable:
         set_outcome(ECRB_OUTCOME_UNKNOWN, "final response could not be decoded");
@@ -292,7 +318,9 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
             OperationRecord::Clear();
         } else {
             set_outcome(ECRB_OUTCOME_UNKNOWN,
-                        reading.deskStopped ? kDeskStoppedReason : "no final response from the terminal");
+                        reading.deskStopped ? kDeskStoppedReason
+                                            : reason_or_dead_link(m_Transport.GetHandle(),
+                                                                  "no final response from the terminal"));
         }
         break;
     }
@@ -305,6 +333,14 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
 // the next operation from any thread.
 void CVarkoClass2017::Finish(unsigned long result)
 {
+    if (m_NoCrashRecord) {
+        m_NoCrashRecord = false;
+        set_outcome(last_outcome(), with_no_crash_record(last_outcome_reason()));
+        char text[160] = {};
+        link_error_copy(text, sizeof text);
+        if (std::strstr(text, kNoCrashRecord) == nullptr)
+            link_error_set("%s; %s", text, kNoCrashRecord);
+    }
     clear_interrupt(m_Transport.GetHandle());
     Fire_OnTrxComplete(result);
 }
@@ -329,11 +365,14 @@ HRESULT CVarkoClass2017::Fire_OnTrxComplete(unsigned long result)
         m_State.store(static_cast<unsigned int>(result));
         callback = m_OnTrxComplete;
     }
-    ReleaseLink();
     if (!callback) {
+        ReleaseLink();
         LOGREC(LOG_TRACE) << " EMPTY callback function";
         return 1;
     }
+    // Taken while this thread still owns the link: nothing writes the report.
+    const CallbackView view(this, m_LastReport);
+    ReleaseLink();
     callback(result);
     LOGREC(LOG_TRACE) << " On transaction complete[" << result << "]";
     return 0;

@@ -31,11 +31,18 @@ void log_launch_failure(const char* text)
 }
 
 // Runs the member on the operation's thread; nothing escapes the thread.
+// A payment refused because no link is open runs no callback of its own; an
+// asynchronous start has no other way to tell the application, which would
+// wait for the callback forever, so it gets the failure result here.
 template <typename Member>
 unsigned long run_operation(CVarkoClass2017* ecr, Member& member)
 {
     try {
-        return member(*ecr);
+        ecr->m_StartNotOpen = false;
+        const unsigned long result = member(*ecr);
+        if (ecr->m_StartNotOpen)
+            ecr->Fire_OnTrxComplete(kFailed);
+        return result;
     } catch (const std::exception& e) {
         log_launch_failure(e.what());
         return kFailed;

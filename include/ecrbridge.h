@@ -144,8 +144,10 @@ ECRBRIDGE_API int CommClose(void);
    terminator, into buf (size bytes): the failed operation and the system's
    text for an open, connect or bind ("connect to 10.0.0.5:2000: Connection
    timed out"; a connect waits at most 5 s), "the terminal closed the
-   connection", "no answer within 40 s", "frames with a bad check byte were
-   received".  Empty when there was none since the link was opened.  Any
+   connection" (or "reset the connection", "refused the connection", "the
+   serial line was hung up", "the serial device is gone": a payment then ends
+   at once), "no answer within 40 s", "frames with a bad check byte were
+   received", "link not open".  Empty when there was none since the link was opened.  Any
    thread may call it.  0 when the whole text was copied, 1 when it was cut
    to fit size, -1 for a null buf. */
 ECRBRIDGE_API int ecrb_last_error_text(char* buf, unsigned size);
@@ -159,7 +161,10 @@ ECRBRIDGE_API int ecrb_last_error_text(char* buf, unsigned size);
    operation runs at a time: a call made while the previous one still runs
    waits until it has finished and its callback has returned.  The callback
    may call the other functions as said under "Threads" above.  Without a
-   connection nothing is sent, no callback runs and OnTRX stays 1.  Amounts
+   connection nothing is sent and the callback runs at once with 20 (the
+   payment members, which return E_FAIL then, run none and leave OnTRX at
+   1); ecrb_last_outcome is ECRB_OUTCOME_NOT_SENT with the reason "link not
+   open".  Amounts
    are currency units (12.34), sent as minor units.  An unsigned long* given
    to an operation must stay valid until the callback has run. */
 /* Purchase; a negative amount runs a refund of its absolute value with

@@ -13,6 +13,7 @@ void pos_end_start(PosHandle* end, PosChannel* channel, unsigned short packet_s,
 {
     end->transport = channel;
     end->rx.reset();
+    end->gone = LinkGone::No;
     pos_set_timeouts(end, packet_s, response_s);
 }
 

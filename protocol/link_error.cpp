@@ -1,5 +1,6 @@
 // Store of the last link failure text.
 #include "protocol/link_error.h"
+#include "protocol/channel.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -28,6 +29,25 @@ void link_error_clear()
 {
     std::lock_guard<std::mutex> lock(g_lock);
     g_text[0] = '\0';
+}
+
+const char* link_gone_text(LinkGone why)
+{
+    switch (why) {
+    case LinkGone::Closed:
+        return "the terminal closed the connection";
+    case LinkGone::Reset:
+        return "the terminal reset the connection";
+    case LinkGone::Refused:
+        return "the terminal refused the connection";
+    case LinkGone::HungUp:
+        return "the serial line was hung up";
+    case LinkGone::Vanished:
+        return "the serial device is gone";
+    case LinkGone::No:
+        break;
+    }
+    return "";
 }
 
 int link_error_copy(char* buf, unsigned int size)

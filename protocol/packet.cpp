@@ -106,6 +106,8 @@ unsigned int pos_write_packet(void* handle, unsigned char* message, unsigned int
         int r = h->transport->Write(frame + written, total - written);
         if (r < 1) {
             LOGREC(LOG_INFO) << "Send to terminal return retval[" << r << "]";
+            if (r < 0 && pos_link_dead(h))
+                break;  // no later try can reach a terminal that is gone
         } else {
             written += static_cast<unsigned int>(r);
             if (written >= total) {

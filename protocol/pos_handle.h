@@ -37,6 +37,10 @@ struct PosHandle {
     PosChannel* transport = nullptr;     // owning transport, through which all bytes pass
     FrameReader rx;                      // bytes received and not yet handed out
     unsigned long bad_frames = 0;        // frames dropped for a wrong check byte
+    // The link died during the current dialogue: every later read or wait of
+    // it ends at once.  Forgotten when the next dialogue begins (drop_stale)
+    // and when the link opens.
+    LinkGone gone = LinkGone::No;
 };
 
 extern "C" {

@@ -2,12 +2,25 @@
 // by the interrupt flag.
 #include "protocol/pos_link.h"
 
+#include <cerrno>
 #include <cstring>
+#include <poll.h>
 
 #include "Logging/log.h"
 #include "protocol/link_error.h"
 
 namespace {
+
+// A result of the channel that says the link is dead is kept on the handle.
+void note_gone(PosHandle* h, int result)
+{
+    const LinkGone why = PosChannel::gone_of(result);
+    if (why == LinkGone::No)
+        return;
+    if (h->gone == LinkGone::No)
+        LOGREC(LOG_ERROR) << "Link is dead[" << link_gone_text(why) << "]";
+    h->gone = why;
+}
 
 // Without a wake-up descriptor a read looks at the flag this often.
 constexpr uint64_t kFlagLookMs = 50;
@@ -15,7 +28,31 @@ constexpr uint64_t kFlagLookMs = 50;
 // quiet this long (the serial line's inter-byte time).
 constexpr uint64_t kQuietGapMs = 2000;
 
-// Wait for more bytes into the frame reader until `until`.
+// A link already known dead is not asked again; a caller that keeps reading
+// it (a loop over pos_read_packet) rests this long per read, or until woken.
+constexpr unsigned kDeadLinkRestMs = 100;
+
+int rest_on_dead_link(PosHandle* h, Deadline until, int wake_fd)
+{
+    const Deadline end = until.sooner(Deadline::in_ms(kDeadLinkRestMs));
+    if (wake_fd < 0) {
+        if (end.poll_ms() > 0)
+            Sleep(static_cast<unsigned>(end.poll_ms()));
+        return PosChannel::gone(h->gone);
+    }
+    pollfd p{wake_fd, POLLIN, 0};
+    while (poll(&p, 1, end.poll_ms()) < 0 && errno == EINTR) {
+    }
+    if ((p.revents & POLLIN) != 0) {
+        h->interrupt.drain_stale();
+        return PosChannel::kWoken;
+    }
+    return PosChannel::gone(h->gone);
+}
+
+// Wait for more bytes into the frame reader until `until`.  A dead link
+// answers without asking the channel again (after a rest, see above); the
+// read that finds it dead returns at once.
 int receive_more(PosHandle* h, Deadline until, PosWake wake)
 {
     int wake_fd = -1;
@@ -24,6 +61,8 @@ int receive_more(PosHandle* h, Deadline until, PosWake wake)
         if (wake_fd < 0)
             until = until.sooner(Deadline::in_ms(kFlagLookMs));
     }
+    if (h->gone != LinkGone::No)
+        return rest_on_dead_link(h, until, wake_fd);
     unsigned int room = 0;
     unsigned char* space = h->rx.space(&room);
     const int got = h->transport->ReadSome(space, room, until, wake_fd);
@@ -33,6 +72,8 @@ int receive_more(PosHandle* h, Deadline until, PosWake wake)
         h->rx.commit(static_cast<unsigned int>(got));
     else if (got == PosChannel::kWoken)
         h->interrupt.drain_stale();
+    else
+        note_gone(h, got);
     return got;
 }
 
@@ -97,9 +138,11 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
         const int got = receive_more(h, until, wake);
         if (got > 0)
             quiet = Deadline::in_ms(kQuietGapMs);
-        if (got > 0 || got == PosChannel::kWoken || !until.passed())
+        // Nothing more can come over a dead link: what is held is all there is.
+        const bool dead = h->gone != LinkGone::No;
+        if (got > 0 || got == PosChannel::kWoken || (!until.passed() && !dead))
             continue;
-        if (undecided && quiet.passed()) {
+        if (undecided && (quiet.passed() || dead)) {
             h->rx.quiet();
             continue;
         }
@@ -136,7 +179,7 @@ unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, Po
             return SE_EXEC;
         }
         const int got = receive_more(h, deadline, wake);
-        if (got <= 0 && got != PosChannel::kWoken && deadline.passed())
+        if (got <= 0 && got != PosChannel::kWoken && (deadline.passed() || h->gone != LinkGone::No))
             return SE_EXEC;
     }
 }
@@ -145,16 +188,22 @@ void pos_link_drop_stale(PosHandle* h)
 {
     if (h == nullptr || h->transport == nullptr)
         return;
+    h->gone = LinkGone::No;  // a new dialogue: the link is asked afresh
     // A deadline that has passed: only what is there already.
     const Deadline now = Deadline::now();
     while (h->rx.held() < FrameReader::kMaxMessage) {
         unsigned int room = 0;
         unsigned char* space = h->rx.space(&room);
         const int got = h->transport->ReadSome(space, room, now, -1);
+        note_gone(h, got);
         if (got <= 0)
             break;
         h->rx.commit(static_cast<unsigned int>(got));
     }
+    // A refusal found here answers a datagram of an earlier dialogue: the
+    // terminal may be back, so this one asks it again.
+    if (h->gone == LinkGone::Refused)
+        h->gone = LinkGone::No;
     const unsigned int held = h->rx.held();
     if (held == 0)
         return;
@@ -168,6 +217,15 @@ int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n)
     if (h == nullptr || h->transport == nullptr)
         return -1;
     return h->transport->Write(bytes, n);
+}
+
+bool pos_link_dead(PosHandle* h)
+{
+    if (h == nullptr || h->transport == nullptr)
+        return false;
+    if (h->gone == LinkGone::No && h->rx.held() < FrameReader::kMaxMessage)
+        receive_more(h, Deadline::now(), PosWake::Never);
+    return h->gone != LinkGone::No;
 }
 
 int pos_link_send_ack(PosHandle* h)

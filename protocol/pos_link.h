@@ -48,6 +48,11 @@ unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, Po
 // logged and dropped, so that they are not taken for the answer.
 void pos_link_drop_stale(PosHandle* h);
 
+// After a failed write: whether the link is dead (the terminal closed or
+// reset it, the line hung up).  Asks the channel without waiting; bytes that
+// are there stay for the next read.
+bool pos_link_dead(PosHandle* h);
+
 // Write bytes as they are (an ACK, a prepared frame): the channel's result.
 int pos_link_write(PosHandle* h, const unsigned char* bytes, unsigned int n);
 // Write one ACK byte and dump it under "SEND TO TERMINAL"; the channel's result.

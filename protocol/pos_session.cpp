@@ -58,7 +58,7 @@ unsigned int PosSession::expect_ack(Deadline d, PosWake wake)
         return SE_OK;
     // Not a byte came: the application must be able to tell this from a
     // terminal that answered with a refusal.
-    if (!m_ack.interrupted && !m_ack.frame_seen && m_ack.last == 0)
+    if (!m_ack.interrupted && !m_ack.frame_seen && m_ack.last == 0 && m_h->gone == LinkGone::No)
         link_error_set("no answer within %u s", static_cast<unsigned>(d.span_s()));
     if (m_texts.no_ack != nullptr)
         SESSION_REC(LOG_ERROR) << m_texts.no_ack << static_cast<char>(m_ack.last) << m_texts.no_ack_tail;
@@ -86,6 +86,8 @@ unsigned int PosSession::read(PosMsg& out, Deadline d)
             out.len = got;
             return SE_OK;
         }
+        if (m_h->gone != LinkGone::No)
+            return status;  // a dead link: the link error says why
     }
     // The payment's worker names its own failures.
     if (m_policy == OnInterrupt::Fail)

@@ -74,6 +74,8 @@ LoopEnd read_response(PosSession& s, unsigned int* last_status)
             // A read that the raised flag stopped brings no message at all.
             if (h->interrupt.load() != 0)
                 return LoopEnd::Interrupted;
+            if (h->gone != LinkGone::No)
+                return LoopEnd::Nothing;  // nothing more can come; the link error says why
             Sleep(1);  // a link that fails at once must not make this loop spin
             continue;
         }

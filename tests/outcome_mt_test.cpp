@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -156,6 +157,70 @@ TEST_P(LinkOwner, NextExchangeDuringTheCompletionCallback)
     ASSERT_TRUE(t.wait_done(5000));
     EXPECT_TRUE(t.errors().empty()) << t.errors()[0];
     EXPECT_EQ(t.frames_received().back(), "GTL10.00");
+}
+
+// Inside the completion callback every accessor gives the completed payment,
+// also once another thread has started the next one (which clears the last
+// report before its request goes out).
+std::atomic<int> g_next_sent{0};
+std::atomic<int> g_view_calls{0};
+struct Seen {
+    std::string rrn, approval, reason;
+    double amount = 0;
+    int outcome = -1;
+} g_seen;
+
+void viewing_callback(unsigned long)
+{
+    if (g_view_calls.fetch_add(1) != 0)
+        return;  // the next payment's own callback
+    const uint64_t start = GetTickCount();
+    while (g_next_sent.load() == 0 && elapsed_since(start) < 20000)
+        Sleep(5);
+    char text[64] = {};
+    get_LastTrxRRN(text);
+    g_seen.rrn = text;
+    get_LastTrxApprovalCode(text);
+    g_seen.approval = text;
+    get_LastTrxAmount(&g_seen.amount);
+    g_seen.outcome = ecrb_last_outcome();
+    g_seen.reason = ecrb_last_outcome_reason();
+}
+
+TEST_P(LinkOwner, CallbackReadsItsPaymentWhileTheNextOneRuns)
+{
+    char dir[] = "/tmp/ecr_view_XXXXXX";  // records of this test only
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(ecrb_set_record_dir(dir), 0);
+    sim::Terminal t(GetParam());
+    t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
+    support::script_final(t, kApproval, "PUR13.");
+    t.expect_frame("PUR10.").step([](sim::Terminal&) { g_next_sent = 1; }).pause(300).close_link();
+    connect(t);
+    g_next_sent = 0;
+    g_view_calls = 0;
+    g_seen = Seen{};
+    OnTrxComplete(viewing_callback);
+    PosPurchase(12.34, 0);
+    const uint64_t start = GetTickCount();
+    while (g_view_calls.load() == 0 && elapsed_since(start) < 20000)
+        Sleep(5);
+    unsigned long r = 0;
+    EXPECT_EQ(ecr->PosPurchase(5.00, 0, &r), 0);  // the next payment, while the callback runs
+    support::drain();
+    EXPECT_EQ(g_view_calls.load(), 2);
+    EXPECT_EQ(g_seen.rrn, "123456789012");
+    EXPECT_EQ(g_seen.approval, "A1B2C3");
+    EXPECT_DOUBLE_EQ(g_seen.amount, 12.34);
+    EXPECT_EQ(g_seen.outcome, ECRB_OUTCOME_APPROVED);
+    EXPECT_EQ(g_seen.reason, "approved by the terminal");
+    // Outside the callback: the next payment, which the terminal never took.
+    EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_NOT_SENT);
+    char rrn[16] = {};
+    get_LastTrxRRN(rrn);
+    EXPECT_STREQ(rrn, "");
+    EXPECT_TRUE(t.wait_done(5000));
+    EXPECT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkOwner, ECR_ALL_LINKS, support::LinkParamName());

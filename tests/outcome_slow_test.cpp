@@ -655,6 +655,12 @@ const std::vector<RecoveryCase>& recovery_cases()
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000322")}},
          ECRB_OUTCOME_APPROVED, false},
+        // A refund of 3.00: found by its amount among the entries newer than
+        // the position, like a purchase.
+        {"refund_made", 2, 3.00, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000000300", "000322")}}, ECRB_OUTCOME_APPROVED, false},
+        {"refund_not_made", 2, 3.00, "", 321,
+         {{"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}}, ECRB_OUTCOME_NOT_SENT, false},
         {"void_not_made", 8, 0, "000321", 321,
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},
@@ -694,6 +700,91 @@ INSTANTIATE_TEST_SUITE_P(Links, Recovery,
                              return std::string(support::link_label(std::get<0>(info.param))) + "_" +
                                     recovery_cases()[std::get<1>(info.param)].name;
                          });
+
+// ---- a dead link -----------------------------------------------------------------
+
+// The terminal goes away at a point of the payment; the payment ends at
+// once, not after the 40 s budget.  Reasons per link: tcp, udp, pty.
+struct DeadLinkCase {
+    const char* point;
+    std::function<void(Dialogue&)> script;
+    bool before_payment;  // the script runs out before the payment starts
+    int outcome;
+    const char* reasons[3];  // null: the link cannot tell (the test is skipped)
+};
+
+const std::vector<DeadLinkCase>& dead_link_cases()
+{
+    static const std::vector<DeadLinkCase> table = {
+        // Gone before the request: TCP has the FIN, UDP the refusal of the request's datagram.
+        {"request", [](Dialogue& d) { d.pause(300).close(); }, true, kNotSent,
+         {"the terminal closed the connection", "the terminal refused the connection", "the serial line was hung up"}},
+        // The request arrived and was never read (TCP: a reset).  Over UDP a
+        // terminal that took the datagram and went sends nothing back.
+        {"before_ack", [](Dialogue& d) { d.t.close_link_unread(); }, false, kNotSent,
+         {"the terminal reset the connection", nullptr, "the serial line was hung up"}},
+        // Gone after a text message, before the library's ACK of it (UDP: refused).
+        {"payment", [](Dialogue& d) { d.request().first(); d.t.send_frame(msg({"SMS10.PLEASE WAIT", "0"})); d.close(); },
+         false, kUnknown,
+         {"the terminal closed the connection", "the terminal refused the connection", "the serial line was hung up"}},
+    };
+    return table;
+}
+
+class DeadLink : public OutcomeTest, public ::testing::WithParamInterface<std::tuple<sim::Link, size_t>> {};
+
+TEST_P(DeadLink, EndsThePaymentAtOnce)
+{
+    const sim::Link link = std::get<0>(GetParam());
+    const DeadLinkCase& c = dead_link_cases()[std::get<1>(GetParam())];
+    const char* reason = c.reasons[static_cast<int>(link)];
+    if (reason == nullptr) {
+        GTEST_SKIP() << "a terminal that takes a datagram and goes leaves no trace on the link";
+    }
+    sim::Terminal t(link);
+    Dialogue d{"PUR", t};
+    c.script(d);
+    support::PaymentTest<>::connect(t);  // the library's own time-outs: 5 s, 40 s
+    put_ECRReceiptNumber(57);
+    if (c.before_payment) {
+        ASSERT_TRUE(t.wait_done(5000));
+    }
+    const uint64_t start = GetTickCount();
+    PosPurchase(12.34, 0);
+    ASSERT_TRUE(rec.wait_for(1, 45000));
+    const uint64_t took = rec.completions()[0].at_ms - start;
+    support::drain();
+    EXPECT_LT(took, 3000u) << "the budget is 40 s";
+    EXPECT_EQ(rec.completions()[0].result, 20u);
+    EXPECT_EQ(ecrb_last_outcome(), c.outcome) << outcome_name(ecrb_last_outcome());
+    EXPECT_STREQ(ecrb_last_outcome_reason(), reason);
+    EXPECT_EQ(link_error(), reason);
+    EXPECT_EQ(record_left(), c.outcome == kUnknown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, DeadLink,
+                         ::testing::Combine(ECR_ALL_LINKS, ::testing::Range<size_t>(0, dead_link_cases().size())),
+                         [](const ::testing::TestParamInfo<std::tuple<sim::Link, size_t>>& info) {
+                             return std::string(support::link_label(std::get<0>(info.param))) + "_" +
+                                    dead_link_cases()[std::get<1>(info.param)].point;
+                         });
+
+// A payment whose record cannot be written is still made, and says that it
+// has no crash record: here one the terminal leaves unknown.
+TEST_F(OutcomeTest, PaymentWithoutRecordSaysSo)
+{
+    sim::Terminal t(sim::Link::Tcp);
+    Dialogue d{"PUR", t};
+    dead_link_cases()[2].script(d);
+    connect(t);
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);  // the record directory is gone
+    PosPurchase(12.34, 0);
+    ASSERT_TRUE(rec.wait_for(1, 10000));
+    support::drain();
+    EXPECT_EQ(ecrb_last_outcome(), kUnknown);
+    EXPECT_STREQ(ecrb_last_outcome_reason(), "the terminal closed the connection; this payment has no crash record");
+    EXPECT_EQ(link_error(), "the terminal closed the connection; this payment has no crash record");
+}
 
 // ---- caller input ------------------------------------------------------------
 

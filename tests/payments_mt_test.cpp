@@ -38,16 +38,30 @@ protected:
     Recorder& rec = Recorder::instance();
 };
 
-TEST_F(Payments, PurchaseWithoutConnectionRunsNoCallbackAndLeavesStateOne)
+// Without a connection the member returns E_FAIL, runs no callback and
+// leaves the state word at 1; the asynchronous export, which returns nothing,
+// tells its application through the callback (20).  Both say "link not open".
+TEST_F(Payments, PurchaseWithoutConnectionIsNotSent)
 {
-    PosPurchase(12.34, 0);
-    EXPECT_FALSE(rec.wait_for(1, 500));
-    EXPECT_EQ(OnTRX(), 1);
     unsigned long r = 0;
     EXPECT_EQ(ecr->PosPurchase(12.34, 0, &r), E_FAIL);
     EXPECT_EQ(r, 0u);  // the member does not write the result pointer
+    EXPECT_EQ(OnTRX(), 1);
+    EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_NOT_SENT);
+    EXPECT_STREQ(ecrb_last_outcome_reason(), "link not open");
+    char text[64] = {};
+    ecrb_last_error_text(text, sizeof text);
+    EXPECT_STREQ(text, "link not open");
     EXPECT_EQ(EchoTest(&r), E_FAIL);
     EXPECT_TRUE(rec.completions().empty());
+
+    PosPurchase(1.00, 0);
+    ASSERT_TRUE(rec.wait_for(1, 5000));
+    support::drain();
+    EXPECT_EQ(rec.completions()[0].result, 20u);
+    EXPECT_EQ(OnTRX(), 20);
+    EXPECT_EQ(ecrb_last_outcome(), ECRB_OUTCOME_NOT_SENT);
+    EXPECT_STREQ(ecrb_last_outcome_reason(), "link not open");
 }
 
 TEST_F(Payments, NegativePurchaseIsSentAsRefundWithoutAdditionalAmount)

@@ -44,7 +44,7 @@ TEST(ServiceSlow, DiscountCancelNotAcknowledged)
     support::LogCapture log("svc", true);
     const std::string answer = "DSC11." + kFS + kFS + kFS;
     rig.term.expect_frame("DSC10.").send_ack().send_frame(answer).expect_ack(5000)
-        .expect_frame("DSC12.", 3000).send_raw("\x15").close_link();
+        .expect_frame("DSC12.", 3000).send_raw("\x15").pause(6000);  // a NAK does not end the wait
     ASSERT_TRUE(rig.start());
     _ecr_mread_report rep{};
     const uint64_t t0 = GetTickCount();

@@ -235,11 +235,17 @@ int comport_read_some(_comport_handle* port, unsigned char* buffer, unsigned int
             return static_cast<int>(r);
         if (r < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        // Readable without data, or an error: the device is gone (hang-up,
-        // removed adapter).
-        link_error_set("the serial line was hung up");
-        return rest_unless_woken(kVanishedBackoffMs, deadline, wake_fd) == PosChannel::kWoken ? PosChannel::kWoken
-                                                                                               : PosChannel::kFailed;
+        if (ready < 0) {
+            link_error_set("the serial line was hung up");
+            return rest_unless_woken(kVanishedBackoffMs, deadline, wake_fd) == PosChannel::kWoken
+                       ? PosChannel::kWoken
+                       : PosChannel::kFailed;
+        }
+        // Readable without data, or an error: the line was hung up (the far
+        // end closed, EIO) or the device is gone (a removed adapter).
+        const LinkGone why = r == 0 || errno == EIO ? LinkGone::HungUp : LinkGone::Vanished;
+        link_error_set("%s", link_gone_text(why));
+        return PosChannel::gone(why);
     }
 }
 

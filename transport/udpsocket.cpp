@@ -154,6 +154,30 @@ bool peer_gone(int err)
     return err == EPIPE || err == ECONNRESET || err == ENOTCONN || err == ESHUTDOWN;
 }
 
+// What a failed receive says of the terminal: gone, or No for another error.
+LinkGone gone_by(int err)
+{
+    switch (err) {
+    case ECONNRESET:
+        return LinkGone::Reset;
+    case ECONNREFUSED:
+        return LinkGone::Refused;
+    case EPIPE:
+    case ENOTCONN:
+    case ESHUTDOWN:
+        return LinkGone::Closed;
+    default:
+        return LinkGone::No;
+    }
+}
+
+// The link is dead: its text is the link error, the caller stops waiting.
+int dead(LinkGone why)
+{
+    link_error_set("%s", link_gone_text(why));
+    return PosChannel::gone(why);
+}
+
 const char* dotted(const sockaddr_in& a, char* text, socklen_t size)
 {
     if (inet_ntop(AF_INET, &a.sin_addr, text, size) == nullptr)
@@ -325,17 +349,14 @@ int CTSocket<SockType, Protocol, Family>::ReceiveSome(unsigned char* buffer, uns
             const int err = errno;
             if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK)
                 continue;
-            if (peer_gone(err))
-                link_error_set("the terminal closed the connection");
-            else
-                link_error_set("receive: %s", std::strerror(err));
+            if (gone_by(err) != LinkGone::No)
+                return dead(gone_by(err));
+            link_error_set("receive: %s", std::strerror(err));
             return failed();
         }
         if (r == 0) {
-            if (SockType == SOCK_STREAM) {
-                link_error_set("the terminal closed the connection");
-                return failed();
-            }
+            if (SockType == SOCK_STREAM)
+                return dead(LinkGone::Closed);
             continue;  // an empty datagram carries nothing
         }
         if (!FromTerminal(from, from_len))

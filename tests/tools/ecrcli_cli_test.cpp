@@ -273,6 +273,19 @@ INSTANTIATE_TEST_SUITE_P(
                         o.deadline_hit = true;
                     }),
                     4, "unknown", "no answer within 3 s"},
+        // Result 0 after a cancel is never an approval: the outcome decides.
+        VerdictCase{"library: result 0, the terminal took the abort",
+                    with(seen(kPay, true, 0), [](Observed& o) {
+                        o.outcome = LibOutcome::Cancelled;
+                        o.outcome_reason = "the terminal accepted the abort";
+                    }),
+                    4, "unknown", "the terminal accepted the abort"},
+        VerdictCase{"library: result 0, cancelled after the terminal started",
+                    with(seen(kPay, true, 0), [](Observed& o) {
+                        o.outcome = LibOutcome::Unknown;
+                        o.outcome_reason = "cancelled by the cash register after the terminal started";
+                    }),
+                    4, "unknown", "cancelled by the cash register after the terminal started"},
         VerdictCase{"ping acknowledged", seen(Shape::Ping, false, 0), 0, "ok", ""},
         VerdictCase{"ping not acknowledged", seen(Shape::Ping, true, 20, 1), 3, "failed",
                     "the terminal did not acknowledge the ping"},

@@ -534,6 +534,19 @@ Terminal& Terminal::close_link() {
     });
 }
 
+Terminal& Terminal::close_link_unread(unsigned timeout_ms) {
+    return step([timeout_ms](Terminal& t) {
+        Impl& d = *t.m_impl;
+        if (!d.wait_link(GetTickCount() + timeout_ms, false)) {
+            d.error("close_link_unread: nothing came");
+            return;
+        }
+        d.close_conn();
+        d.have_peer = false;
+        d.record(Event::Closed, "");
+    });
+}
+
 void Terminal::start() {
     Impl& d = *m_impl;
     {

@@ -67,6 +67,9 @@ public:
     Terminal& pause(unsigned ms);
     // Close the terminal's end (TCP: the accepted connection; PTY: the master).
     Terminal& close_link();
+    // Close the terminal's end as soon as the library's bytes are there,
+    // without reading them (TCP: the connection is reset).
+    Terminal& close_link_unread(unsigned timeout_ms = 60000);
     // A custom step, run on the script thread.
     Terminal& step(std::function<void(Terminal&)> fn);
 
