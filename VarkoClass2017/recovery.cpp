@@ -67,9 +67,12 @@ Verdict decided(const _ecr_transaction_report& r)
 }
 
 // Whether a journal entry is the recorded payment, all else being proven.
+// A void's request carries no receipt number of the cash register (only the
+// voided invoice), so its journal entry cannot agree in one.
 bool agrees(const OperationEntry& e, double amount, const _ecr_transaction_report& r)
 {
-    if (e.ecr_receipt != 0 && static_cast<uint64_t>(r.EcrReceiptNum) != e.ecr_receipt)
+    if (e.ecr_receipt != 0 && !names_an_earlier_transaction(e.op) &&
+        static_cast<uint64_t>(r.EcrReceiptNum) != e.ecr_receipt)
         return false;
     return std::fabs(r.Amount - amount) < 0.005;
 }

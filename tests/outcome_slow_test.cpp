@@ -573,6 +573,12 @@ const std::vector<RecoveryCase>& recovery_cases()
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000322")}},
          ECRB_OUTCOME_APPROVED, false},
+        // The void request carries no receipt number, so the terminal's
+        // entry of the void has none: it is found all the same.
+        {"void_made_entry_without_receipt", 8, 0, "000321", 321,
+         {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
+          {"GTL10.", journal_entry("GTL11.00", "0", "000000001234", "000322")}},
+         ECRB_OUTCOME_APPROVED, false},
         {"void_not_made", 8, 0, "000321", 321,
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},
