@@ -54,6 +54,7 @@ struct Verdict {
     const char* reason;
     bool have_report = false;
     _ecr_transaction_report report{};
+    long newest = 0;  // the journal's last invoice, when it was read
 };
 
 Verdict decided(const _ecr_transaction_report& r)
@@ -114,8 +115,14 @@ Verdict ask(Journal& j, const OperationEntry& e)
     if (j.status != SE_OK)
         return {E_FAIL, nullptr};
     const long newest = any ? static_cast<long>(last.InvoceNumber) : 0;
+    // A "not sent" read the journal to its end: its last invoice goes with it.
+    const auto not_sent = [newest](const char* reason) {
+        Verdict v{ECRB_OUTCOME_NOT_SENT, reason};
+        v.newest = newest;
+        return v;
+    };
     if (e.terminal_invoice > 0 && newest > e.terminal_invoice)
-        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal numbered the payment but did not keep it"};
+        return not_sent("recovered: the terminal numbered the payment but did not keep it");
     if (e.journal_pos < 0)
         return {ECRB_OUTCOME_UNKNOWN, any && agrees(e, amount, last)
                                           ? "an earlier payment of the same amount cannot be told from this one: "
@@ -126,8 +133,11 @@ Verdict ask(Journal& j, const OperationEntry& e)
         return {ECRB_OUTCOME_UNKNOWN, "the terminal's journal was emptied since the payment (a settlement?): "
                                       "check the terminal's batch report"};
     if (newest == e.journal_pos)
-        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal's journal holds nothing newer than before the request"};
-    return scan_newer(j, e, amount, last);
+        return not_sent("recovered: the terminal's journal holds nothing newer than before the request");
+    Verdict v = scan_newer(j, e, amount, last);
+    if (v.outcome == ECRB_OUTCOME_NOT_SENT)
+        v.newest = newest;
+    return v;
 }
 
 }  // namespace
@@ -168,6 +178,12 @@ int CVarkoClass2017::Recover()
         m_LastReport = v.report;
         OperationRecord::NoteJournalPosition(static_cast<long>(v.report.InvoceNumber));
     }
+    // A payment not kept may have left the position at the number the
+    // terminal gave it (its confirmation went unacknowledged): the journal's
+    // real end is the position from now on, or the next recovery would take
+    // the journal for emptied.
+    if (v.newest > 0)
+        OperationRecord::NoteJournalPosition(v.newest);
     set_outcome(v.outcome, v.reason);
     LOGREC(LOG_INFO) << " recovered operation[" << entry.op << "] written at[" << entry.written_at << "] outcome["
                      << v.outcome << "] " << last_outcome_reason();
