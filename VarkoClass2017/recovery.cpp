@@ -103,8 +103,11 @@ Verdict ask(Journal& j, const OperationEntry& e)
     double amount = e.amount;
     _ecr_transaction_report r{};
     if (names_an_earlier_transaction(e.op)) {
-        if (e.invoice <= 0 || !j.by_invoice(e.invoice, &r))
+        if (e.invoice <= 0 || !j.by_invoice(e.invoice, &r)) {
+            if (j.status != SE_OK)
+                return {E_FAIL, nullptr};  // not asked, so not known to be missing
             return {ECRB_OUTCOME_UNKNOWN, "the voided transaction is not in the terminal's journal: check it by hand"};
+        }
         amount = r.Amount;
     }
     // The invoice the terminal gave this very payment is proof by itself.

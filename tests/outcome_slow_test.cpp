@@ -588,6 +588,9 @@ const std::vector<RecoveryCase>& recovery_cases()
          {{"GTI10.", std::string("GTI11.25") + '\x1c'},
           {"GTL10.", journal_entry("GTL11.00", "56", "000000000500", "000321")}},
          ECRB_OUTCOME_NOT_SENT, false, 322, 321},
+        // A journal that does not answer proves nothing: the terminal could
+        // not be asked, and the record stays for the next try.
+        {"void_journal_not_answering", 8, 0, "000321", 321, {}, E_FAIL, true},
         {"void_not_made", 8, 0, "000321", 321,
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},

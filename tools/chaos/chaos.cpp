@@ -338,6 +338,7 @@ struct Driver {
     unsigned watchdog_ms = 200000;
     std::map<std::string, unsigned long> outcomes;
     unsigned long operations = 0, violations = 0;
+    double longest = 0;  // seconds of the longest operation (the watchdog's margin)
     unsigned long unresolved = 0;  // of the violations: recoveries left unknown where the journal could tell
     std::map<std::string, unsigned long> ops_by_kind;
     uint64_t op = 0;
@@ -498,6 +499,7 @@ struct Driver {
         }
         ++ops_by_kind[kOpNames[static_cast<int>(kind)]];
         const int fds_before = count_fds();
+        const Clock::time_point started = Clock::now();
         watch_op = n;
         watch_deadline = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count() +
                          watchdog_ms;
@@ -573,9 +575,11 @@ struct Driver {
         }
         if (payment && !refused)
             outcome = ecrb_last_outcome();
-        std::printf("op %llu %s: %s%s%s\n", static_cast<unsigned long long>(n), kOpNames[static_cast<int>(kind)],
-                    !payment ? "done" : refused ? "refused" : outcome_name(outcome), payment && !refused ? " - " : "",
-                    payment && !refused ? ecrb_last_outcome_reason() : "");
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        longest = seconds > longest ? seconds : longest;
+        std::printf("op %llu %s: %s%s%s (%.1f s)\n", static_cast<unsigned long long>(n),
+                    kOpNames[static_cast<int>(kind)], !payment ? "done" : refused ? "refused" : outcome_name(outcome),
+                    payment && !refused ? " - " : "", payment && !refused ? ecrb_last_outcome_reason() : "", seconds);
         std::fflush(stdout);
         watch_deadline = 0;
         ++operations;
@@ -749,6 +753,7 @@ struct Driver {
         line += " faults=" + std::to_string(faults_total);
         for (const auto& o : outcomes)
             line += " outcome." + o.first + "=" + std::to_string(o.second);
+        line += " longest_s=" + std::to_string(static_cast<int>(longest + 0.5));
         line += " unresolved=" + std::to_string(unresolved) + " violations=" + std::to_string(violations);
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
