@@ -75,7 +75,11 @@ done
 cat "$work"/*.out | awk -v seed="$seed" -v links="$links" '
   /^summary / {
     links_ops[$2] += substr($3, index($3, "=") + 1)
-    for (i = 3; i <= NF; i++) { split($i, kv, "="); n[kv[1]] += kv[2]; if (!(kv[1] in seen)) { seen[kv[1]] = 1; order[++k] = kv[1] } }
+    for (i = 3; i <= NF; i++) {
+      split($i, kv, "=")
+      if (kv[1] == "longest_s") { if (kv[2] + 0 > longest) longest = kv[2] + 0; continue }
+      n[kv[1]] += kv[2]; if (!(kv[1] in seen)) { seen[kv[1]] = 1; order[++k] = kv[1] }
+    }
   }
   END {
     f = ""; o = ""; ops = ""; per = ""
@@ -86,7 +90,7 @@ cat "$work"/*.out | awk -v seed="$seed" -v links="$links" '
       if (key ~ /^outcome\./) o = o (o == "" ? "" : ", ") substr(key, 9) " " n[key]
       if (key ~ /^op\./) ops = ops (ops == "" ? "" : ", ") substr(key, 4) " " n[key]
     }
-    printf "chaos summary: seed %s; operations %d (%s; %s); faults injected %d (%s); outcomes: %s; violations %d (recoveries left unknown where the journal could tell: %d)\n",
-      seed, n["operations"], per, ops, n["faults"], f, o, n["violations"], n["unresolved"]
+    printf "chaos summary: seed %s; operations %d (%s; %s; longest %d s); faults injected %d (%s); outcomes: %s; violations %d (recoveries left unknown where the journal could tell: %d)\n",
+      seed, n["operations"], per, ops, longest, n["faults"], f, o, n["violations"], n["unresolved"]
   }'
 [ "$status" = 0 ] && ! grep -q '^VIOLATION' "$work"/*.out
