@@ -280,6 +280,18 @@ const char* outcome_name(int o)
     }
 }
 
+// The child tells its parent its outcome on this descriptor (a pipe) from
+// the completion callback: a child killed after it was told had its answer.
+constexpr int kChildTellsFd = 3;
+
+void child_told(unsigned long)
+{
+    const char b = static_cast<char>(10 + ecrb_last_outcome());
+    if (write(kChildTellsFd, &b, 1) < 0) {
+        // the parent reads none: it then recovers as for a child killed early
+    }
+}
+
 // The child that pays and is killed: opens the link, pays, exits with
 // 10 + the outcome.
 int child_main(const Setup& s, long long minor, unsigned long long receipt)
@@ -287,6 +299,7 @@ int child_main(const Setup& s, long long minor, unsigned long long receipt)
     if (chdir(s.log_dir.c_str()) != 0)
         return 3;
     library_setup(s);
+    ecrb_OnTrxComplete(child_told);
     if (open_link(s) != 0)
         return 3;
     put_ECRReceiptNumber(receipt);
@@ -658,8 +671,12 @@ struct Driver {
         for (const std::string& a : {self, std::string("--child"), setup.link, setup.where, setup.record_dir,
                                      setup.log_dir, std::to_string(minor), std::to_string(receipt)})
             args.push_back(a);
+        int told[2];
+        if (pipe2(told, O_CLOEXEC) != 0)
+            return -1;
         const pid_t pid = fork();
         if (pid == 0) {
+            dup2(told[1], kChildTellsFd);  // without close-on-exec
             std::vector<char*> argv;
             for (std::string& a : args)
                 argv.push_back(&a[0]);
@@ -667,6 +684,7 @@ struct Driver {
             execv(argv[0], argv.data());
             _exit(127);
         }
+        close(told[1]);
         int status = 0;
         bool exited = false;
         for (unsigned waited = 0; waited < kill_ms; waited += 20) {
@@ -680,9 +698,16 @@ struct Driver {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
         }
-        const int child_outcome = exited && WIFEXITED(status) && WEXITSTATUS(status) >= 10
+        char b = 0;
+        const bool was_told = read(told[0], &b, 1) == 1 && b >= 10;
+        close(told[0]);
+        // A child killed after its callback had its answer, as one that
+        // exited did.
+        const int child_outcome = was_told ? b - 10
+                                  : exited && WIFEXITED(status) && WEXITSTATUS(status) >= 10
                                       ? WEXITSTATUS(status) - 10
                                       : -1;
+        exited = exited || was_told;
         ++outcomes[exited ? std::string("child-") + outcome_name(child_outcome) : std::string("killed")];
         settle();
         reopen();
