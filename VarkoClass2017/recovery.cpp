@@ -54,6 +54,7 @@ struct Verdict {
     const char* reason;
     bool have_report = false;
     _ecr_transaction_report report{};
+    long newest = 0;  // the journal's last invoice, when it was read
 };
 
 Verdict decided(const _ecr_transaction_report& r)
@@ -67,9 +68,12 @@ Verdict decided(const _ecr_transaction_report& r)
 }
 
 // Whether a journal entry is the recorded payment, all else being proven.
+// A void's request carries no receipt number of the cash register (only the
+// voided invoice), so its journal entry cannot agree in one.
 bool agrees(const OperationEntry& e, double amount, const _ecr_transaction_report& r)
 {
-    if (e.ecr_receipt != 0 && static_cast<uint64_t>(r.EcrReceiptNum) != e.ecr_receipt)
+    if (e.ecr_receipt != 0 && !names_an_earlier_transaction(e.op) &&
+        static_cast<uint64_t>(r.EcrReceiptNum) != e.ecr_receipt)
         return false;
     return std::fabs(r.Amount - amount) < 0.005;
 }
@@ -99,8 +103,11 @@ Verdict ask(Journal& j, const OperationEntry& e)
     double amount = e.amount;
     _ecr_transaction_report r{};
     if (names_an_earlier_transaction(e.op)) {
-        if (e.invoice <= 0 || !j.by_invoice(e.invoice, &r))
+        if (e.invoice <= 0 || !j.by_invoice(e.invoice, &r)) {
+            if (j.status != SE_OK)
+                return {E_FAIL, nullptr};  // not asked, so not known to be missing
             return {ECRB_OUTCOME_UNKNOWN, "the voided transaction is not in the terminal's journal: check it by hand"};
+        }
         amount = r.Amount;
     }
     // The invoice the terminal gave this very payment is proof by itself.
@@ -111,8 +118,14 @@ Verdict ask(Journal& j, const OperationEntry& e)
     if (j.status != SE_OK)
         return {E_FAIL, nullptr};
     const long newest = any ? static_cast<long>(last.InvoceNumber) : 0;
+    // A "not sent" read the journal to its end: its last invoice goes with it.
+    const auto not_sent = [newest](const char* reason) {
+        Verdict v{ECRB_OUTCOME_NOT_SENT, reason};
+        v.newest = newest;
+        return v;
+    };
     if (e.terminal_invoice > 0 && newest > e.terminal_invoice)
-        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal numbered the payment but did not keep it"};
+        return not_sent("recovered: the terminal numbered the payment but did not keep it");
     if (e.journal_pos < 0)
         return {ECRB_OUTCOME_UNKNOWN, any && agrees(e, amount, last)
                                           ? "an earlier payment of the same amount cannot be told from this one: "
@@ -123,8 +136,11 @@ Verdict ask(Journal& j, const OperationEntry& e)
         return {ECRB_OUTCOME_UNKNOWN, "the terminal's journal was emptied since the payment (a settlement?): "
                                       "check the terminal's batch report"};
     if (newest == e.journal_pos)
-        return {ECRB_OUTCOME_NOT_SENT, "recovered: the terminal's journal holds nothing newer than before the request"};
-    return scan_newer(j, e, amount, last);
+        return not_sent("recovered: the terminal's journal holds nothing newer than before the request");
+    Verdict v = scan_newer(j, e, amount, last);
+    if (v.outcome == ECRB_OUTCOME_NOT_SENT)
+        v.newest = newest;
+    return v;
 }
 
 }  // namespace
@@ -165,6 +181,12 @@ int CVarkoClass2017::Recover()
         m_LastReport = v.report;
         OperationRecord::NoteJournalPosition(static_cast<long>(v.report.InvoceNumber));
     }
+    // A payment not kept may have left the position at the number the
+    // terminal gave it (its confirmation went unacknowledged): the journal's
+    // real end is the position from now on, or the next recovery would take
+    // the journal for emptied.
+    if (v.newest > 0)
+        OperationRecord::NoteJournalPosition(v.newest);
     set_outcome(v.outcome, v.reason);
     LOGREC(LOG_INFO) << " recovered operation[" << entry.op << "] written at[" << entry.written_at << "] outcome["
                      << v.outcome << "] " << last_outcome_reason();

@@ -629,6 +629,8 @@ struct RecoveryCase {
     std::vector<std::pair<std::string, std::string>> answers;  // query prefix, answer
     int outcome;
     bool record_stays;
+    long terminal_invoice = 0;  // > 0: the payment's final was read, its confirmation not acknowledged
+    long position_after = -2;   // >= -1: the journal position recovery leaves
 };
 
 std::string journal_entry(const char* header, const char* receipt, const char* amount, const char* invoice)
@@ -661,6 +663,22 @@ const std::vector<RecoveryCase>& recovery_cases()
          {{"GTL10.", journal_entry("GTL11.00", "57", "000000000300", "000322")}}, ECRB_OUTCOME_APPROVED, false},
         {"refund_not_made", 2, 3.00, "", 321,
          {{"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}}, ECRB_OUTCOME_NOT_SENT, false},
+        // The void request carries no receipt number, so the terminal's
+        // entry of the void has none: it is found all the same.
+        {"void_made_entry_without_receipt", 8, 0, "000321", 321,
+         {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
+          {"GTL10.", journal_entry("GTL11.00", "0", "000000001234", "000322")}},
+         ECRB_OUTCOME_APPROVED, false},
+        // The terminal numbered the payment 322 but did not keep it: the
+        // position goes back to the journal's end, or the next recovery
+        // would take the journal for emptied.
+        {"unkept_number_gives_the_position_back", 1, 2.50, "", 321,
+         {{"GTI10.", std::string("GTI11.25") + '\x1c'},
+          {"GTL10.", journal_entry("GTL11.00", "56", "000000000500", "000321")}},
+         ECRB_OUTCOME_NOT_SENT, false, 322, 321},
+        // A journal that does not answer proves nothing: the terminal could
+        // not be asked, and the record stays for the next try.
+        {"void_journal_not_answering", 8, 0, "000321", 321, {}, E_FAIL, true},
         {"void_not_made", 8, 0, "000321", 321,
          {{"GTI10.", journal_entry("GTI11.00", "57", "000000001234", "000321")},
           {"GTL10.", journal_entry("GTL11.00", "57", "000000001234", "000321")}},
@@ -688,9 +706,15 @@ TEST_P(Recovery, AnswersOnlyWhatTheJournalProves)
     req.ecr_receipt_num = 57;
     std::strcpy(req.invoice_num, c.invoice);
     ASSERT_TRUE(OperationRecord::Write(req));
+    if (c.terminal_invoice > 0) {  // as the payment's end notes it
+        ASSERT_TRUE(OperationRecord::NoteTerminalInvoice(c.terminal_invoice));
+        OperationRecord::NoteJournalPosition(c.terminal_invoice);
+    }
     ASSERT_TRUE(record_left());
     EXPECT_EQ(ecrb_recover(), c.outcome) << ecrb_last_outcome_reason();
     EXPECT_EQ(record_left(), c.record_stays);
+    if (c.position_after >= -1)
+        EXPECT_EQ(OperationRecord::JournalPosition(), c.position_after);
     ASSERT_TRUE(t.wait_done(20000));
 }
 

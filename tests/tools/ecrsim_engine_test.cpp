@@ -2,6 +2,7 @@
 // loopback socket, its fault drills, the journal, the log replay parser fed
 // with the library's own dump format, and ecrcli's text conversions.
 #include "ecrcli/report.h"
+#include "ecrsim/chaos.h"
 #include "ecrsim/engine.h"
 #include "ecrsim/link.h"
 #include "ecrsim/replay.h"
@@ -16,6 +17,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -454,4 +456,82 @@ TEST(EcrcliText, Cp1251BothWays)
     EXPECT_EQ(ecrcli::cp1251_to_utf8("\xA8\xB8\xB9\xC0\xFE\xFF A"), "Ёё№Аюя A");
     const std::string text = "Сумма: 12.34\nОДОБРЕНО";
     EXPECT_EQ(ecrcli::cp1251_to_utf8(ecrsim::to_cp1251(text)), text);
+}
+
+// ---- chaos: the faults come from the seed and the operation alone ----
+
+namespace {
+
+// Every decision of a scripted run of pieces: the plan fault of each
+// "payment" and the action of each write, flattened.
+std::vector<unsigned> chaos_plan(ecrsim::Chaos& c, int steps)
+{
+    static const ecrsim::ChaosPiece kPieces[] = {ecrsim::ChaosPiece::RequestAck, ecrsim::ChaosPiece::Frame,
+                                                 ecrsim::ChaosPiece::Ack, ecrsim::ChaosPiece::Frame};
+    std::vector<unsigned> out;
+    for (int i = 0; i < steps; ++i) {
+        if (i % 4 == 0) {
+            ecrsim::Plan p;
+            const ecrsim::ChaosKind k = c.shape_plan(&p);
+            out.insert(out.end(), {static_cast<unsigned>(k), static_cast<unsigned>(p.fault),
+                                   static_cast<unsigned>(p.fault_step), p.delay_ms,
+                                   static_cast<unsigned>(p.wait_notices.size() + p.messages.size())});
+        }
+        const ecrsim::ChaosAction a = c.decide(kPieces[i % 4], 40);
+        out.insert(out.end(), {static_cast<unsigned>(a.kind), a.a, a.b});
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(EcrsimChaos, SameSeedSamePlanAndEachOperationReplaysAlone)
+{
+    struct Case {
+        uint64_t seed;
+        double rate;
+        ecrsim::LinkKind link;
+    };
+    const Case cases[] = {{1, 0.2, ecrsim::LinkKind::Tcp},
+                          {42, 0.5, ecrsim::LinkKind::Udp},
+                          {0xFFFFFFFFFFFFFFFFull, 0.9, ecrsim::LinkKind::Pty}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seed);
+        ecrsim::Chaos a(c.seed, c.rate, c.link), b(c.seed, c.rate, c.link), other(c.seed + 1, c.rate, c.link);
+        const std::vector<unsigned> plan = chaos_plan(a, 400);
+        EXPECT_EQ(plan, chaos_plan(b, 400));
+        EXPECT_NE(plan, chaos_plan(other, 400));
+        // Operation 7 draws the same whatever came before it.
+        a.mark_operation(7);
+        ecrsim::Chaos fresh(c.seed, c.rate, c.link);
+        fresh.mark_operation(7);
+        const std::vector<unsigned> op7 = chaos_plan(a, 40);
+        EXPECT_EQ(op7, chaos_plan(fresh, 40));
+        EXPECT_EQ(a.where(), "op 7");
+    }
+}
+
+TEST(EcrsimChaos, RateBoundsAndKindsFitThePieceAndLink)
+{
+    const ecrsim::LinkKind links[] = {ecrsim::LinkKind::Tcp, ecrsim::LinkKind::Udp, ecrsim::LinkKind::Pty};
+    const ecrsim::ChaosPiece pieces[] = {ecrsim::ChaosPiece::RequestAck, ecrsim::ChaosPiece::Ack,
+                                         ecrsim::ChaosPiece::Frame};
+    for (ecrsim::LinkKind link : links) {
+        ecrsim::Chaos never(5, 0.0, link), always(5, 1.0, link);
+        std::set<ecrsim::ChaosKind> seen;
+        for (int i = 0; i < 3000; ++i) {
+            const ecrsim::ChaosPiece piece = pieces[i % 3];
+            EXPECT_FALSE(never.decide(piece, 40).any());
+            const ecrsim::ChaosAction act = always.decide(piece, 40);
+            ASSERT_TRUE(act.any());
+            EXPECT_TRUE(ecrsim::Chaos::applies(act.kind, piece, link)) << ecrsim::chaos_kind_name(act.kind);
+            seen.insert(act.kind);
+        }
+        // Every wire kind that fits the link is drawn at some point.
+        for (int k = static_cast<int>(ecrsim::ChaosKind::Split); k < static_cast<int>(ecrsim::ChaosKind::Count); ++k)
+            for (ecrsim::ChaosPiece piece : pieces)
+                if (ecrsim::Chaos::applies(static_cast<ecrsim::ChaosKind>(k), piece, link))
+                    EXPECT_EQ(seen.count(static_cast<ecrsim::ChaosKind>(k)), 1u) << k;
+        EXPECT_EQ(never.total(), 0u);
+    }
 }

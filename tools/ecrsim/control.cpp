@@ -487,6 +487,7 @@ private:
             {"/", "GET"},           {"/sequence.js", "GET"},  {"/state", "GET"},        {"/counters", "GET"},
             {"/journal", "GET, DELETE"}, {"/frames", "GET"},  {"/events", "GET"},       {"/next", "GET, POST, DELETE"},
             {"/rule", "GET, PUT, DELETE"}, {"/decision", "POST"}, {"/reset", "POST"},
+            {"/chaos", "GET, POST"},
         };
         const Route* r = nullptr;
         for (const Route& x : kRoutes)
@@ -526,6 +527,8 @@ private:
             return rule(m);
         if (path == "/decision")
             return decision();
+        if (path == "/chaos")
+            return chaos(m);
         m_srv.dir.clear_queue();
         m_srv.dir.restore_standing();
         return ok({{"cleared", "queue"}, {"rule", plan_json(m_srv.dir.standing())}});
@@ -614,6 +617,39 @@ private:
             m_srv.dir.set_standing(p);
         }
         ok({{"rule", plan_json(m_srv.dir.standing())}});
+    }
+
+    // GET: the seed, the rate and the faults injected by kind.  POST
+    // {"op": N, "enabled": bool} (both optional): the faults from now on
+    // belong to operation N, drawn afresh from (seed, N); off, none come.
+    void chaos(http::verb m)
+    {
+        Chaos* c = m_srv.engine.chaos();
+        if (c == nullptr)
+            return error(http::status::conflict, "the simulator runs without --chaos");
+        if (m == http::verb::post) {
+            json body;
+            if (!body_json(&body))
+                return;
+            if (!body.is_object())
+                return error(http::status::bad_request, "a JSON object");
+            if (body.contains("op")) {
+                if (!body["op"].is_number_unsigned())
+                    return error(http::status::bad_request, "op: a whole number");
+                c->mark_operation(body["op"].get<uint64_t>());
+            }
+            if (body.contains("enabled")) {
+                if (!body["enabled"].is_boolean())
+                    return error(http::status::bad_request, "enabled: true or false");
+                c->set_enabled(body["enabled"].get<bool>());
+            }
+        }
+        json counts = json::object();
+        const std::vector<unsigned long long> n = c->counts();
+        for (size_t i = 0; i < n.size(); ++i)
+            counts[chaos_kind_name(static_cast<ChaosKind>(i))] = n[i];
+        ok({{"seed", c->seed()}, {"rate", c->rate()}, {"enabled", c->enabled()}, {"where", c->where()},
+            {"faults", counts}, {"total", c->total()}});
     }
 
     void decision()

@@ -358,9 +358,34 @@ struct Engine::Session {
     Step step = Step::Ack;
     bool recording;  // wire events go to the director
 
+    Chaos* chaos;
+    ChaosIo chaos_io;
+
     Session(Engine& engine, ByteLink& l, const std::atomic<bool>* s)
-        : e(engine), link(l), stop(s), plan(engine.m_dir.standing()), recording(engine.m_dir.recording())
+        : e(engine), link(l), stop(s), plan(engine.m_dir.standing()), recording(engine.m_dir.recording()),
+          chaos(engine.m_chaos)
     {
+        if (chaos == nullptr)
+            return;
+        chaos->reset_link();
+        chaos_io.write = [this](const std::string& b) { return link.write_bytes(b); };
+        chaos_io.pause = [this](unsigned ms) { return pause(ms); };
+        chaos_io.hang_up = [this] {
+            link.hang_up();
+            gone = true;
+        };
+        chaos_io.note = [this](ChaosKind k, const std::string& line) {
+            emit(mark("note", "none", line, std::string("fault chaos ") + chaos_kind_name(k)));
+            e.trace(line);
+        };
+    }
+
+    // Writes an ACK that chaos held back to merge it with a frame, before
+    // the terminal waits for anything.
+    void flush_held()
+    {
+        if (chaos != nullptr)
+            chaos->flush(chaos_io);
     }
 
     const Options& opt() const { return e.m_opt; }
@@ -437,6 +462,7 @@ struct Engine::Session {
     // (an abort, an interrupt, a new request) ends it first, or the link goes.
     bool hold(unsigned ms, const std::string& code)
     {
+        flush_held();
         const uint64_t deadline = GetTickCount() + ms;
         for (;;) {
             if (!items.empty() && items.front().kind == Item::Frame) {
@@ -547,6 +573,7 @@ struct Engine::Session {
 
     bool next(Item* out, uint64_t deadline)
     {
+        flush_held();
         for (;;) {
             if (!items.empty()) {
                 *out = items.front();
@@ -576,10 +603,13 @@ struct Engine::Session {
         }
     }
 
-    bool send_raw(const std::string& bytes)
+    // forget: set when chaos answered a request with NAK instead.
+    bool send_raw(const std::string& bytes, ChaosPiece piece, bool* forget = nullptr)
     {
         if (fault_on(Fault::Silence))
             return true;
+        if (chaos != nullptr)
+            return chaos->send(piece, bytes, chaos_io, forget);
         return link.write_bytes(bytes);
     }
 
@@ -595,10 +625,10 @@ struct Engine::Session {
                 ev.anomaly = "bad check byte (fault)";
             emit(std::move(ev));
         }
-        return send_raw(f);
+        return send_raw(f, ChaosPiece::Frame);
     }
 
-    bool send_ack()
+    bool send_ack(ChaosPiece piece = ChaosPiece::Ack, bool* forget = nullptr)
     {
         if (fault_on(Fault::DropAck)) {
             emit(mark("note", "none", "ACK withheld", "fault drop-ack"));
@@ -606,7 +636,7 @@ struct Engine::Session {
         }
         if (!fault_on(Fault::Silence))
             emit(mark("ack", "term", "ACK"));
-        return send_raw(std::string(1, kAck));
+        return send_raw(std::string(1, kAck), piece, forget);
     }
 
     // Waits for the next ACK or frame (bad frames are skipped).
@@ -814,7 +844,12 @@ struct Engine::Session {
             } else {
                 en.response = "00";
             }
-            en.invoice = e.m_next_invoice;
+            // Only what the journal may keep is numbered (card payments and
+            // settlements; an echo test or a balance is not).  A number given
+            // out in a final response is used up, kept in the journal or not:
+            // the terminal never gives it to another payment.
+            const bool numbered = settlement || (!en.pan.empty() && code != "BAL");
+            en.invoice = numbered ? e.m_next_invoice++ : 0;
             const bool approved = en.response == "00";
             char appr[8];
             // Ends in a letter: with the invoice before it and the date after it
@@ -876,7 +911,6 @@ struct Engine::Session {
 
         en.pan = el::masked_pan(en.pan);  // the journal keeps no full card number
         std::lock_guard<std::mutex> lk(e.m_mu);
-        ++e.m_next_invoice;
         if (settlement) {
             if (code != "XRP") {
                 e.m_journal.clear();
@@ -1027,6 +1061,12 @@ struct Engine::Session {
         plan = payment && takes_plan(code) ? dir().plan_for(request_amount(code, req)) : dir().standing();
         if (payment && !plan.origin.empty() && plan.origin != "command line")
             e.trace(code + ": course set by the " + plan.origin);
+        if (chaos != nullptr) {
+            chaos->begin_request();
+            const ChaosKind k = payment && takes_plan(code) ? chaos->shape_plan(&plan) : ChaosKind::Count;
+            if (k != ChaosKind::Count)
+                chaos->report(chaos_io, k, "the course of " + code + " changed");
+        }
         struct Idle {
             Session* s;
             bool on;
@@ -1040,8 +1080,9 @@ struct Engine::Session {
             show(code, "request", request_amount(code, req));
         if (!enter(Step::Ack))
             return;
-        send_ack();
-        if (req.size() < 6)
+        bool forget = false;
+        send_ack(ChaosPiece::RequestAck, &forget);
+        if (req.size() < 6 || forget)
             return;
         if (code == "PNG") {
             // The library reads the first answer of every payment request, the

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ecrsim/chaos.h"
 #include "ecrsim/director.h"
 #include "ecrsim/link.h"
 
@@ -78,6 +79,9 @@ public:
     unsigned requests_handled() const;
     // Called with one line for every request handled and every problem seen.
     void set_trace(std::function<void(const std::string&)> trace);
+    // Faults injected at random (it outlives the engine); null: none.
+    void set_chaos(Chaos* chaos) { m_chaos = chaos; }
+    Chaos* chaos() const { return m_chaos; }
 
     struct Session;  // the state of one serve() call
 
@@ -95,6 +99,7 @@ private:
     unsigned m_batch = 1;
     unsigned m_handled = 0;
     std::function<void(const std::string&)> m_trace;
+    Chaos* m_chaos = nullptr;
 };
 
 }  // namespace ecrsim

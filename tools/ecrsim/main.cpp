@@ -39,6 +39,9 @@ void usage(FILE* out)
         "  --replay LOGFILE    play the terminal's side of the exchange recorded in LOGFILE\n"
         "  --control [HOST:]PORT  serve the control API and the browser console over HTTP\n"
         "                      (HOST defaults to 127.0.0.1; see ecrsim(1))\n"
+        "  --chaos SEED        inject faults at random steps, drawn from SEED alone\n"
+        "                      (each is written to stderr with its kind and operation)\n"
+        "  --chaos-rate R      the chance of a fault at each step, 0..1 (default 0.2)\n"
         "  --no-magic          amounts choose nothing (see below)\n"
         "  --verbose           describe every request on stderr\n"
         "  -h, --help          print this and exit\n",
@@ -90,6 +93,9 @@ int main(int argc, char** argv)
     std::string control_host = "127.0.0.1";
     uint16_t control_port = 0;
     bool control = false;
+    bool chaos_on = false;
+    unsigned long long chaos_seed = 0;
+    double chaos_rate = 0.2;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -165,6 +171,23 @@ int main(int argc, char** argv)
             }
             control = true;
             ++i;
+        } else if (a == "--chaos") {
+            char* end = nullptr;
+            if (next == nullptr || *next == '\0' || std::strspn(next, "0123456789") != std::strlen(next) ||
+                (chaos_seed = std::strtoull(next, &end, 10), *end != '\0')) {
+                std::fprintf(stderr, "ecrsim: --chaos needs a seed (a whole number)\n");
+                return 2;
+            }
+            chaos_on = true;
+            ++i;
+        } else if (a == "--chaos-rate") {
+            char* end = nullptr;
+            if (next == nullptr || (chaos_rate = std::strtod(next, &end), end == next || *end != '\0') ||
+                !(chaos_rate >= 0.0 && chaos_rate <= 1.0)) {
+                std::fprintf(stderr, "ecrsim: --chaos-rate needs a number from 0 to 1\n");
+                return 2;
+            }
+            ++i;
         } else if (a == "--no-magic") {
             opt.magic = false;
         } else if (a == "--verbose" || a == "-v") {
@@ -176,6 +199,10 @@ int main(int argc, char** argv)
         }
     }
 
+    if (chaos_on && !replay.empty()) {
+        std::fprintf(stderr, "ecrsim: --chaos does not go with --replay\n");
+        return 2;
+    }
     if (control && !replay.empty()) {
         std::fprintf(stderr, "ecrsim: --control does not go with --replay\n");
         return 2;
@@ -204,6 +231,12 @@ int main(int argc, char** argv)
     }
     ecrsim::Director director(ecrsim::Engine::plan_of(opt), opt.magic);
     ecrsim::Engine engine(opt, director);
+    std::unique_ptr<ecrsim::Chaos> chaos;
+    if (chaos_on) {
+        chaos.reset(new ecrsim::Chaos(chaos_seed, chaos_rate, kind));
+        chaos->set_log([](const std::string& line) { std::fprintf(stderr, "ecrsim: %s\n", line.c_str()); });
+        engine.set_chaos(chaos.get());
+    }
     std::unique_ptr<ecrsim::ControlServer> server;
     if (control) {
         server = ecrsim::ControlServer::start(control_host, control_port, engine, director, &err);
