@@ -144,7 +144,11 @@ unsigned int PosSession::ack(unsigned int pause_ms)
     if (pause_ms != 0)
         Sleep(pause_ms);
     m_ack_written = pos_link_send_ack(m_h);
-    return m_ack_written == 1 ? SE_OK : SE_WRITE;
+    if (m_ack_written == 1)
+        return SE_OK;
+    if (m_ack_written < 0)
+        pos_link_dead(m_h);  // a link that is gone says why (the reason names it)
+    return SE_WRITE;
 }
 
 unsigned int PosSession::confirm(const unsigned char* bytes, unsigned int n, Span ack_within)
