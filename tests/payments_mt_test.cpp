@@ -179,12 +179,14 @@ TEST_F(Payments, InterruptIsRefusedAfterAPurchaseAndSentAfterAnInterruptiblePurc
 
     PosPurchase(1.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
+    ASSERT_TRUE(support::wait_cancel_message(t));
     EXPECT_EQ(PosInterruptTrx(), E_FAIL);
 
     unsigned long r = 0;
     EXPECT_EQ(PosPurchaseInterrupt(3.0, 0, &r), 0);  // returns after its callback
     ASSERT_EQ(rec.completions().size(), 2u);
     EXPECT_EQ(rec.completions()[1].thread, std::this_thread::get_id());
+    ASSERT_TRUE(support::wait_cancel_message(t, 2));
     EXPECT_EQ(PosInterruptTrx(), 0);
     EXPECT_EQ(ecr->m_Param.trx_type, 0);  // the records were cleared
 
@@ -433,6 +435,7 @@ TEST_F(Payments, AbortAfterAPurchaseRunsTheAbortDialogue)
     PosPurchase(4.0, 0);
     ASSERT_TRUE(rec.wait_for(1, 10000));
     support::drain();
+    ASSERT_TRUE(support::wait_cancel_message(t));
     EXPECT_EQ(ecr->PosAbortTrx(), 0);
     EXPECT_EQ(ecr->m_Param.trx_type, 0);  // cleared after the abort
     EXPECT_EQ(ecr->PosAbortTrx(), E_FAIL);

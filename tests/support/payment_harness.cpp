@@ -1,6 +1,7 @@
 #include "payment_harness.h"
 
 #include <chrono>
+#include <thread>
 
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "compat/compat.h"
@@ -118,6 +119,21 @@ void script_cancelled(sim::Terminal& t, const std::string& request, const std::s
     t.pause(200).step([](sim::Terminal&) { CancelTransaction(); });
     if (t.link() != sim::Link::Pty)
         t.send_frame(msg({"SMS10.PLEASE WAIT", "0"}));
+}
+
+bool wait_cancel_message(const sim::Terminal& t, unsigned n)
+{
+    if (t.link() == sim::Link::Pty)
+        return true;
+    for (unsigned waited = 0; waited <= 5000; waited += 5) {
+        unsigned sent = 0;
+        for (const sim::Event& e : t.events())
+            sent += e.kind == sim::Event::SentFrame && e.data.compare(0, 3, "SMS") == 0;
+        if (sent >= n)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 void drain()

@@ -66,6 +66,10 @@ void script_refused(sim::Terminal& t, const std::string& request, const std::str
 // through CancelTransaction (from its own thread) and sends a text message,
 // which the library sees only after the flag: callback 0 without a pause.
 void script_cancelled(sim::Terminal& t, const std::string& request, const std::string& first);
+// Waits until the text message of the n-th script_cancelled is on the wire
+// (at once on the pty, which gets none): an exchange started earlier could
+// take it as its own answer.
+bool wait_cancel_message(const sim::Terminal& t, unsigned n = 1);
 
 // Waits until the last asynchronous operation has finished.
 void drain();
