@@ -84,11 +84,27 @@ ControlRead interrupt_step(void* handle, const char* tag, _ecr_transaction_repor
         PosMsg req, resp;
         if (unsigned int e = s.built(header_request(req, "IRT10."), "build_request_header"))
             return e;
-        // In a payment, what came meanwhile is the payment's and is read below.
-        if (!in_payment)
+        // In a payment, what came meanwhile is the payment's and is read below;
+        // its final response may even come before the request's ACK.
+        if (in_payment)
+            s.keep_frames();
+        else
             s.drop_stale();
-        if (unsigned int e = s.confirm(req, CONTROL_ACK))
+        if (unsigned int e = s.send(req))
             return e;
+        const Deadline ack_by = CONTROL_ACK.from_now();
+        unsigned int taken = SE_OK;
+        while ((taken = s.expect_ack(ack_by)) != SE_OK && s.frame_kept()) {
+            if (s.read(resp, ack_by) != SE_OK || decided == nullptr || !is_final_of(resp, tag))
+                continue;  // not the payment's decision: skipped, as any byte before the ACK
+            // The terminal decided before it took the request; the ACK it
+            // may still owe the request must not pass for the confirmation's.
+            s.drop_stale();
+            out = crossed_final(s, resp, decided);
+            return out.status;
+        }
+        if (taken != SE_OK)
+            return taken;
         if (unsigned int e = s.read(resp, s.response_deadline()))
             return s.missed(e);
         if (decided != nullptr && is_final_of(resp, tag)) {

@@ -158,7 +158,8 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
     }
 }
 
-unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen)
+unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen,
+                               PosFrameBeforeAck frames)
 {
     PosAckWait ignored;
     if (seen == nullptr)
@@ -168,7 +169,13 @@ unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, Po
         return SE_PARAM;
     for (;;) {
         unsigned char byte = 0;
-        while (h->rx.take(&byte)) {
+        while (h->rx.peek(&byte)) {
+            if (byte == STX && frames == PosFrameBeforeAck::Keep) {
+                seen->frame_seen = true;
+                seen->frame_kept = true;
+                return SE_EXEC;
+            }
+            h->rx.take(&byte);
             seen->last = byte;
             if (byte == ACK)
                 return SE_OK;
