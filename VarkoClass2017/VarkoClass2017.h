@@ -308,6 +308,9 @@ public:
     std::atomic<bool> m_StartNotOpen{false};
     // The running payment's record could not be written (the owner's).
     bool m_NoCrashRecord = false;
+    // The running payment is decided: its record goes once the completion
+    // callback has returned (the owner's).
+    bool m_RecordDecided = false;
     bool m_AuditNew = true;
     uint8_t m_AccountType = 0;
     uint16_t m_PurchTimeout = 40;

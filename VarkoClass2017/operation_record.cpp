@@ -46,6 +46,7 @@ int g_held_fd = -1;         // the lock of this process's record, while it has o
 std::string g_held_dir;     // the directory of that lock
 bool g_write_failed = false;  // the last write failed (logged once until one succeeds)
 std::string g_link;         // the link the records are about
+uint64_t g_written = 0;     // records this process has begun (Write)
 
 std::string dir_locked()
 {
@@ -429,6 +430,7 @@ bool Write(const _init_transaction_request& request)
     e.ecr_receipt = request.ecr_receipt_num;
     e.written_at = static_cast<long long>(std::time(nullptr));
     std::lock_guard<std::mutex> lock(g_lock);
+    ++g_written;
     e.journal_pos = position_locked();
     return write_locked(e);
 }
@@ -444,9 +446,22 @@ bool NoteTerminalInvoice(long invoice)
     return write_locked(e);
 }
 
-void Clear()
+uint64_t Generation()
 {
     std::lock_guard<std::mutex> lock(g_lock);
+    return g_written;
+}
+
+void Clear()
+{
+    ClearIf(0);
+}
+
+void ClearIf(uint64_t generation)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (generation != 0 && generation != g_written)
+        return;  // a later operation's record
     const std::string dir = dir_locked();
     // Another process's record is not ours to remove; a record left by a
     // process that died is ours once its lock can be taken.

@@ -50,6 +50,11 @@ long JournalPosition();
 
 // Removes this process's record (never another process's).
 void Clear();
+// Which record this process began last (counts Write calls).
+uint64_t Generation();
+// Clear, unless a record was begun after the one of `generation`: an
+// operation decided earlier does not remove a later operation's record.
+void ClearIf(uint64_t generation);
 // Reads a left-behind record; false when there is none, when it is damaged,
 // or when a payment of another process holds it.
 bool Load(OperationEntry* entry);

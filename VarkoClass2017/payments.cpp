@@ -428,7 +428,7 @@ HRESULT CVarkoClass2017::PosPurchaseCheckCardCompleteTran(int complete, unsigned
             result = Conclude(reading);
         } else {
             set_outcome(ECRB_OUTCOME_CANCELLED, "the cash register declined the card");
-            OperationRecord::Clear();
+            m_RecordDecided = true;
             m_LastReport.ResponseCode = 0;
         }
         m_CheckCardPending = false;

@@ -201,7 +201,7 @@ bool CVarkoClass2017::SendRequest(PosHandle* handle, Reading& reading)
                     reason_or_dead_link(handle, init.step == RequestStep::NotWritten
                                                     ? "request not written"
                                                     : "request not acknowledged by the terminal"));
-        OperationRecord::Clear();
+        m_RecordDecided = true;
     }
     // Nothing of this transaction stays: the records are cleared before the
     // application is told, so that no write follows its callback.
@@ -291,7 +291,7 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
                     : reading.control == LinkRequest::Abort ? "the abort came too late: the terminal approved"
                                                             : "the interrupt came too late: the terminal approved");
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
-        OperationRecord::Clear();
+        m_RecordDecided = true;
         break;
     case FinalStep::Decoded:
         // The terminal said something and we read it, but it did not take our
@@ -315,7 +315,7 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
             set_outcome(ECRB_OUTCOME_CANCELLED, reading.control == LinkRequest::Interrupt
                                                     ? "the terminal accepted the interrupt"
                                                     : "the terminal accepted the abort");
-            OperationRecord::Clear();
+            m_RecordDecided = true;
         } else {
             set_outcome(ECRB_OUTCOME_UNKNOWN,
                         reading.deskStopped ? kDeskStoppedReason
@@ -342,7 +342,16 @@ void CVarkoClass2017::Finish(unsigned long result)
             link_error_set("%s; %s", text, kNoCrashRecord);
     }
     clear_interrupt(m_Transport.GetHandle());
+    // A decided payment's record goes only once the application has been
+    // told: a cash register that dies in its callback learns the outcome
+    // from ecrb_recover.  Nothing of the object is used after the callback,
+    // which may destroy it; a record begun meanwhile stays.
+    const bool decided = m_RecordDecided;
+    m_RecordDecided = false;
+    const uint64_t record = OperationRecord::Generation();
     Fire_OnTrxComplete(result);
+    if (decided)
+        OperationRecord::ClearIf(record);
 }
 
 void CVarkoClass2017::ClearBuffers()

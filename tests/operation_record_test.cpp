@@ -76,6 +76,21 @@ TEST_F(RecordTest, WrittenRecordReadsBackWithItsTerminalInvoiceAndGoesOnClear)
     EXPECT_EQ(listing(), "");
 }
 
+// A payment decided earlier removes its own record only: one begun since
+// (a payment started from its callback) stays.
+TEST_F(RecordTest, DecidedPaymentLeavesALaterRecord)
+{
+    ASSERT_TRUE(OperationRecord::Write(purchase(2.50, 1)));
+    const uint64_t first = OperationRecord::Generation();
+    ASSERT_TRUE(OperationRecord::Write(purchase(2.50, 2)));
+    OperationRecord::ClearIf(first);
+    OperationEntry e;
+    ASSERT_TRUE(OperationRecord::Load(&e));
+    EXPECT_EQ(e.ecr_receipt, 2u);
+    OperationRecord::ClearIf(first + 1);
+    EXPECT_EQ(listing(), "");
+}
+
 // Records of the first format are read without the process's locale.
 TEST_F(RecordTest, FirstFormatIsReadWhateverTheLocale)
 {

@@ -348,6 +348,8 @@ const std::vector<FaultCase>& fault_cases()
         {"confirmed", Fault::Silence, "", [](D& d) { d.request().first().final().confirmation().pause(kAckWaitMs + 1000); }, kUnknown, 20},
         {"confirmed", Fault::Cancel, "", [](D& d) { d.request().first().final().confirmation().cancel().pause(300).ack(); }, kApproved, 0},
         {"confirmed", Fault::Kill, "", [](D& d) { d.request().first().final().confirmation().kill(); }, kApproved, 0},
+        // The cash register dies while its callback is being told the approval.
+        {"callback", Fault::Kill, "", [](D& d) { d.request().first().final().confirmation().ack().pause(500).kill(); }, kApproved, 0},
 
         {"confirmation_ack", Fault::Garbage, "nak", [](D& d) { d.request().first().final().confirmation().raw("\x15").pause(kAckWaitMs + 1000); }, kUnknown, 20},
         {"confirmation_ack", Fault::LostAck, "late", [](D& d) { d.request().first().final().confirmation().pause(1500).ack(); }, kApproved, 0},
@@ -449,6 +451,14 @@ protected:
         ASSERT_GE(child, 0);
         if (child == 0) {
             ecrb_set_record_dir(dir.c_str());
+            // The callback of the payment's decision never returns: the
+            // cash register is killed in it.
+            static int callbacks_left = check_card ? 2 : 1;
+            OnTrxComplete([](unsigned long) {
+                if (--callbacks_left == 0)
+                    for (;;)
+                        pause();
+            });
             if (support::open_to(t) == 0) {
                 pos_set_timeouts(GetInstanse()->GetPosHandle(), kAckWaitMs / 1000, kResponseSeconds);
                 put_ECRReceiptNumber(57);
