@@ -481,7 +481,9 @@ ECRBRIDGE_API const char* ecrb_last_outcome_reason(void);
 /* Resolves an operation record left behind by a payment whose outcome was
  * never known (the process died, or the outcome was unknown), by asking the
  * terminal's journal.  Call it before the next payment: a new payment
- * replaces the record.  Runs only when called.  What each answer proves:
+ * replaces the record.  Runs only when called.  A decided payment's record
+ * is removed only after its completion callback has returned, so a process
+ * that dies inside the callback still finds it.  What each answer proves:
  *
  *   ECRB_OUTCOME_APPROVED / _DECLINED: the journal holds this payment, found
  *     by the invoice the terminal gave it, or as an entry newer than where
