@@ -47,6 +47,11 @@ std::string g_held_dir;     // the directory of that lock
 bool g_write_failed = false;  // the last write failed (logged once until one succeeds)
 std::string g_link;         // the link the records are about
 uint64_t g_written = 0;     // records this process has begun (Write)
+uint64_t g_decided = 0;     // the one of them whose payment is decided (MarkDecided)
+
+// This process's record is of a decided payment, removed once the
+// application has been told: there is nothing in it to recover.
+bool decided_locked() { return g_decided != 0 && g_decided == g_written && g_held_fd >= 0; }
 
 std::string dir_locked()
 {
@@ -278,7 +283,7 @@ Read read_locked(const std::string& path, OperationEntry* entry)
 bool load_locked(OperationEntry* entry)
 {
     const std::string dir = dir_locked();
-    if (held_elsewhere_locked(dir))
+    if (held_elsewhere_locked(dir) || decided_locked())
         return false;
     return read_locked(dir + "/" + kFileName, entry) == Read::Valid;
 }
@@ -446,9 +451,10 @@ bool NoteTerminalInvoice(long invoice)
     return write_locked(e);
 }
 
-uint64_t Generation()
+uint64_t MarkDecided()
 {
     std::lock_guard<std::mutex> lock(g_lock);
+    g_decided = g_written;
     return g_written;
 }
 
@@ -462,6 +468,7 @@ void ClearIf(uint64_t generation)
     std::lock_guard<std::mutex> lock(g_lock);
     if (generation != 0 && generation != g_written)
         return;  // a later operation's record
+    g_decided = 0;
     const std::string dir = dir_locked();
     // Another process's record is not ours to remove; a record left by a
     // process that died is ours once its lock can be taken.
@@ -482,7 +489,7 @@ State Inspect(OperationEntry* entry, std::string* aside)
 {
     std::lock_guard<std::mutex> lock(g_lock);
     const std::string dir = dir_locked();
-    if (held_elsewhere_locked(dir))
+    if (held_elsewhere_locked(dir) || decided_locked())
         return State::None;
     const std::string path = dir + "/" + kFileName;
     const Read r = read_locked(path, entry);

@@ -50,8 +50,11 @@ long JournalPosition();
 
 // Removes this process's record (never another process's).
 void Clear();
-// Which record this process began last (counts Write calls).
-uint64_t Generation();
+// The payment of this process's last record is decided; the record stays
+// until ClearIf(the number returned), but Load and Inspect no longer find it
+// (nothing to recover).  A process that dies before ClearIf leaves it on
+// disk for the next one.
+uint64_t MarkDecided();
 // Clear, unless a record was begun after the one of `generation`: an
 // operation decided earlier does not remove a later operation's record.
 void ClearIf(uint64_t generation);

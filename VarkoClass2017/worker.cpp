@@ -348,7 +348,7 @@ void CVarkoClass2017::Finish(unsigned long result)
     // which may destroy it; a record begun meanwhile stays.
     const bool decided = m_RecordDecided;
     m_RecordDecided = false;
-    const uint64_t record = OperationRecord::Generation();
+    const uint64_t record = decided ? OperationRecord::MarkDecided() : 0;
     Fire_OnTrxComplete(result);
     if (decided)
         OperationRecord::ClearIf(record);
@@ -479,8 +479,13 @@ HRESULT CVarkoClass2017::ControlExchange(LinkRequest kind, Reading* inPayment)
         reading.crossed = true;
         // After the payment ended, its final response settles an outcome
         // that was still unknown (its record kept); a decided one stays.
-        if (inPayment == nullptr && last_outcome() == ECRB_OUTCOME_UNKNOWN)
+        // No callback follows: a decided record goes at once.
+        if (inPayment == nullptr && last_outcome() == ECRB_OUTCOME_UNKNOWN) {
             Conclude(reading);
+            if (m_RecordDecided)
+                OperationRecord::Clear();
+            m_RecordDecided = false;
+        }
         // Taken only when the terminal confirmed that it did not charge.
         return answer.final == FinalStep::Confirmed && m_Report.ResponseCode != 0 ? 0 : E_FAIL;
     }

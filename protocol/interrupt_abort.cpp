@@ -86,17 +86,21 @@ ControlRead interrupt_step(void* handle, const char* tag, _ecr_transaction_repor
             return e;
         // In a payment, what came meanwhile is the payment's and is read below;
         // its final response may even come before the request's ACK.
-        if (in_payment)
-            s.keep_frames();
-        else
+        char final_header[7] = {0};
+        if (in_payment && tag != nullptr && decided != nullptr) {
+            std::memcpy(final_header, tag, 3);
+            std::memcpy(final_header + 3, "12.", 3);
+            s.keep_frames(final_header);
+        }
+        if (!in_payment)
             s.drop_stale();
         if (unsigned int e = s.send(req))
             return e;
         const Deadline ack_by = CONTROL_ACK.from_now();
         unsigned int taken = SE_OK;
         while ((taken = s.expect_ack(ack_by)) != SE_OK && s.frame_kept()) {
-            if (s.read(resp, ack_by) != SE_OK || decided == nullptr || !is_final_of(resp, tag))
-                continue;  // not the payment's decision: skipped, as any byte before the ACK
+            if (s.read(resp, ack_by) != SE_OK || !is_final_of(resp, tag))
+                continue;  // not taken whole: the wait for the ACK goes on
             // The terminal decided before it took the request; the ACK it
             // may still owe the request must not pass for the confirmation's.
             s.drop_stale();

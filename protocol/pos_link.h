@@ -37,17 +37,14 @@ struct PosAckWait {
     bool frame_seen = false;   // an STX came while waiting: the terminal is talking
     bool frame_kept = false;   // the wait ended at that STX, which is still held
 };
-// What the ACK wait does with a frame that comes before the ACK.
-enum class PosFrameBeforeAck {
-    Skip,  // left over from an earlier exchange: skipped
-    Keep,  // it may answer what is running: the wait ends at its STX
-};
-// Wait for one ACK byte until the deadline; every other byte is skipped,
-// frames too unless `frames` keeps them.  Bytes after the ACK stay for the
-// next read.  SE_OK on ACK, else SE_EXEC (also when interrupted or a frame
-// was kept).  The caller dumps seen->last.
+// Wait for one ACK byte until the deadline; every other byte is skipped (a
+// frame that comes before the ACK is left over from an earlier exchange),
+// except a frame whose message begins with `keep` (six characters, letter
+// case ignored): the wait ends at its STX, which stays for the next read.
+// Bytes after the ACK stay for the next read.  SE_OK on ACK, else SE_EXEC
+// (also when interrupted or a frame was kept).  The caller dumps seen->last.
 unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen,
-                               PosFrameBeforeAck frames = PosFrameBeforeAck::Skip);
+                               const char* keep = nullptr);
 
 // Before a request that opens a new dialogue: bytes already received or
 // waiting on the link (left over from an exchange that ended, such as a text

@@ -48,7 +48,7 @@ unsigned int PosSession::send(const unsigned char* bytes, unsigned int n)
 unsigned int PosSession::expect_ack(Deadline d, PosWake wake)
 {
     m_interrupted = false;
-    pos_link_wait_ack(m_h, d, wake, &m_ack, m_frames);
+    pos_link_wait_ack(m_h, d, wake, &m_ack, m_keep);
     if (m_ack.interrupted && m_policy == OnInterrupt::Stop) {
         m_interrupted = true;
         return SE_EXEC;

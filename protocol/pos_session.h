@@ -65,9 +65,10 @@ public:
     // A request that opens a new dialogue: bytes left from an earlier
     // exchange are dropped first (dumped and logged).
     void drop_stale() { pos_link_drop_stale(m_h); }
-    // A frame that comes before an awaited ACK ends the wait and stays for
-    // read() (frame_kept()): it may answer what is running.
-    void keep_frames() { m_frames = PosFrameBeforeAck::Keep; }
+    // A frame whose message begins with header (six characters, kept by the
+    // caller) that comes before an awaited ACK ends the wait and stays for
+    // read() (frame_kept()): it answers what is running.
+    void keep_frames(const char* header) { m_keep = header; }
     // A cancel raised while no exchange ran is over: it does not stop this one.
     void forget_old_cancel() { m_h->interrupt.store(0); }
 
@@ -125,7 +126,7 @@ private:
     const Texts& m_texts;
     PosWake m_wake;
     OnInterrupt m_policy;
-    PosFrameBeforeAck m_frames = PosFrameBeforeAck::Skip;
+    const char* m_keep = nullptr;
     const char* m_attempt_note = nullptr;
     bool m_failure_notes = false;
     bool m_interrupted = false;

@@ -81,13 +81,15 @@ TEST_F(RecordTest, WrittenRecordReadsBackWithItsTerminalInvoiceAndGoesOnClear)
 TEST_F(RecordTest, DecidedPaymentLeavesALaterRecord)
 {
     ASSERT_TRUE(OperationRecord::Write(purchase(2.50, 1)));
-    const uint64_t first = OperationRecord::Generation();
+    const uint64_t first = OperationRecord::MarkDecided();
+    OperationEntry e;
+    EXPECT_FALSE(OperationRecord::Load(&e));  // decided: nothing to recover, though on disk
+    EXPECT_NE(listing(), "");
     ASSERT_TRUE(OperationRecord::Write(purchase(2.50, 2)));
     OperationRecord::ClearIf(first);
-    OperationEntry e;
     ASSERT_TRUE(OperationRecord::Load(&e));
     EXPECT_EQ(e.ecr_receipt, 2u);
-    OperationRecord::ClearIf(first + 1);
+    OperationRecord::ClearIf(OperationRecord::MarkDecided());
     EXPECT_EQ(listing(), "");
 }
 

@@ -737,7 +737,9 @@ struct Driver {
                 confirmed)
                 violation(std::string("kill: the child was told ") + outcome_name(child_outcome) +
                           ", but the journal confirms the entry");
-            if (child_outcome != ECRB_OUTCOME_UNKNOWN)
+            // A decided payment's record goes after the callback: a child
+            // killed inside it leaves the record, which recovery resolves.
+            if (child_outcome != ECRB_OUTCOME_UNKNOWN && !record_on_disk())
                 return child_outcome;  // nothing left to recover
         }
         // Killed (or left unknown): recovery must give the journal's answer.
