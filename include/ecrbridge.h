@@ -439,8 +439,11 @@ ECRBRIDGE_API void ecrb_PosPrintMessage(char* text);
 ECRBRIDGE_API int ecrb_CancelTransaction(void);
 /* Asks the terminal to abort the running purchase, refund, cash, payment or
    account funding (the abort exchange); 0 when the terminal accepted it,
-   E_FAIL for any other operation, without a connection, after a text
-   message of the terminal, or when the terminal refused or did not answer.
+   E_FAIL for any other operation, without a connection, after a flagged
+   text message of the terminal, or when the terminal refused or did not
+   answer.  A text message that comes while a running payment waits for
+   the abort's answer is acknowledged and kept in the last report, and the
+   answer is still awaited (outside a payment it ends the abort, E_FAIL).
    The terminal's answer with a response code is the purchase's final
    response, decoded and confirmed like any other: code 00 means the abort
    came too late (outcome ECRB_OUTCOME_APPROVED, the accessors read the

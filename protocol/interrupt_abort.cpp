@@ -142,12 +142,18 @@ ControlRead abort_step(void* handle, _ecr_transaction_report* report, _ecr_trans
         if (unsigned int e = s.send(req))
             return e;
         // No ACK wait: the terminal's ACK is skipped while the answer is awaited.
-        if (s.read(resp, s.response_deadline()) != SE_OK)
-            return static_cast<unsigned int>(SE_READ);
-        if (is_text_message(resp.data, resp.len)) {
+        const Deadline answer_by = s.response_deadline();
+        for (;;) {
+            if (s.read(resp, answer_by) != SE_OK)
+                return static_cast<unsigned int>(SE_READ);
+            if (!is_text_message(resp.data, resp.len))
+                break;
             store_text_message(resp.data, resp.len, report);  // without a report nothing is stored
             s.ack(0);
-            return static_cast<unsigned int>(SE_MESSAGE);
+            // In a payment the terminal's text (a prompt that crossed the
+            // request) is the payment's: the abort's answer is still to come.
+            if (!in_payment)
+                return static_cast<unsigned int>(SE_MESSAGE);
         }
         if (unsigned int e = s.check(resp, "PUR12", 5, nullptr))
             return e;

@@ -312,6 +312,8 @@ const std::vector<FaultCase>& fault_cases()
         {"before_final", Fault::Cancel, "", [](D& d) { d.request().first().text().cancel().pause(1500); }, kUnknown, 0},
         {"before_final", Fault::Interrupt, "", [](D& d) { d.request().first().text().interrupt().takes_interrupt(); }, kCancelled, 0},
         {"before_final", Fault::Abort, "", [](D& d) { d.request().first().text().abort().takes_abort(); }, kCancelled, 0},
+        // The terminal's prompt crosses the abort: the answer comes after it.
+        {"before_final", Fault::Abort, "text_first", [](D& d) { d.request().first().abort(); d.t.expect_frame("PUR11.", 20000).send_ack(); d.text(); d.t.send_frame("PUR12.").expect_ack().expect_frame("PUR13.").send_ack(); }, kCancelled, 0},
         // An abort after the cash register's cancel, answered by the approval.
         {"before_final", Fault::Abort, "after_cancel", [](D& d) { d.request().first().text().cancel().pause(1500).abort().crossed_by("00"); }, kApproved, 0, E_FAIL},
 
