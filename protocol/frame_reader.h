@@ -75,14 +75,6 @@ public:
     // Take the next byte held, as it is (the ACK wait skips what is not ACK);
     // a frame being gathered is given up.  False when nothing is held.
     bool take(unsigned char* byte);
-    // The next byte take() would give, left where it is.
-    bool peek(unsigned char* byte) const
-    {
-        if (m_head == m_tail)
-            return false;
-        *byte = m_buf[m_head];
-        return true;
-    }
 
     uint64_t skipped() const { return m_skipped; }
 

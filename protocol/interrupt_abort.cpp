@@ -84,31 +84,11 @@ ControlRead interrupt_step(void* handle, const char* tag, _ecr_transaction_repor
         PosMsg req, resp;
         if (unsigned int e = s.built(header_request(req, "IRT10."), "build_request_header"))
             return e;
-        // In a payment, what came meanwhile is the payment's and is read below;
-        // its final response may even come before the request's ACK.
-        char final_header[7] = {0};
-        if (in_payment && tag != nullptr && decided != nullptr) {
-            std::memcpy(final_header, tag, 3);
-            std::memcpy(final_header + 3, "12.", 3);
-            s.keep_frames(final_header);
-        }
+        // In a payment, what came meanwhile is the payment's and is read below.
         if (!in_payment)
             s.drop_stale();
-        if (unsigned int e = s.send(req))
+        if (unsigned int e = s.confirm(req, CONTROL_ACK))
             return e;
-        const Deadline ack_by = CONTROL_ACK.from_now();
-        unsigned int taken = SE_OK;
-        while ((taken = s.expect_ack(ack_by)) != SE_OK && s.frame_kept()) {
-            if (s.read(resp, ack_by) != SE_OK || !is_final_of(resp, tag))
-                continue;  // not taken whole: the wait for the ACK goes on
-            // The terminal decided before it took the request; the ACK it
-            // may still owe the request must not pass for the confirmation's.
-            s.drop_stale();
-            out = crossed_final(s, resp, decided);
-            return out.status;
-        }
-        if (taken != SE_OK)
-            return taken;
         if (unsigned int e = s.read(resp, s.response_deadline()))
             return s.missed(e);
         if (decided != nullptr && is_final_of(resp, tag)) {

@@ -8,7 +8,6 @@
 
 #include "Logging/log.h"
 #include "protocol/link_error.h"
-#include "protocol/message.h"
 
 namespace {
 
@@ -159,23 +158,7 @@ unsigned int pos_link_read_frame(PosHandle* h, unsigned char* buf, unsigned int 
     }
 }
 
-namespace {
-
-// Whether the bytes held from an STX begin a frame whose message starts with
-// the six characters of keep: Yes, No, or Later (not enough bytes yet).
-enum class Kept { No, Yes, Later };
-Kept kept_frame(const FrameReader& rx, const char* keep)
-{
-    if (keep == nullptr)
-        return Kept::No;
-    if (rx.held() < 7)
-        return Kept::Later;
-    return same_text_nocase(rx.held_bytes() + 1, keep, 6) ? Kept::Yes : Kept::No;
-}
-
-}  // namespace
-
-unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen, const char* keep)
+unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen)
 {
     PosAckWait ignored;
     if (seen == nullptr)
@@ -185,16 +168,7 @@ unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, Po
         return SE_PARAM;
     for (;;) {
         unsigned char byte = 0;
-        Kept kept = Kept::No;
-        while (h->rx.peek(&byte)) {
-            if (byte == STX && (kept = kept_frame(h->rx, keep)) != Kept::No) {
-                seen->frame_seen = true;
-                seen->frame_kept = kept == Kept::Yes;
-                if (kept == Kept::Yes)
-                    return SE_EXEC;
-                break;  // its header is still on its way
-            }
-            h->rx.take(&byte);
+        while (h->rx.take(&byte)) {
             seen->last = byte;
             if (byte == ACK)
                 return SE_OK;

@@ -35,16 +35,12 @@ struct PosAckWait {
     unsigned char last = 0;    // the last byte taken (0 when none came)
     bool interrupted = false;  // the interrupt flag ended the wait
     bool frame_seen = false;   // an STX came while waiting: the terminal is talking
-    bool frame_kept = false;   // the wait ended at that STX, which is still held
 };
 // Wait for one ACK byte until the deadline; every other byte is skipped (a
-// frame that comes before the ACK is left over from an earlier exchange),
-// except a frame whose message begins with `keep` (six characters, letter
-// case ignored): the wait ends at its STX, which stays for the next read.
+// frame that comes before the ACK is left over from an earlier exchange).
 // Bytes after the ACK stay for the next read.  SE_OK on ACK, else SE_EXEC
-// (also when interrupted or a frame was kept).  The caller dumps seen->last.
-unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen,
-                               const char* keep = nullptr);
+// (also when interrupted).  The caller dumps seen->last.
+unsigned int pos_link_wait_ack(PosHandle* h, Deadline deadline, PosWake wake, PosAckWait* seen);
 
 // Before a request that opens a new dialogue: bytes already received or
 // waiting on the link (left over from an exchange that ended, such as a text

@@ -48,13 +48,11 @@ unsigned int PosSession::send(const unsigned char* bytes, unsigned int n)
 unsigned int PosSession::expect_ack(Deadline d, PosWake wake)
 {
     m_interrupted = false;
-    pos_link_wait_ack(m_h, d, wake, &m_ack, m_keep);
+    pos_link_wait_ack(m_h, d, wake, &m_ack);
     if (m_ack.interrupted && m_policy == OnInterrupt::Stop) {
         m_interrupted = true;
         return SE_EXEC;
     }
-    if (m_ack.frame_kept)
-        return SE_EXEC;  // no failure yet: the caller reads the frame
     LOGDUMP(&m_ack.last, 1, "RECV FROM TERMINAL");
     if (m_ack.last == ACK)
         return SE_OK;

@@ -65,10 +65,6 @@ public:
     // A request that opens a new dialogue: bytes left from an earlier
     // exchange are dropped first (dumped and logged).
     void drop_stale() { pos_link_drop_stale(m_h); }
-    // A frame whose message begins with header (six characters, kept by the
-    // caller) that comes before an awaited ACK ends the wait and stays for
-    // read() (frame_kept()): it answers what is running.
-    void keep_frames(const char* header) { m_keep = header; }
     // A cancel raised while no exchange ran is over: it does not stop this one.
     void forget_old_cancel() { m_h->interrupt.store(0); }
 
@@ -106,8 +102,6 @@ public:
     unsigned char last_byte() const { return m_ack.last; }
     // The last ACK wait saw an STX: the terminal was talking.
     bool frame_seen() const { return m_ack.frame_seen; }
-    // The last ACK wait ended at a frame, which read() gives next.
-    bool frame_kept() const { return m_ack.frame_kept; }
     // A wait of a Stop session ended because the flag was raised.
     bool interrupted() const { return m_interrupted; }
     // What the channel returned for the last ACK we wrote.
@@ -126,7 +120,6 @@ private:
     const Texts& m_texts;
     PosWake m_wake;
     OnInterrupt m_policy;
-    const char* m_keep = nullptr;
     const char* m_attempt_note = nullptr;
     bool m_failure_notes = false;
     bool m_interrupted = false;

@@ -332,10 +332,6 @@ const std::vector<FaultCase>& fault_cases()
         // is the control's answer.
         {"final", Fault::Interrupt, "crossed_approved", [](D& d) { d.request().first().interrupt().crossed_by("00"); }, kApproved, 0, E_FAIL},
         {"final", Fault::Interrupt, "crossed_declined", [](D& d) { d.request().first().interrupt().crossed_by("05"); }, kDeclined, 5},
-        // The decision is on its way before the request reaches the terminal:
-        // it comes ahead of the request's ACK (sent after it, or never).
-        {"final", Fault::Interrupt, "crossed_before_ack", [](D& d) { d.request().first().interrupt(); d.t.expect_frame("IRT10.", 20000); d.final_sent().ack(); d.t.expect_ack(); d.confirmation().ack(); }, kApproved, 0, E_FAIL},
-        {"final", Fault::Interrupt, "crossed_declined_unacked", [](D& d) { d.request().first().interrupt(); d.t.expect_frame("IRT10.", 20000); d.final("05").confirmation().ack(); }, kDeclined, 5},
         {"final", Fault::Abort, "crossed_approved", [](D& d) { d.request().first().abort().crossed_by("00"); }, kApproved, 0, E_FAIL},
         {"final", Fault::Abort, "crossed_declined", [](D& d) { d.request().first().abort().crossed_by("05"); }, kDeclined, 5},
         {"final", Fault::Abort, "crossed_undecodable", [](D& d) { d.request().first().abort(); d.t.expect_frame("PUR11.", 20000).send_ack().send_frame("PUR12.0").expect_ack().pause(1000); }, kUnknown, 20, E_FAIL},
