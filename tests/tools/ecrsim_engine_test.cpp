@@ -250,6 +250,7 @@ TEST(EcrsimEngine, PaymentWithWaitNoticeTextMessageAndJournal)
     EXPECT_NE(f[16].find('\n'), std::string::npos);  // a receipt of several lines
     EXPECT_TRUE(rig.engine.journal().empty());  // stored only once confirmed
     rig.send(kAck);
+    rig.send(kAck);  // a stray one (as for a frame sent twice) is no confirmation, nor its absence
     rig.send(frame("PUR13."));
     EXPECT_EQ(rig.read_n(1), kAck);
     for (int i = 0; i < 100 && rig.engine.journal().empty(); ++i)

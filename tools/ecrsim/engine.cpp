@@ -658,6 +658,20 @@ struct Engine::Session {
         }
     }
 
+    // A frame of the cash register before the time-out; ACKs that come first
+    // (a second ACK of a frame sent twice) are not what is awaited.
+    Got wait_frame(unsigned timeout_ms, std::string* frame)
+    {
+        const uint64_t deadline = GetTickCount() + timeout_ms;
+        for (;;) {
+            const uint64_t now = GetTickCount();
+            const Got got = wait_item(now >= deadline ? 0 : static_cast<unsigned>(deadline - now), frame);
+            if (got != Got::Ack)
+                return got;
+            e.trace("a stray ACK skipped");
+        }
+    }
+
     // The cash register's ACK of the frame just sent.  A frame that comes
     // instead (an abort, an interrupt, a new request) is put back for the
     // main loop and ends the current exchange.
@@ -895,7 +909,7 @@ struct Engine::Session {
         if (!answer(final, "the final response"))
             return;
         std::string conf;
-        if (wait_item(opt().confirm_timeout_ms, &conf) != Got::Frame) {
+        if (wait_frame(opt().confirm_timeout_ms, &conf) != Got::Frame) {
             e.trace(code + ": the final response was not confirmed");
             return;
         }
