@@ -285,11 +285,20 @@ unsigned long CVarkoClass2017::Conclude(const Reading& reading)
             set_outcome(ECRB_OUTCOME_UNKNOWN, kAwaitingCompletionReason);
             break;
         }
+        if (result == 0 && reading.crossed) {
+            // An approval that came as the control's answer may have been
+            // sent before the control reached the terminal, which may then
+            // have given the payment up and acknowledged the confirmation
+            // only as a frame: its journal tells (ecrb_recover).
+            result = kNoReport;
+            OperationRecord::NoteTerminalInvoice(static_cast<long>(m_Report.InvoceNumber));
+            set_outcome(ECRB_OUTCOME_UNKNOWN, reading.control == LinkRequest::Abort
+                                                  ? "the abort crossed the terminal's approval: whether it kept the payment is not known"
+                                                  : "the interrupt crossed the terminal's approval: whether it kept the payment is not known");
+            break;
+        }
         set_outcome(result == 0 ? ECRB_OUTCOME_APPROVED : ECRB_OUTCOME_DECLINED,
-                    result != 0                    ? kDeclinedReason
-                    : !reading.crossed             ? kApprovedReason
-                    : reading.control == LinkRequest::Abort ? "the abort came too late: the terminal approved"
-                                                            : "the interrupt came too late: the terminal approved");
+                    result != 0 ? kDeclinedReason : kApprovedReason);
         OperationRecord::NoteJournalPosition(static_cast<long>(m_Report.InvoceNumber));
         m_RecordDecided = true;
         break;

@@ -197,9 +197,14 @@ ECRBRIDGE_API void PosPing(unsigned long* pResult);
    followed" (or "declined ..."); the accessors read empty, the terminal's
    journal still holds the payment.
    When the terminal's final response comes as the answer (it decided as the
-   interrupt arrived), that response is decoded and confirmed like any other:
-   the outcome is what it says, and this call returns E_FAIL when it is an
-   approval ("the interrupt came too late: the terminal approved"). */
+   interrupt arrived), that response is decoded and confirmed like any other.
+   A decline is the outcome.  An approval may have left the terminal before
+   the interrupt reached it, and the terminal may then have given the
+   payment up: the accessors read the approval, but the outcome is
+   ECRB_OUTCOME_UNKNOWN ("the interrupt crossed the terminal's approval:
+   whether it kept the payment is not known"), the record stays, and
+   ecrb_recover asks the journal for it by its invoice.  This call returns
+   E_FAIL for an approval. */
 ECRBRIDGE_API int PosInterruptTrx(void);
 /* ---- end section: async (plain) ---- */
 
@@ -445,10 +450,12 @@ ECRBRIDGE_API int ecrb_CancelTransaction(void);
    the abort's answer is acknowledged and kept in the last report, and the
    answer is still awaited (outside a payment it ends the abort, E_FAIL).
    The terminal's answer with a response code is the purchase's final
-   response, decoded and confirmed like any other: code 00 means the abort
-   came too late (outcome ECRB_OUTCOME_APPROVED, the accessors read the
-   approval, reason "the abort came too late: the terminal approved", E_FAIL
-   here); another code is a decline (0 here); an answer that cannot be
+   response, decoded and confirmed like any other: another code than 00 is
+   a decline (0 here); code 00 is an approval that crossed the abort and may
+   have been given up when the abort arrived (the accessors read it, the
+   outcome is ECRB_OUTCOME_UNKNOWN, reason "the abort crossed the
+   terminal's approval: whether it kept the payment is not known", the
+   record stays for ecrb_recover, E_FAIL here); an answer that cannot be
    decoded leaves the outcome unknown and the record in place (E_FAIL). */
 ECRBRIDGE_API int ecrb_PosAbortTrx(void);
 /* complete: non-zero completes the purchase, 0 cancels it.  The

@@ -263,6 +263,9 @@ void calling_callback(unsigned long)
 TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
 {
     support::fresh_object();
+    char dir[] = "/tmp/ecr_calls_XXXXXX";  // no record another test left in the shared directory
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(ecrb_set_record_dir(dir), 0);
     sim::Terminal t(sim::Link::Tcp);
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
     support::script_final(t, kApproval, "PUR13.");
@@ -285,6 +288,7 @@ TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
     EXPECT_EQ(g_second_callback.load(), 1);
     ASSERT_TRUE(t.wait_done(5000));
     destroy_object(create_object());
+    EXPECT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 // ---- four threads ---------------------------------------------------------------

@@ -557,6 +557,7 @@ void Explainer::frame_from_terminal(const LogItem& it, const std::string& msg)
         s.progress_follow = false;
     } else if (!s.final_read) {
         s.final_read = true;
+        s.final_after_control = s.interrupt_sent || s.abort_sent;
         ev.label = "final response";
         std::unique_ptr<_ecr_transaction_report> r(new _ecr_transaction_report());
         const unsigned st = decode_final(msg, r.get(), false);
@@ -689,6 +690,11 @@ void Explainer::judge()
         if (op.op_code == kCheckCardOp && s.response_code == 33)
             set("unknown", "unknown: card-belonging notice; the completion (PurchaseCheckCardCompleteTran) decides the "
                            "purchase; " + recover);
+        else if (s.response_code == 0 && s.final_after_control)
+            set("unknown", std::string("unknown: the terminal's approval crossed the ") +
+                               (s.abort_sent ? "abort" : "interrupt") +
+                               "; it may have given the payment up; " + recover +
+                               (s.invoice.empty() ? std::string() : " for invoice " + s.invoice));
         else if (s.response_code == 0)
             set("approved", "approved and confirmed");
         else

@@ -110,6 +110,7 @@ private:
         bool request_frame = false;    // and its record that a frame came in its stead
         bool init_interrupted = false, first_answer = false, progress_follow = false;
         bool final_read = false, final_undecodable = false, confirmation_sent = false;
+        bool final_after_control = false;  // read after an interrupt or abort request went out
         int confirmation_byte = -1;
         long init_status = -1;
         bool ended = false, stop_asked = false, interrupt_sent = false, interrupt_taken = false;
