@@ -15,45 +15,7 @@
 
 namespace logtest {
 
-// A fresh directory under /tmp, removed (with its files) on destruction.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/ecr_log_test_XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        m_path = made ? made : "";
-    }
-    ~ScratchDir() { Remove(m_path); }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    static void Remove(const std::string& dir)
-    {
-        if (dir.empty())
-            return;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name == "." || name == "..")
-                    continue;
-                std::string full = dir + "/" + name;
-                struct stat st {};
-                if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                    Remove(full);
-                else
-                    unlink(full.c_str());
-            }
-            closedir(d);
-        }
-        rmdir(dir.c_str());
-    }
-    std::string m_path;
-};
+using support::ScratchDir;
 
 inline std::vector<std::string> Lines(const std::string& text)
 {

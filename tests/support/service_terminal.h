@@ -17,6 +17,7 @@
 #include "VarkoClass2017/VarkoClass2017.h"
 #include "ecrbridge.h"
 #include "sim/terminal.h"
+#include "support/files.h"
 #include "support/sim_link.h"
 
 namespace support {
@@ -143,37 +144,15 @@ inline std::string full_answer(const std::string& header, const std::string& cod
 }
 
 // A directory under /tmp for a log file, removed with its files.
-class LogDir {
+class LogDir : public ScratchDir {
 public:
-    LogDir()
-    {
-        char tmpl[] = "/tmp/ecr_service_log_XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        m_path = made ? made : "";
-    }
-    ~LogDir()
-    {
-        if (DIR* d = opendir(m_path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..")
-                    unlink((m_path + "/" + name).c_str());
-            }
-            closedir(d);
-        }
-        rmdir(m_path.c_str());
-    }
-    const std::string& path() const { return m_path; }
     // Everything written to today's log file so far (the writer is drained
     // by closing the log first).
     std::string drained_log() const
     {
         CloseLog();
-        return support::read_file(m_path + "/" + el::getCurrentTimeString());
+        return support::read_file(path() + "/" + el::getCurrentTimeString());
     }
-
-private:
-    std::string m_path;
 };
 
 }  // namespace support

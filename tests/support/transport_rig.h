@@ -12,24 +12,11 @@
 
 #include "compat/compat.h"
 #include "sim/terminal.h"
+#include "support/ports.h"
 #include "support/sim_link.h"
 #include "transport/transport.h"
 
 namespace support {
-
-// A loopback TCP port with no listener (bound once, then released).
-inline int closed_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // Point the facade at the simulated terminal and open it.
 inline bool open_to(CTransport& tr, const sim::Terminal& term) { return support::open_to_terminal(tr, term); }

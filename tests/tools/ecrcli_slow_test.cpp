@@ -2,6 +2,7 @@
 // sockets and pseudo-terminals.  Every payment lasts more than 5 s (the
 // confirmation of the final response follows it after 5000 ms).
 #include "tools/tool_proc.h"
+#include "support/ports.h"
 
 #include <gtest/gtest.h>
 
@@ -467,18 +468,7 @@ TEST(EcrcliCheck, RunningSimulatorAnswersEverything)
 }
 
 // A port that nothing listens on: bind one, note it, close it.
-std::string free_port(int type)
-{
-    int fd = socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return std::to_string(ntohs(a.sin_port));
-}
+std::string free_port(int type) { return std::to_string(support::closed_port(type)); }
 
 // check against a terminal that is not there: a failed link with its reason,
 // exit 3, within its own short time-out.
