@@ -350,6 +350,7 @@ int main(int argc, char** argv)
     if (still_running)
         leave(v.exit_code, worker);
     worker.join();
+    join_stop();
     g_lib.get<int (*)()>("PosClose")();
     return v.exit_code;
 }

@@ -28,6 +28,10 @@ std::atomic<bool> g_worker_done(false);
 std::atomic<int> g_worker_result(0);
 std::atomic<bool> g_stop_done(true);
 std::atomic<int> g_stop_result(0);
+// The thread of that abort or interrupt.  Joined before a normal exit: a
+// thread still leaving while exit() runs the destructors is a race.  Never
+// destroyed, so that a quick exit (_exit) with it running is no fault.
+std::thread* const g_stop_thread = new std::thread;
 
 void wake()
 {
@@ -133,11 +137,13 @@ Ended run_operation(const Library& lib, const std::string& name, const Operation
                 o.stop_sent = true;
                 g_stop_done.store(false);
                 std::function<int()> stop = op.stop;
-                std::thread([stop] {
+                if (g_stop_thread->joinable())
+                    g_stop_thread->join();  // the previous one is done (worker_done)
+                *g_stop_thread = std::thread([stop] {
                     g_stop_result.store(stop());
                     g_stop_done.store(true);
                     wake();
-                }).detach();
+                });
             } else {
                 if (o.user_cancelled)
                     std::fprintf(stderr,
@@ -228,5 +234,11 @@ std::string last_message()
 }
 
 bool worker_done() { return g_worker_done.load() && g_stop_done.load(); }
+
+void join_stop()
+{
+    if (g_stop_done.load() && g_stop_thread->joinable())
+        g_stop_thread->join();
+}
 
 }  // namespace ecrcli

@@ -57,5 +57,7 @@ Observed observe(const Library& lib, Shape shape, const Ended& e, unsigned deadl
 std::string last_message();
 // The worker, and the abort or interrupt of Ctrl-C, have returned from the library.
 bool worker_done();
+// Joins the thread of that abort or interrupt once it has returned.
+void join_stop();
 
 }  // namespace ecrcli
