@@ -521,7 +521,8 @@ TEST_P(FaultMatrix, OutcomeAgreesWithTheTerminal)
     int outcome = ECRB_OUTCOME_NONE;
     if (kill) {
         pay_in_child(t, c.check_card);
-        ASSERT_TRUE(g_reaped.load()) << "the script did not reach the kill";
+        ASSERT_TRUE(g_reaped.load()) << "the script did not reach the kill: "
+                                      << (t.errors().empty() ? "" : t.errors()[0]);
         ASSERT_TRUE(record_left());  // written before the request
         ASSERT_EQ(support::open_to(t), 0) << link_error();
     } else {

@@ -73,8 +73,12 @@ std::unique_ptr<ServerLink> ServerLink::open(LinkKind kind, const std::string& h
         *error = std::string("socket: ") + strerror(errno);
         return nullptr;
     }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Only a TCP listener reuses its address (past TIME_WAIT); on UDP the
+    // option would let two simulators share one port without an error.
+    if (kind == LinkKind::Tcp) {
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         *error = "bind " + link->m_host + ":" + std::to_string(port) + ": " + strerror(errno);
         close(fd);

@@ -3,6 +3,7 @@
 // Everything blocking happens on the script thread inside poll() together
 // with a wake-up pipe, so the destructor can stop a running script at once.
 #include "sim/terminal.h"
+#include "sim/ports.h"
 
 #include "compat/compat.h"
 
@@ -346,19 +347,27 @@ Terminal::Terminal(Link link) : m_impl(new Impl) {
     int type = link == Link::Tcp ? SOCK_STREAM : SOCK_DGRAM;
     int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) throw std::runtime_error("sim: socket failed");
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A UDP port is never shared: with SO_REUSEADDR the kernel hands out
+    // ports that other terminals still hold.  It is taken in turn (see
+    // bind_loopback_in_turn), and from the kernel only when that fails.
+    if (link == Link::Tcp) {
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        throw std::runtime_error("sim: bind failed");
+    d.port = link == Link::Udp ? bind_loopback_in_turn(fd) : 0;
+    if (d.port == 0) {
+        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            close(fd);
+            throw std::runtime_error("sim: bind failed");
+        }
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        d.port = ntohs(a.sin_port);
     }
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    d.port = ntohs(a.sin_port);
     if (link == Link::Tcp) {
         if (listen(fd, 8) != 0) {
             close(fd);
