@@ -733,8 +733,9 @@ TEST_P(Recovery, AnswersOnlyWhatTheJournalProves)
     ASSERT_TRUE(record_left());
     EXPECT_EQ(ecrb_recover(), c.outcome) << ecrb_last_outcome_reason();
     EXPECT_EQ(record_left(), c.record_stays);
-    if (c.position_after >= -1)
+    if (c.position_after >= -1) {
         EXPECT_EQ(OperationRecord::JournalPosition(), c.position_after);
+    }
     ASSERT_TRUE(t.wait_done(20000));
 }
 
