@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -20,6 +19,7 @@
 #include "ecrbridge/instance.h"
 #include "ecrbridge/operation_thread.h"
 #include "protocol/pos_handle.h"
+#include "support/files.h"
 #include "support/payment_harness.h"
 #include "sim/payment_script.h"
 #include "support/sim_link.h"
@@ -189,9 +189,9 @@ void viewing_callback(unsigned long)
 
 TEST_P(LinkOwner, CallbackReadsItsPaymentWhileTheNextOneRuns)
 {
-    char dir[] = "/tmp/ecr_view_XXXXXX";  // records of this test only
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(ecrb_set_record_dir(dir), 0);
+    const support::ScratchDir dir;  // records of this test only
+    ASSERT_FALSE(dir.path().empty());
+    ASSERT_EQ(ecrb_set_record_dir(dir.path().c_str()), 0);
     sim::Terminal t(GetParam());
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
     support::script_final(t, kApproval, "PUR13.");
@@ -220,7 +220,6 @@ TEST_P(LinkOwner, CallbackReadsItsPaymentWhileTheNextOneRuns)
     get_LastTrxRRN(rrn);
     EXPECT_STREQ(rrn, "");
     EXPECT_TRUE(t.wait_done(5000));
-    EXPECT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkOwner, ECR_ALL_LINKS, support::LinkParamName());
@@ -263,9 +262,9 @@ void calling_callback(unsigned long)
 TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
 {
     support::fresh_object();
-    char dir[] = "/tmp/ecr_calls_XXXXXX";  // no record another test left in the shared directory
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(ecrb_set_record_dir(dir), 0);
+    const support::ScratchDir dir;  // no record another test left in the shared directory
+    ASSERT_FALSE(dir.path().empty());
+    ASSERT_EQ(ecrb_set_record_dir(dir.path().c_str()), 0);
     sim::Terminal t(sim::Link::Tcp);
     t.expect_frame("PUR10.").send_ack().send_frame("PUR11.").expect_ack();
     support::script_final(t, kApproval, "PUR13.");
@@ -288,7 +287,6 @@ TEST(CallbackCalls, EveryExportFromTheCompletionCallback)
     EXPECT_EQ(g_second_callback.load(), 1);
     ASSERT_TRUE(t.wait_done(5000));
     destroy_object(create_object());
-    EXPECT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 // ---- four threads ---------------------------------------------------------------
